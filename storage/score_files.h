@@ -1,0 +1,20 @@
+// The score file "mark.dat" (this computer) and the reference file "reference.dat".
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "core/state.h"
+
+namespace velotrax {
+
+// Reads this computer's description and scores from base_dir + "mark.dat"; throws EConvertError.
+void LoadScores(ProgramState& state);
+// Reads the reference computers from base_dir + "reference.dat", naming each new row through the
+// callback; throws EConvertError.
+void LoadReferences(ProgramState& state,
+                    const std::function<void(const std::string& name)>& append_reference_item);
+// Writes base_dir + "mark.dat" whole (110 lines); throws EFCreateError, EWriteError.
+void SaveScores(ProgramState& state);
+
+}  // namespace velotrax
