@@ -11,8 +11,8 @@ namespace velotrax {
 
 // The six score labels of the display, by their control names.
 enum class ScoreLabel {
-  edit1,             // this computer, Direct3D
-  edit2,             // this computer, DirectDraw
+  edit1,  // this computer, Direct3D
+  edit2,  // this computer, DirectDraw
   Label_ref1_d3d,
   label_ref1_ddraw,
   Label_ref2_d3d,

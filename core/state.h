@@ -26,20 +26,20 @@ inline constexpr int game_count = 55;
 enum class PassMode { none, ddraw, d3d, both };
 
 struct ProgramState {
-  std::string base_dir;                 // working directory + "/"; every file is base_dir + name
-  std::string mame_file;                // emulator file name, without a directory
-  int32_t current_game = 0;             // catalogue index of the pass being run
-  std::string current_rom;              // rom of the pass being run
-  bool pass_is_d3d = false;             // method of the pass being run
-  bool both_pending = false;            // the Direct3D pass of a combined benchmark is to follow
+  std::string base_dir;       // working directory + "/"; every file is base_dir + name
+  std::string mame_file;      // emulator file name, without a directory
+  int32_t current_game = 0;   // catalogue index of the pass being run
+  std::string current_rom;    // rom of the pass being run
+  bool pass_is_d3d = false;   // method of the pass being run
+  bool both_pending = false;  // the Direct3D pass of a combined benchmark is to follow
   std::string d3d_options, ddraw_options;
-  int32_t reference_count = 0;          // reference computers read from reference.dat
-  std::vector<Tgameinfo> games;         // empty until BuildCatalogue
+  int32_t reference_count = 0;                     // reference computers read from reference.dat
+  std::vector<Tgameinfo> games;                    // empty until BuildCatalogue
   std::vector<std::vector<Tgameinfo>> references;  // row 0 empty once LoadReferences ran
-  std::vector<std::string> pass_log;    // the emulator's output lines of the running pass
-  TStringList score_lines;              // scratch list for writing mark.dat
-  std::unique_ptr<TIniFile> settings;   // velotrax.ini, made by LoadSettings
-  bool scores_unreadable = false;       // mark.dat failed to load: keep it as mark.dat.bak
+  std::vector<std::string> pass_log;   // the emulator's output lines of the running pass
+  TStringList score_lines;             // scratch list for writing mark.dat
+  std::unique_ptr<TIniFile> settings;  // velotrax.ini, made by LoadSettings
+  bool scores_unreadable = false;      // mark.dat failed to load: keep it as mark.dat.bak
 };
 
 // The main window's creation step: base_dir from the working directory, mame_file "mame.exe",
