@@ -1,0 +1,26 @@
+// The application's one error guard: every handler call runs inside it, and whatever it throws is
+// shown in the error box instead of unwinding through Qt's event loop.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <string>
+
+namespace velotrax {
+
+// Runs handler; an exception that escapes it ends it and is shown in the error box.
+void RunGuarded(const std::function<void()>& handler);
+
+// The error box: caption the application title, the message with one "." added by the rule of
+// ErrorBoxText, the stop icon and one OK button, modal to the whole application.
+void ShowErrorBox(const std::string& message);
+
+// The message as the error box shows it: "." appended when the message is not empty and its last
+// byte is greater than ".".
+std::string ErrorBoxText(const std::string& message);
+
+// The application title from the executable's path: the name after the last "/", cut at its first
+// ".", every character after the first lower-cased ("BENCH.EXE" gives "Bench").
+QString ApplicationTitleFromPath(const QString& executable_path);
+
+}  // namespace velotrax
