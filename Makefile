@@ -18,8 +18,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test of the program, then the core tests again under AddressSanitizer and UBSan.
-test: test-core test-asan
+# Every test of the program, then the core tests again under AddressSanitizer and UBSan, then
+# every fuzz target for FUZZ_SECONDS.
+test: test-core test-asan fuzz
 
 test-core: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -30,6 +31,33 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS, one after the other, on a copy of its committed seeds: a run
+# writes only into $(FUZZ_BUILD). A finding leaves its input in $(FUZZ_BUILD)/findings/<target>/.
+FUZZ_SECONDS ?= 30
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVELOTRAX_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@set -e; for f in $(FUZZ_BUILD)/*_fuzz; do \
+	  [ -x "$$f" ] || continue; name=$$(basename $$f); \
+	  corpus=$(FUZZ_BUILD)/corpus/$$name; findings=$(FUZZ_BUILD)/findings/$$name; \
+	  log=$(FUZZ_BUILD)/$$name.log; \
+	  rm -rf "$$corpus" "$$findings"; mkdir -p "$$corpus" "$$findings"; \
+	  if [ -d tests/fuzz/corpus/$$name ]; then cp -R tests/fuzz/corpus/$$name/. "$$corpus"/; fi; \
+	  echo "== $$name: $(FUZZ_SECONDS) s"; \
+	  if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	      "$$f" -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix="$$findings"/ \
+	      "$$corpus" >"$$log" 2>&1; then \
+	    tail -n 60 "$$log"; echo "$$name found a fault; its input is in $$findings" >&2; exit 1; \
+	  fi; \
+	  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$$log"; \
+	done
+
+# The full soak: 1,000 benchmark passes through the real runner and sequencer.
+SOAK_PASSES ?= 1000
+soak: build
+	VELOTRAX_SOAK_PASSES=$(SOAK_PASSES) $(BUILD)/soak_test --gtest_color=no
 
 bench: build
 	@for b in $(BUILD)/bench_*; do \

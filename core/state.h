@@ -32,6 +32,9 @@ struct ProgramState {
   std::string current_rom;    // rom of the pass being run
   bool pass_is_d3d = false;   // method of the pass being run
   bool both_pending = false;  // the Direct3D pass of a combined benchmark is to follow
+  // The game that Direct3D pass runs for once a start refused during the first pass has kept
+  // it; 0 when none was kept and the game selected then is taken.
+  int32_t second_pass_game = 0;
   std::string d3d_options, ddraw_options;
   int32_t reference_count = 0;                     // reference computers read from reference.dat
   std::vector<Tgameinfo> games;                    // empty until BuildCatalogue

@@ -67,6 +67,7 @@ class TJvCreateProcess {
   bool Watching() const;
 
  private:
+  friend class RunHandlers;  // the UI-thread side of a run: drain, end handlers, finish
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -1,8 +1,15 @@
-// Small file-system helpers used for the program's paths.
+// Small file-system helpers used for the program's paths, and the safe whole-file replacement
+// that every file the program rewrites goes through.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+struct stat;
 
 namespace velotrax {
 
@@ -14,5 +21,39 @@ std::string AsciiLowerCase(std::string_view text);
 
 // The process's working directory, absolute, without a trailing "/" except at the root.
 std::string QueryCurrentDirectory();
+
+// What identifies one version of a file: any write or replacement changes at least one field.
+struct FileStamp {
+  uint64_t device = 0, inode = 0;
+  int64_t size = 0;
+  int64_t mtime_sec = 0, mtime_nsec = 0, ctime_sec = 0, ctime_nsec = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of a file examined with stat or fstat.
+FileStamp StampOf(const struct ::stat& st);
+
+// Which step of ReplaceFileContents failed; error is the errno of the failing call.
+struct ReplaceOutcome {
+  enum class Failure { none, create, write } failure = Failure::none;
+  int error = 0;
+  FileStamp written;  // the new file, when failure is none
+};
+
+// Writes bytes to a temporary file beside path and renames it over path, keeping the replaced
+// file's permission bits. A file without any write permission bit is refused like a read-only
+// file. On failure the old file is intact and no temporary file is left.
+ReplaceOutcome ReplaceFileContents(const std::string& path, std::string_view bytes) noexcept;
+
+// The system calls that write and rename the new file, replaceable so that tests can make them
+// fail. Only the UI thread writes files, so tests may swap them freely.
+struct FileReplaceCalls {
+  ssize_t (*write)(int fd, const void* data, std::size_t size);
+  int (*rename)(const char* from, const char* to);
+};
+extern FileReplaceCalls file_replace_calls;
+
+// The system's description of an errno value, without trailing blanks, line breaks and dots.
+std::string SystemErrorText(int error);
 
 }  // namespace velotrax

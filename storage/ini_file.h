@@ -1,6 +1,8 @@
 // The profile (INI) file: single values read and written by section and key.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -23,8 +25,15 @@ class TIniFile {
   // Makes sure every write of this path has reached the file; creates nothing.
   void FlushProfile();
 
+  // The parsed file as kept for every profile object of the same path.
+  struct CachedProfile;
+
  private:
+  CachedProfile& Cached();
+
   std::string path_;
+  std::shared_ptr<CachedProfile> cached_;  // found once, looked up again after a cache reset
+  uint64_t cached_generation_ = 0;
 };
 
 }  // namespace velotrax

@@ -69,6 +69,8 @@ class TGauge : public QWidget {
   TColor fore_color_ = clBlack;
   TColor back_color_ = clWhite;
   int repaint_count_ = 0;
+  QImage picture_;      // the last composed picture, shown again on exposure
+  QFont picture_font_;  // the font picture_ was composed with
 };
 
 }  // namespace velotrax

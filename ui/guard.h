@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -22,5 +23,13 @@ std::string ErrorBoxText(const std::string& message);
 // The application title from the executable's path: the name after the last "/", cut at its first
 // ".", every character after the first lower-cased ("BENCH.EXE" gives "Bench").
 QString ApplicationTitleFromPath(const QString& executable_path);
+
+// Shows the error held by error in the error box; never throws.
+void ReportException(std::exception_ptr error) noexcept;
+
+// Who puts the error box on the screen: receives the caption and the text as shown.
+using ErrorBoxPresenter = std::function<void(const QString& caption, const QString& text)>;
+// Replaces the presenter (an empty one restores the real message box); returns the previous one.
+ErrorBoxPresenter SetErrorBoxPresenter(ErrorBoxPresenter presenter);
 
 }  // namespace velotrax

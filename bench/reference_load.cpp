@@ -1,0 +1,178 @@
+// Loading a reference file of 255 computers: through the kept, checked profile, and through a
+// reader that takes in the whole file again for every value, as a plain profile reader does.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "core/state.h"
+#include "storage/files.h"
+#include "storage/ini_file.h"
+#include "storage/int_text.h"
+#include "storage/score_files.h"
+
+namespace {
+
+using namespace velotrax;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kComputers = 255;
+
+std::string ReferenceText(const ProgramState& state) {
+  std::string text = "[0]\r\nreference=" + IntToText(kComputers) + "\r\n";
+  for (int n = 1; n <= kComputers; ++n) {
+    text += "[" + IntToText(n) + "]\r\ncpu=Reference PC " + IntToText(n) + "\r\n";
+    for (int i = 1; i < game_count; ++i) {
+      text += state.games[i].rom + "=" + IntToText(n * 7 + i) + "\r\n";
+      text += state.games[i].rom + "a=" + IntToText(n * 11 + i) + "\r\n";
+    }
+  }
+  return text;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Takes in the whole file for every value and scans it up to the first match.
+std::string RereadingReadValue(const std::string& path, std::string_view section,
+                               std::string_view key) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream whole;
+  whole << in.rdbuf();
+  const std::string bytes = whole.str();
+  std::string_view rest = bytes;
+  bool in_section = false;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = Trim(line);
+    if (!line.empty() && line[0] == '[' && line.find(']') != std::string_view::npos) {
+      if (in_section) break;
+      in_section = SameIgnoringCase(Trim(line.substr(1, line.find(']') - 1)), section);
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    if (in_section && eq != std::string_view::npos &&
+        SameIgnoringCase(Trim(line.substr(0, eq)), key)) {
+      std::string_view value = Trim(line.substr(eq + 1));
+      if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
+        value = value.substr(1, value.size() - 2);
+      }
+      return std::string(value.substr(0, 2047));
+    }
+  }
+  return {};
+}
+
+// The same steps as LoadReferences, over the re-reading reader.
+void LoadReferencesRereading(ProgramState& state, std::vector<std::string>& names) {
+  const std::string path = state.base_dir + "reference.dat";
+  state.references.assign(1, std::vector<Tgameinfo>(game_count));
+  state.reference_count = std::max(0, TextToInt(RereadingReadValue(path, "0", "reference")));
+  for (int n = 1; n <= state.reference_count; ++n) {
+    const std::string section = IntToText(n);
+    auto& row = state.references.emplace_back(game_count);
+    row[0].cpu = RereadingReadValue(path, section, "cpu");
+    for (int i = 1; i < game_count; ++i) {
+      row[i].d3d = TextToInt(RereadingReadValue(path, section, state.games[i].rom));
+      row[i].ddraw = TextToInt(RereadingReadValue(path, section, state.games[i].rom + "a"));
+    }
+    names.push_back(row[0].cpu);
+  }
+}
+
+struct Timing {
+  double median_ms, best_ms;
+};
+
+Timing Measure(int repetitions, const std::function<void()>& run) {
+  std::vector<double> times;
+  for (int r = 0; r < repetitions; ++r) {
+    const auto start = Clock::now();
+    run();
+    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return {times[times.size() / 2], times.front()};
+}
+
+}  // namespace
+
+int main() {
+  std::string dir = (std::filesystem::temp_directory_path() / "velotrax-bench-XXXXXX").string();
+  if (::mkdtemp(dir.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  ProgramState state;
+  state.base_dir = dir + "/";
+  BuildCatalogue(state);
+  const std::string text = ReferenceText(state);
+  std::ofstream(state.base_dir + "reference.dat", std::ios::binary) << text;
+  // A reference file is old when the program starts; one changed within the last seconds is
+  // compared by contents on every read, which is not what this measures.
+  std::printf("reference.dat: %d computers, %zu bytes; letting it age 3 s...\n", kComputers,
+              text.size());
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+
+  std::vector<std::string> names;
+  auto callback = [&](const std::string& name) { names.push_back(name); };
+
+  const Timing first = Measure(1, [&] { LoadReferences(state, callback); });
+  const Timing kept = Measure(31, [&] {
+    names.clear();
+    LoadReferences(state, callback);
+  });
+  const bool kept_ok =
+      names.size() == kComputers && state.references[255][54].ddraw == 255 * 11 + 54;
+
+  const Timing rereading = Measure(1, [&] {
+    names.clear();
+    LoadReferencesRereading(state, names);
+  });
+  const bool rereading_ok =
+      names.size() == kComputers && state.references[255][54].ddraw == 255 * 11 + 54;
+
+  std::filesystem::remove_all(dir);
+
+  std::printf("\n%-46s %10s %10s %8s\n", "LoadReferences, 255 computers", "median ms", "best ms",
+              "ratio");
+  std::printf("%-46s %10.2f %10.2f %8s\n", "kept profile, first load (parses the file)",
+              first.median_ms, first.best_ms, "");
+  std::printf("%-46s %10.2f %10.2f %8.1f\n", "kept profile, later loads (31 runs)", kept.median_ms,
+              kept.best_ms, 1.0);
+  std::printf("%-46s %10.2f %10.2f %8.1f\n", "re-reading the file for every value (1 run)",
+              rereading.median_ms, rereading.best_ms, rereading.median_ms / kept.median_ms);
+  std::printf("\ntarget: later loads under 5 ms and at least 100 times faster than re-reading\n");
+  if (!kept_ok || !rereading_ok) {
+    std::printf("RESULTS DIFFER: the loads did not read the expected table\n");
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,177 @@
+#include "core/sequencer.h"
+
+#include "process/emulator_contract.h"
+#include "storage/int_text.h"
+
+namespace velotrax {
+
+namespace {
+
+constexpr const char* kReadyText = "Status : Ready";
+
+// A catalogue index that names one of the games; the placeholder and anything outside a
+// catalogue that may never have been built do not.
+bool IsGame(const ProgramState& state, int index) {
+  return index > 0 && static_cast<std::size_t>(index) < state.games.size();
+}
+
+std::string BenchmarkingText(const std::string& rom, bool is_d3d) {
+  return "Status : Benchmarking " + rom + (is_d3d ? " using D3D" : " using DDraw") +
+         " Please Wait...";
+}
+
+// The options of the pass. Start-up sets both strings at its very end; should it have stopped
+// on an error before that, an emulator started without them would run unbounded and hidden, so
+// the emulator's own strings stand in.
+std::string PassOptions(const ProgramState& state) {
+  const std::string& options = state.pass_is_d3d ? state.d3d_options : state.ddraw_options;
+  if (!options.empty()) return options;
+  return std::string(state.pass_is_d3d ? D3DOptionString : DDrawOptionString);
+}
+
+void StartPassFor(ProgramState& state, SequencerHost& host, int game) {
+  state.current_game = game;
+  state.current_rom = state.games[static_cast<std::size_t>(game)].rom;
+  host.SetStatusText(BenchmarkingText(state.current_rom, state.pass_is_d3d));
+  state.pass_log.push_back("Benchmarking : " + state.current_rom);
+
+  TJvCreateProcess& runner = host.Runner();
+  runner.CurrentDirectory = state.base_dir;
+  runner.ApplicationName = state.base_dir + state.mame_file;
+  runner.CommandLine = state.mame_file + " " + state.current_rom + " " + PassOptions(state);
+  runner.Run();
+}
+
+// What a start refused by the runner must leave as it found it: the running pass stores its
+// score by these values when it ends.
+struct RunningPass {
+  int32_t current_game;
+  std::string current_rom;
+  bool pass_is_d3d;
+  bool both_pending;
+  int32_t second_pass_game;
+  std::string current_directory, application_name, command_line;
+
+  static RunningPass Remember(const ProgramState& state, const TJvCreateProcess& runner) {
+    return {state.current_game,     state.current_rom,      state.pass_is_d3d,
+            state.both_pending,     state.second_pass_game, runner.CurrentDirectory,
+            runner.ApplicationName, runner.CommandLine};
+  }
+
+  void PutBack(ProgramState& state, SequencerHost& host) const {
+    state.current_game = current_game;
+    state.current_rom = current_rom;
+    state.pass_is_d3d = pass_is_d3d;
+    state.both_pending = both_pending;
+    // The Direct3D pass still to come belongs to the game this benchmark began with, not to
+    // the one the refused start was asked for.
+    state.second_pass_game =
+        both_pending && second_pass_game == 0 ? current_game : second_pass_game;
+    TJvCreateProcess& runner = host.Runner();
+    runner.CurrentDirectory = current_directory;
+    runner.ApplicationName = application_name;
+    runner.CommandLine = command_line;
+    host.SetStatusText(BenchmarkingText(current_rom, pass_is_d3d));
+  }
+};
+
+void StartSelectedBenchmark(ProgramState& state, SequencerHost& host, int game) {
+  state.both_pending = false;
+  state.second_pass_game = 0;
+  host.ShowBusyCursors();
+  switch (host.CheckedPassMode()) {
+    case PassMode::ddraw:
+      state.pass_is_d3d = false;
+      break;
+    case PassMode::d3d:
+      state.pass_is_d3d = true;
+      break;
+    case PassMode::both:
+      state.pass_is_d3d = false;
+      StartPassFor(state, host, game);
+      state.both_pending = true;
+      return;
+    case PassMode::none:
+      break;  // the method of the last pass stays
+  }
+  StartPassFor(state, host, game);
+}
+
+}  // namespace
+
+void StartBenchmark(ProgramState& state, SequencerHost& host) {
+  const int game = host.SelectedGame();
+  if (!IsGame(state, game)) return;
+
+  if (!host.Runner().Watching()) {
+    StartSelectedBenchmark(state, host, game);
+    return;
+  }
+  // The runner refuses to start while a pass runs; its error still reaches the user, but the
+  // running pass must keep its game and method.
+  const RunningPass running = RunningPass::Remember(state, host.Runner());
+  try {
+    StartSelectedBenchmark(state, host, game);
+  } catch (...) {
+    running.PutBack(state, host);
+    throw;
+  }
+}
+
+void StartPass(ProgramState& state, SequencerHost& host) {
+  const int game = host.SelectedGame();
+  if (!IsGame(state, game)) return;
+  StartPassFor(state, host, game);
+}
+
+void OnOutputLine(ProgramState& state, std::string_view line) {
+  state.pass_log.emplace_back(line);
+}
+
+void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t /*exit_code*/) {
+  host.SetStatusText(kReadyText);
+  const int32_t fps = ExtractFrameRate(state.pass_log);
+  if (IsGame(state, state.current_game)) {
+    Tgameinfo& game = state.games[static_cast<std::size_t>(state.current_game)];
+    (state.pass_is_d3d ? game.d3d : game.ddraw) = fps;
+  }
+  host.RefreshComparison();
+  state.pass_log.clear();
+
+  if (state.both_pending) {
+    // The Direct3D pass runs for the game selected now; with no game selected (the placeholder)
+    // it stays with the game of the DirectDraw pass rather than start the emulator for nothing.
+    int game = host.SelectedGame();
+    if (IsGame(state, state.second_pass_game)) {
+      game = state.second_pass_game;
+    } else if (!IsGame(state, game)) {
+      game = state.current_game;
+    }
+    state.second_pass_game = 0;
+    state.pass_is_d3d = true;
+    if (IsGame(state, game)) {
+      StartPassFor(state, host, game);
+      state.both_pending = false;
+      return;
+    }
+    state.both_pending = false;
+  }
+  host.RestoreCursors();
+}
+
+int32_t ExtractFrameRate(const std::vector<std::string>& lines) {
+  // The emulator's closing line carries the frame rate from its 14th character on; the integer
+  // part ends at the first "." or ",".
+  constexpr std::size_t kSkipped = 13;
+  for (const std::string& line : lines) {
+    if (line.find("FPS") == std::string::npos) continue;
+    const std::string_view rest =
+        line.size() > kSkipped ? std::string_view(line).substr(kSkipped) : std::string_view();
+    const std::size_t separator = rest.find_first_of(".,");
+    if (separator == std::string_view::npos) continue;
+    return TextToInt(rest.substr(0, separator));
+  }
+  return 0;
+}
+
+}  // namespace velotrax

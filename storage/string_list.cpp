@@ -1,0 +1,45 @@
+#include "storage/string_list.h"
+
+#include "core/errors.h"
+#include "storage/files.h"
+
+namespace velotrax {
+
+void TStringList::ClearLines() {
+  lines_.clear();
+}
+
+void TStringList::AppendLine(std::string line) {
+  lines_.push_back(std::move(line));
+}
+
+void TStringList::SaveLinesToFile(const std::string& path) const {
+  std::size_t size = 0;
+  for (const std::string& line : lines_) size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const std::string& line : lines_) {
+    text += line;
+    text += "\r\n";
+  }
+
+  const ReplaceOutcome outcome = ReplaceFileContents(path, text);
+  switch (outcome.failure) {
+    case ReplaceOutcome::Failure::none:
+      return;
+    case ReplaceOutcome::Failure::create:
+      throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(outcome.error));
+    case ReplaceOutcome::Failure::write:
+      throw EWriteError("Stream write error");
+  }
+}
+
+std::size_t TStringList::Count() const {
+  return lines_.size();
+}
+
+const std::string& TStringList::operator[](std::size_t index) const {
+  return lines_[index];
+}
+
+}  // namespace velotrax

@@ -1,0 +1,499 @@
+// The runner against real child processes (tests/helpers/child.c), driven through EventLoop.
+#include "process/create_process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/errors.h"
+#include "process/event_loop.h"
+
+namespace velotrax {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kChild = std::string(VELOTRAX_HELPER_DIR) + "/helper-child";
+
+// A real temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velotrax-run-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::size_t CountEntries(const char* directory) {
+  std::size_t count = 0;
+  DIR* dir = opendir(directory);
+  if (dir == nullptr) return 0;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(dir);
+  return count;
+}
+
+// The runner's worker threads still alive in this process.
+std::size_t CountWorkerThreads() {
+  std::size_t count = 0;
+  DIR* dir = opendir("/proc/self/task");
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const std::string name = ReadFile(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    if (name.rfind("velotrax-", 0) == 0) ++count;
+  }
+  closedir(dir);
+  return count;
+}
+
+// Our children that have ended but were never waited for.
+int CountZombieChildren() {
+  int zombies = 0;
+  DIR* dir = opendir("/proc");
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    const std::string stat = ReadFile(std::string("/proc/") + entry->d_name + "/stat");
+    const std::size_t close_paren = stat.rfind(')');
+    if (close_paren == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (std::sscanf(stat.c_str() + close_paren + 1, " %c %d", &state, &ppid) == 2 &&
+        ppid == getpid() && state == 'Z') {
+      ++zombies;
+    }
+  }
+  closedir(dir);
+  return zombies;
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// Rebuilds the lines as a terminal would show them: a report that does not start a new line
+// replaces the one before it.
+std::vector<std::string> CompleteLines(const std::vector<std::pair<std::string, bool>>& reports) {
+  std::vector<std::string> lines;
+  for (const auto& [text, starts_on_new_line] : reports) {
+    if (starts_on_new_line || lines.empty()) {
+      lines.push_back(text);
+    } else {
+      lines.back() = text;
+    }
+  }
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+std::vector<std::string> Numbered(const char* prefix, int count) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) lines.push_back(prefix + std::to_string(i));
+  return lines;
+}
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  RunnerTest() : runner_(std::make_unique<TJvCreateProcess>(loop_)) {
+    runner_->ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+    runner_->ApplicationName = kChild;
+    runner_->OnRead = [this](TJvCreateProcess&, std::string_view s, bool starts_on_new_line) {
+      events_.push_back('R');
+      reports_.emplace_back(std::string(s), starts_on_new_line);
+    };
+    runner_->OnRawRead = [this](TJvCreateProcess&, std::string_view s) {
+      raw_bytes_ += s.size();
+      raw_ += s;
+    };
+    runner_->OnTerminate = [this](TJvCreateProcess& sender, uint32_t exit_code) {
+      EXPECT_FALSE(sender.Watching());
+      events_.push_back('T');
+      ++terminations_;
+      exit_codes_.push_back(exit_code);
+    };
+  }
+
+  void Start(const std::string& command_line) {
+    runner_->CommandLine = command_line;
+    runner_->Run();
+  }
+
+  // Runs the loop until the run has ended; then a little longer to catch stray events.
+  void RunToEnd(int expected_terminations = 1) {
+    ASSERT_TRUE(loop_.RunUntil([&] { return terminations_ >= expected_terminations; }, 20s));
+    loop_.RunUntil([] { return false; }, 50ms);
+    EXPECT_EQ(terminations_, expected_terminations);
+    // The end is the last event of a run.
+    ASSERT_FALSE(events_.empty());
+    EXPECT_EQ(events_.back(), 'T');
+  }
+
+  EventLoop loop_;
+  std::unique_ptr<TJvCreateProcess> runner_;
+  std::vector<std::pair<std::string, bool>> reports_;
+  std::string raw_;
+  std::size_t raw_bytes_ = 0;
+  int terminations_ = 0;
+  std::vector<uint32_t> exit_codes_;
+  std::string events_;
+  TempDir temp_;
+};
+
+TEST_F(RunnerTest, ChildThatWritesNothingGivesOnlyItsEnd) {
+  Start("child silent 5");
+  EXPECT_TRUE(runner_->Watching());
+  RunToEnd();
+  EXPECT_TRUE(reports_.empty());
+  EXPECT_EQ(exit_codes_, std::vector<uint32_t>{5});
+}
+
+TEST_F(RunnerTest, EveryLineArrivesBeforeTheEndWhetherOrNotTheWindowKeepsUp) {
+  for (bool window_busy : {false, true}) {
+    SCOPED_TRACE(window_busy ? "window busy until the child has ended" : "window keeping up");
+    reports_.clear();
+    terminations_ = 0;
+    Start("child lines 3000");
+    // A busy window: the child ends, and the reader takes everything, before any delivery.
+    if (window_busy) std::this_thread::sleep_for(300ms);
+    RunToEnd();
+    EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 3000));
+    EXPECT_EQ(exit_codes_.back(), 0u);
+  }
+}
+
+TEST_F(RunnerTest, StandardErrorArrivesInterleavedInWriteOrder) {
+  Start("child interleave 400");
+  RunToEnd();
+  std::vector<std::string> expected;
+  for (int i = 0; i < 400; ++i)
+    expected.push_back((i % 2 == 0 ? "out " : "err ") + std::to_string(i));
+  EXPECT_EQ(CompleteLines(reports_), expected);
+}
+
+TEST_F(RunnerTest, FloodWhileTheWindowIsBusyDropsTheEarlyBytesAndKeepsTheLatest) {
+  const long total = 4 << 20;  // far more than the queue holds
+  const std::string marker = temp_.File("flood-done");
+  Start("child flood " + std::to_string(total) + " " + marker);
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(marker); }, 30s));
+  std::this_thread::sleep_for(200ms);
+  RunToEnd();
+  const std::vector<std::string> lines = CompleteLines(reports_);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_LT(raw_bytes_, static_cast<std::size_t>(total) / 4) << "nothing was dropped";
+  EXPECT_GT(raw_bytes_, 0u);
+  // What arrived is the end of the output, in one piece: the last numbers, in order.
+  const long last = total / 16 - 1;
+  EXPECT_EQ(lines.back(),
+            std::string(15 - std::to_string(last).size(), '0') + std::to_string(last));
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    if (lines[i].size() != 15 || lines[i - 1].size() != 15) continue;
+    if (std::atol(lines[i].c_str()) != std::atol(lines[i - 1].c_str()) + 1) {
+      // Only a drop may break the sequence, and only at a cut of the queue.
+      EXPECT_GT(std::atol(lines[i].c_str()), std::atol(lines[i - 1].c_str()));
+    }
+  }
+  EXPECT_GT(std::atol(lines.front().c_str()), 0) << "the earliest bytes should have been dropped";
+}
+
+TEST_F(RunnerTest, RunFromInsideOnTerminateStartsTheNextRun) {
+  runner_->OnTerminate = [this](TJvCreateProcess& sender, uint32_t exit_code) {
+    events_.push_back('T');
+    ++terminations_;
+    exit_codes_.push_back(exit_code);
+    if (terminations_ == 1) {
+      sender.CommandLine = "child lines 3";
+      sender.Run();
+      EXPECT_TRUE(sender.Watching());
+    }
+  };
+  Start("child silent 4");
+  RunToEnd(2);
+  EXPECT_EQ(exit_codes_, (std::vector<uint32_t>{4, 0}));
+  EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 3));
+}
+
+TEST_F(RunnerTest, RunWhileWatchingIsRefusedAndLeavesTheRunAlone) {
+  const std::string record = temp_.File("record");
+  Start("child slow-writer 5 60 " + record);
+  runner_->CommandLine = "child silent 1";
+  try {
+    runner_->Run();
+    FAIL() << "a second Run was accepted";
+  } catch (const EJVCLException& error) {
+    EXPECT_STREQ(error.what(), "Cannot perform this operation when process is running");
+  }
+  EXPECT_TRUE(runner_->Watching());
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), Numbered("tick ", 5));
+  EXPECT_EQ(exit_codes_, std::vector<uint32_t>{7});
+}
+
+TEST_F(RunnerTest, FailedStartsRaiseTheSystemErrorAndALaterRunWorks) {
+  const std::string plain_file = temp_.File("not-executable");
+  std::ofstream(plain_file) << "#!/bin/sh\n";
+  struct Case {
+    const char* what;
+    std::string application, directory;
+    int code;
+  } cases[] = {
+      {"no such file", temp_.File("missing"), "", ENOENT},
+      {"not executable", plain_file, "", EACCES},
+      {"a directory", temp_.path(), "", EACCES},
+      {"bad working directory", kChild, temp_.File("nowhere"), ENOENT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    runner_->ApplicationName = c.application;
+    runner_->CurrentDirectory = c.directory;
+    runner_->CommandLine = "child lines 1";
+    try {
+      runner_->Run();
+      ADD_FAILURE() << "the start did not fail";
+    } catch (const EOSError& error) {
+      EXPECT_EQ(error.ErrorCode(), c.code);
+      EXPECT_EQ(std::string(error.what()),
+                "System Error.  Code: " + std::to_string(c.code) + ".\r\n" + std::strerror(c.code));
+    }
+    EXPECT_FALSE(runner_->Watching());
+  }
+  loop_.RunUntil([] { return false; }, 100ms);
+  EXPECT_EQ(terminations_, 0);
+  EXPECT_TRUE(reports_.empty());
+
+  runner_->ApplicationName = kChild;
+  runner_->CurrentDirectory = "";
+  Start("child lines 2");
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 2));
+}
+
+TEST_F(RunnerTest, GrandchildHoldingThePipeDoesNotDelayTheEndNorDiesOfALateWrite) {
+  for (bool flooding : {false, true}) {
+    SCOPED_TRACE(flooding ? "grandchild writing without pause" : "grandchild silent for a while");
+    reports_.clear();
+    terminations_ = 0;
+    exit_codes_.clear();
+    const std::string pid_file = temp_.File(flooding ? "pid-flood" : "pid-hold");
+    const std::string record = temp_.File(flooding ? "late-flood" : "late-hold");
+    bool grandchild_still_waiting_at_end = false;
+    runner_->OnTerminate = [&](TJvCreateProcess&, uint32_t exit_code) {
+      events_.push_back('T');
+      ++terminations_;
+      exit_codes_.push_back(exit_code);
+      grandchild_still_waiting_at_end = !std::filesystem::exists(record);
+    };
+    Start("child grandchild " + pid_file + (flooding ? " 0 " : " 3000 ") + record);
+    // A busy window lets the flood fill the pipe: the reader then never finds it empty.
+    if (flooding) std::this_thread::sleep_for(500ms);
+    RunToEnd();
+    EXPECT_EQ(exit_codes_, std::vector<uint32_t>{3});
+    if (!flooding) {
+      EXPECT_EQ(CompleteLines(reports_), std::vector<std::string>{"child done"});
+      // The end came while the grandchild still held the output open.
+      EXPECT_TRUE(grandchild_still_waiting_at_end);
+    }
+    // Nobody reads any more: a late write fails instead of killing the writer.
+    EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(record); }, 20s));
+    EXPECT_EQ(ReadFile(record), "late write failed\n");
+    const pid_t grandchild = std::atoi(ReadFile(pid_file).c_str());
+    if (grandchild > 0) kill(grandchild, SIGKILL);
+  }
+}
+
+TEST_F(RunnerTest, DetachedChildRunsOnWritingAndEndsByItself) {
+  for (bool destroy : {false, true}) {
+    SCOPED_TRACE(destroy ? "runner destroyed" : "Detach");
+    reports_.clear();
+    terminations_ = 0;
+    const std::string record = temp_.File(destroy ? "record-destroyed" : "record-detached");
+    Start("child slow-writer 15 40 " + record);
+    ASSERT_TRUE(loop_.RunUntil([&] { return !reports_.empty(); }, 10s));
+    const std::size_t reports_before = reports_.size();
+    if (destroy) {
+      runner_.reset();
+    } else {
+      runner_->Detach();
+      EXPECT_FALSE(runner_->Watching());
+    }
+    // The loop keeps running: nothing more of that run may arrive.
+    ASSERT_TRUE(
+        loop_.RunUntil([&] { return std::filesystem::exists(record); }, std::chrono::seconds(20)));
+    loop_.RunUntil([] { return false; }, 200ms);
+    EXPECT_EQ(reports_.size(), reports_before);
+    EXPECT_EQ(terminations_, 0);
+    // Every write succeeded: the output was still read after the runner let go.
+    EXPECT_EQ(ReadFile(record), "ticks 15 failures 0 exit 7\n");
+    EXPECT_TRUE(WaitFor([] { return CountZombieChildren() == 0; }, 10s));
+    if (destroy) {
+      runner_ = std::make_unique<TJvCreateProcess>(loop_);
+    }
+  }
+}
+
+TEST_F(RunnerTest, ManyRunsLeaveNoDescriptorThreadOrZombie) {
+  // Settle the first run's one-time allocations before counting.
+  Start("child silent 0");
+  RunToEnd();
+  ASSERT_TRUE(WaitFor([] { return CountWorkerThreads() == 0; }, 10s));
+  const std::size_t threads_before = CountEntries("/proc/self/task");
+  const std::size_t fds_before = CountEntries("/proc/self/fd");
+  for (int i = 0; i < 500; ++i) {
+    terminations_ = 0;
+    Start(i % 2 == 0 ? "child silent 0" : "child lines 2");
+    ASSERT_TRUE(loop_.RunUntil([&] { return terminations_ == 1; }, 20s)) << "run " << i;
+  }
+  EXPECT_TRUE(WaitFor([] { return CountWorkerThreads() == 0; }, 10s))
+      << CountWorkerThreads() << " workers left";
+  EXPECT_EQ(CountEntries("/proc/self/task"), threads_before);
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fds_before);
+  EXPECT_EQ(CountZombieChildren(), 0);
+}
+
+TEST_F(RunnerTest, ChildSeesOnlyItsThreeStandardStreamsAndAnOpenEmptyInput) {
+  // A descriptor of ours without close-on-exec must not reach the child either.
+  const int stray = open("/dev/null", O_RDONLY);
+  ASSERT_GE(stray, 3);
+  Start("child fds");
+  RunToEnd();
+  close(stray);
+  EXPECT_EQ(CompleteLines(reports_), (std::vector<std::string>{"fd 0", "fd 1", "fd 2"}));
+
+  reports_.clear();
+  terminations_ = 0;
+  Start("child stdin");
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), std::vector<std::string>{"stdin open and empty"});
+}
+
+TEST_F(RunnerTest, BlanksAroundNamesAreIgnoredAndTheCommandLineIsKept) {
+  runner_->ApplicationName = "  " + kChild + " \t";
+  runner_->CurrentDirectory = " " + temp_.path() + "  ";
+  Start("child  args \"two  blanks\"   last ");
+  RunToEnd();
+  const std::string cwd = std::filesystem::canonical(temp_.path()).string();
+  EXPECT_EQ(CompleteLines(reports_), (std::vector<std::string>{"[child]", "[args]", "[two  blanks]",
+                                                               "[last]", "cwd " + cwd}));
+}
+
+TEST_F(RunnerTest, ChildKilledBySignalReports128PlusTheSignal) {
+  for (int signal_number : {SIGKILL, SIGTERM, SIGSEGV}) {
+    SCOPED_TRACE(signal_number);
+    terminations_ = 0;
+    exit_codes_.clear();
+    Start("child signal " + std::to_string(signal_number));
+    RunToEnd();
+    EXPECT_EQ(exit_codes_, std::vector<uint32_t>{128u + static_cast<uint32_t>(signal_number)});
+  }
+}
+
+TEST_F(RunnerTest, EnvironmentIsReplacedWhenGivenAndRefusedWithAnEmptyLine) {
+  runner_->Environment = {"VELOTRAX_PROBE=given", "OTHER=1"};
+  Start("child env VELOTRAX_PROBE");
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), std::vector<std::string>{"VELOTRAX_PROBE=given"});
+
+  runner_->Environment = {"A=1", ""};
+  runner_->CommandLine = "child silent 0";
+  try {
+    runner_->Run();
+    FAIL() << "an empty environment line was accepted";
+  } catch (const EJclError& error) {
+    EXPECT_STREQ(error.what(),
+                 "String list passed to StringsToMultiSz cannot contain empty strings.");
+  }
+  EXPECT_FALSE(runner_->Watching());
+}
+
+TEST_F(RunnerTest, FailingReadHandlerEndsTheDrainButTheRunStillEnds) {
+  int failures = 0;
+  runner_->OnRead = [&](TJvCreateProcess&, std::string_view, bool) {
+    throw EConvertError("handler failed");
+  };
+  Start("child lines 50");
+  // Hold the window until the child is done so that the last drain also meets the failure.
+  std::this_thread::sleep_for(300ms);
+  for (int attempt = 0; attempt < 10 && terminations_ == 0; ++attempt) {
+    try {
+      loop_.RunUntil([&] { return terminations_ > 0; }, 10s);
+    } catch (const EConvertError&) {
+      ++failures;
+    }
+  }
+  EXPECT_GE(failures, 1);
+  EXPECT_EQ(terminations_, 1);
+  EXPECT_FALSE(runner_->Watching());
+  // The runner is usable again.
+  runner_->OnRead = [&](TJvCreateProcess&, std::string_view s, bool starts_on_new_line) {
+    reports_.emplace_back(std::string(s), starts_on_new_line);
+  };
+  terminations_ = 0;
+  Start("child lines 2");
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 2));
+}
+
+TEST_F(RunnerTest, WithoutRedirectionOnlyTheEndIsWatchedOrNothingAtAll) {
+  runner_->ConsoleOptions = {TJvConsoleOption::coOwnerData};
+  Start("child silent 9");
+  EXPECT_TRUE(runner_->Watching());
+  RunToEnd();
+  EXPECT_EQ(exit_codes_, std::vector<uint32_t>{9});
+  EXPECT_TRUE(reports_.empty());
+
+  terminations_ = 0;
+  runner_->WaitForTerminate = false;
+  Start("child silent 9");
+  EXPECT_FALSE(runner_->Watching());
+  loop_.RunUntil([] { return false; }, 200ms);
+  EXPECT_EQ(terminations_, 0);
+  // Nobody watches it, but it is not left behind as a zombie either.
+  EXPECT_TRUE(WaitFor([] { return CountZombieChildren() == 0; }, 10s));
+}
+
+TEST_F(RunnerTest, CommandLineAloneNamesTheProgram) {
+  runner_->ApplicationName = "";
+  Start(kChild + " lines 1");
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 1));
+}
+
+}  // namespace
+}  // namespace velotrax

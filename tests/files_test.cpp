@@ -1,0 +1,160 @@
+#include "storage/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "tests/helpers_common/temp_dir.h"
+
+namespace velotrax {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+// Puts the real system calls back whatever a test did to them.
+class FilesTest : public ::testing::Test {
+ protected:
+  void TearDown() override { file_replace_calls = saved_; }
+  FileReplaceCalls saved_ = file_replace_calls;
+  TempDir dir_;
+};
+
+TEST_F(FilesTest, FileIsPresentOnlyForExistingFiles) {
+  WriteBytes(dir_.File("mame.exe"), "x");
+  ASSERT_EQ(::mkdir(dir_.File("roms").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("mame.exe", dir_.File("link.exe").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere", dir_.File("dangling").c_str()), 0);
+
+  EXPECT_TRUE(FileIsPresent(dir_.File("mame.exe")));
+  EXPECT_TRUE(FileIsPresent(dir_.File("link.exe")));
+  EXPECT_FALSE(FileIsPresent(dir_.File("roms")));
+  EXPECT_FALSE(FileIsPresent(dir_.File("dangling")));
+  EXPECT_FALSE(FileIsPresent(dir_.File("missing.exe")));
+  EXPECT_FALSE(FileIsPresent(dir_.File("mame.exe/inside")));
+  EXPECT_FALSE(FileIsPresent(""));
+}
+
+TEST(AsciiLowerCase, ChangesOnlyAsciiCapitals) {
+  EXPECT_EQ(AsciiLowerCase("D:\\Bench\\MAME"), "d:\\bench\\mame");
+  EXPECT_EQ(AsciiLowerCase("AZaz@[`{09"), "azaz@[`{09");
+  // Letters beyond ASCII, in any single-byte code page or in UTF-8, keep their bytes.
+  EXPECT_EQ(AsciiLowerCase("\xC4\xD6\xDC-\xC3\x84"), "\xC4\xD6\xDC-\xC3\x84");
+  EXPECT_EQ(AsciiLowerCase(std::string("A\0B", 3)), std::string("a\0b", 3));
+  EXPECT_EQ(AsciiLowerCase(""), "");
+}
+
+TEST_F(FilesTest, QueryCurrentDirectoryFollowsTheWorkingDirectory) {
+  const std::string before = QueryCurrentDirectory();
+  ASSERT_EQ(::chdir(dir_.Path().c_str()), 0);
+  const std::string inside = QueryCurrentDirectory();
+  ASSERT_EQ(::chdir("/"), 0);
+  const std::string root = QueryCurrentDirectory();
+  ASSERT_EQ(::chdir(before.c_str()), 0);
+
+  char resolved[4096];
+  ASSERT_NE(::realpath(dir_.Path().c_str(), resolved), nullptr);
+  EXPECT_EQ(inside, resolved);
+  EXPECT_EQ(root, "/");
+}
+
+TEST_F(FilesTest, ReplacesWholeAndKeepsPermissionBits) {
+  const std::string path = dir_.File("velotrax.ini");
+  WriteBytes(path, "old contents that are longer than the new ones");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+
+  const ReplaceOutcome outcome = ReplaceFileContents(path, "new");
+  ASSERT_EQ(outcome.failure, ReplaceOutcome::Failure::none);
+  EXPECT_EQ(ReadBytes(path), "new");
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(outcome.written.inode, st.st_ino);
+  EXPECT_EQ(outcome.written.size, 3);
+  EXPECT_EQ(dir_.Names(), std::vector<std::string>{"velotrax.ini"});
+}
+
+TEST_F(FilesTest, ReplacingThroughASymbolicLinkKeepsTheLink) {
+  WriteBytes(dir_.File("real.ini"), "old");
+  ASSERT_EQ(::symlink("real.ini", dir_.File("link.ini").c_str()), 0);
+  ASSERT_EQ(ReplaceFileContents(dir_.File("link.ini"), "new").failure,
+            ReplaceOutcome::Failure::none);
+  struct stat st;
+  ASSERT_EQ(::lstat(dir_.File("link.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadBytes(dir_.File("real.ini")), "new");
+}
+
+TEST_F(FilesTest, RefusalsLeaveTheOldFileAndNoTemporary) {
+  const std::string path = dir_.File("mark.dat");
+  WriteBytes(path, "keep me");
+
+  struct Case {
+    const char* what;
+    void (*arrange)(const std::string& path);
+    ReplaceOutcome::Failure failure;
+    int error;
+  };
+  const Case cases[] = {
+      {"read-only file, refused even for root",
+       [](const std::string& p) { ::chmod(p.c_str(), 0444); }, ReplaceOutcome::Failure::create,
+       EACCES},
+      {"write fails with a full disk",
+       [](const std::string&) {
+         file_replace_calls.write = [](int, const void*, std::size_t) -> ssize_t {
+           errno = ENOSPC;
+           return -1;
+         };
+       },
+       ReplaceOutcome::Failure::write, ENOSPC},
+      {"write stores nothing",
+       [](const std::string&) {
+         file_replace_calls.write = [](int, const void*, std::size_t) -> ssize_t { return 0; };
+       },
+       ReplaceOutcome::Failure::write, ENOSPC},
+      {"interrupted before the rename",
+       [](const std::string&) {
+         file_replace_calls.rename = [](const char*, const char*) {
+           errno = EIO;
+           return -1;
+         };
+       },
+       ReplaceOutcome::Failure::create, EIO},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange(path);
+    const ReplaceOutcome outcome = ReplaceFileContents(path, "new contents");
+    EXPECT_EQ(outcome.failure, c.failure);
+    EXPECT_EQ(outcome.error, c.error);
+    EXPECT_EQ(ReadBytes(path), "keep me");
+    EXPECT_EQ(dir_.Names(), std::vector<std::string>{"mark.dat"});
+    file_replace_calls = saved_;
+    ::chmod(path.c_str(), 0644);
+  }
+}
+
+TEST_F(FilesTest, PartialWritesAreContinued) {
+  // The system may take fewer bytes per call; every byte must still arrive.
+  file_replace_calls.write = [](int fd, const void* data, std::size_t size) -> ssize_t {
+    return ::write(fd, data, size < 3 ? size : 3);
+  };
+  ASSERT_EQ(ReplaceFileContents(dir_.File("a"), "0123456789").failure,
+            ReplaceOutcome::Failure::none);
+  EXPECT_EQ(ReadBytes(dir_.File("a")), "0123456789");
+}
+
+TEST_F(FilesTest, MissingDirectoryOrDirectoryInTheWay) {
+  EXPECT_EQ(ReplaceFileContents(dir_.File("missing/mark.dat"), "x").error, ENOENT);
+  ASSERT_EQ(::mkdir(dir_.File("mark.dat").c_str(), 0755), 0);
+  EXPECT_EQ(ReplaceFileContents(dir_.File("mark.dat"), "x").error, EISDIR);
+  EXPECT_EQ(dir_.Names(), std::vector<std::string>{"mark.dat"});
+}
+
+}  // namespace
+}  // namespace velotrax

@@ -1,0 +1,215 @@
+// Plain, slow restatements of the rules the fuzz targets hold the program's code to. They are
+// written from the rules, not from the code, and favour obviousness over speed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velotrax::reference {
+
+// Stops the fuzzer with a readable note; libFuzzer keeps the input that led here.
+[[noreturn]] inline void Fail(const char* what, std::string_view detail = {}) {
+  std::fprintf(stderr, "\nRULE BROKEN: %s\n  detail: [%.*s]\n", what,
+               static_cast<int>(detail.size()), detail.data());
+  std::abort();
+}
+
+inline void Check(bool ok, const char* what, std::string_view detail = {}) {
+  if (!ok) Fail(what, detail);
+}
+
+// The integer a text stands for, or nothing when the text is not an integer.
+inline std::optional<int32_t> TextToIntModel(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool minus = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) minus = text[i++] == '-';
+  const std::string_view rest = text.substr(i);
+  int base = 10;
+  std::string_view digits = rest;
+  if (rest.starts_with("0x") || rest.starts_with("0X")) {
+    base = 16;
+    digits = rest.substr(2);
+  } else if (rest.starts_with("$") || rest.starts_with("x") || rest.starts_with("X")) {
+    base = 16;
+    digits = rest.substr(1);
+  }
+  if (digits.empty()) return std::nullopt;
+  auto digit_value = [&](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (base == 16 && c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (base == 16 && c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  for (char c : digits) {
+    if (digit_value(c) < 0) return std::nullopt;
+  }
+  // Leading zeros are free; what counts is the number of significant digits.
+  while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+  if (base == 16) {
+    if (digits.size() > 8) return std::nullopt;
+    uint64_t pattern = std::strtoull(std::string(digits).c_str(), nullptr, 16);
+    uint32_t value = static_cast<uint32_t>(pattern);
+    if (minus) value = ~value + 1u;
+    return static_cast<int32_t>(value);
+  }
+  if (digits.size() > 10) return std::nullopt;
+  const int64_t magnitude = std::strtoll(std::string(digits).c_str(), nullptr, 10);
+  const int64_t value = minus ? -magnitude : magnitude;
+  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+inline std::string NotAnIntegerMessage(std::string_view text) {
+  return "'" + std::string(text) + "' is not a valid integer value";
+}
+
+// What the frame-rate extraction yields: a value, or the text the integer conversion refuses.
+struct FrameRateOutcome {
+  bool refused = false;
+  int32_t value = 0;
+  std::string refused_text;
+  bool operator==(const FrameRateOutcome&) const = default;
+};
+
+inline FrameRateOutcome FrameRateModel(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    if (line.find("FPS") == std::string::npos) continue;
+    std::string from_14th;
+    for (std::size_t i = 13; i < line.size(); ++i) from_14th += line[i];
+    for (std::size_t p = 0; p < from_14th.size(); ++p) {
+      if (from_14th[p] != '.' && from_14th[p] != ',') continue;
+      const std::string integer = from_14th.substr(0, p);
+      const std::optional<int32_t> value = TextToIntModel(integer);
+      if (!value) return {true, 0, integer};
+      return {false, *value, {}};
+    }
+  }
+  return {};
+}
+
+// The screen of a simple terminal fed a whole output at once: its finished lines (each ended by
+// a line feed) and what stands on the last, unfinished line.
+struct TerminalScreen {
+  std::vector<std::string> finished;
+  std::string last;
+};
+
+inline TerminalScreen TerminalModel(std::string_view output) {
+  TerminalScreen screen;
+  std::string line;
+  std::size_t column = 0;
+  auto put = [&](char c) {
+    if (column == line.size()) {
+      line.push_back(c);
+    } else {
+      line[column] = c;
+    }
+    ++column;
+  };
+  for (char c : output) {
+    switch (c) {
+      case '\0':
+      case '\a':
+        put(' ');
+        break;
+      case '\b':
+        if (column > 0) --column;
+        break;
+      case '\t':
+        for (int i = 0; i < 8; ++i) put(' ');
+        break;
+      case '\n':
+        screen.finished.push_back(line);
+        line.clear();
+        column = 0;
+        break;
+      case '\r':
+        column = 0;
+        break;
+      default:
+        put(c);
+    }
+  }
+  screen.last = line;
+  return screen;
+}
+
+// Splits a command line by the Windows convention: blanks and tabs outside quotes separate
+// words, a double quote toggles quoting, backslashes are literal except before a double quote,
+// where each pair gives one backslash and an odd one makes the quote literal.
+inline std::vector<std::string> CommandLineModel(std::string_view text) {
+  std::vector<std::string> words;
+  std::optional<std::string> word;
+  bool quoting = false;
+  std::size_t pending_backslashes = 0;
+  auto flush_backslashes = [&] {
+    if (pending_backslashes > 0) {
+      if (!word) word.emplace();
+      word->append(pending_backslashes, '\\');
+    }
+    pending_backslashes = 0;
+  };
+  for (char c : text) {
+    if (c == '\\') {
+      ++pending_backslashes;
+      continue;
+    }
+    if (c == '"') {
+      if (!word) word.emplace();
+      word->append(pending_backslashes / 2, '\\');
+      const bool literal = pending_backslashes % 2 == 1;
+      pending_backslashes = 0;
+      if (literal) {
+        word->push_back('"');
+      } else {
+        quoting = !quoting;
+      }
+      continue;
+    }
+    flush_backslashes();
+    if ((c == ' ' || c == '\t') && !quoting) {
+      if (word) words.push_back(*word);
+      word.reset();
+      continue;
+    }
+    if (!word) word.emplace();
+    word->push_back(c);
+  }
+  flush_backslashes();
+  if (word) words.push_back(*word);
+  return words;
+}
+
+// The quoting that a program uses to hand a word list over as one Windows command line.
+inline std::string QuoteForCommandLine(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& word : words) {
+    if (!line.empty()) line += ' ';
+    line += '"';
+    std::size_t backslashes = 0;
+    for (char c : word) {
+      if (c == '\\') {
+        ++backslashes;
+        continue;
+      }
+      if (c == '"') {
+        line.append(backslashes * 2 + 1, '\\');
+      } else {
+        line.append(backslashes, '\\');
+      }
+      backslashes = 0;
+      line += c;
+    }
+    line.append(backslashes * 2, '\\');
+    line += '"';
+  }
+  return line;
+}
+
+}  // namespace velotrax::reference

@@ -1,0 +1,184 @@
+// The settings file as the whole program uses it: restored at start, written at every close,
+// its errors shown in the error box, and the pass mode it keeps driving the benchmark.
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+#include "ui/application.h"
+#include "ui/forms.h"
+#include "ui/guard.h"
+
+using namespace velotrax;
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+}  // namespace
+
+class SettingsWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir* dir_ = nullptr;
+  QString old_dir_;
+  QStringList errors_;
+  int closed_ = 0;
+
+  void StartProgram() {
+    CreateForms();
+    connect(Form1, &TForm1::Closed, this, [this] { ++closed_; });
+    ShowMainForm();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+  }
+
+  void StopProgram() {
+    DestroyForms();
+    closed_ = 0;
+  }
+
+  QString Path(const char* name) const { return dir_->filePath(QString::fromLatin1(name)); }
+
+ private slots:
+  void initTestCase() {
+    SetUpApplication(*qApp);
+    SetErrorBoxPresenter([this](const QString&, const QString& text) { errors_ << text; });
+  }
+
+  void init() {
+    errors_.clear();
+    closed_ = 0;
+    dir_ = new QTemporaryDir;
+    QVERIFY(dir_->isValid());
+    old_dir_ = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_->path()));
+  }
+
+  void cleanup() {
+    if (Form1 != nullptr) DestroyForms();
+    QDir::setCurrent(old_dir_);
+    delete dir_;
+  }
+
+  void FirstRunShowsTheDisclaimerAndCreatesTheFile() {
+    WriteFile(Path("mameat.exe"), "x");
+    bool disclaimer_seen = false;
+    QTimer::singleShot(0, this, [&] {
+      auto* disclaimer = qobject_cast<TForm3*>(QApplication::activeModalWidget());
+      disclaimer_seen = disclaimer != nullptr && Form1 != nullptr && !Form1->isVisible();
+      if (disclaimer) disclaimer->Button1->click();
+    });
+    StartProgram();
+    QVERIFY(disclaimer_seen);
+    QCOMPARE(ReadFile(Path("velotrax.ini")),
+             QByteArray("[velotrax]\r\nmamefile=mameat.exe\r\nselected=0\r\nmethode=1\r\n"));
+    QCOMPARE(Form1->State().mame_file, std::string("mameat.exe"));
+    QVERIFY(errors_.isEmpty());
+  }
+
+  void SelectedGameComesBackAfterARestart() {
+    WriteFile(Path("velotrax.ini"),
+              "[velotrax]\r\nmamefile=mame.exe\r\nselected=0\r\nmethode=1\r\n");
+    StartProgram();
+    Form1->rom_selector->setCurrentIndex(23);
+    QVERIFY(Form1->close());
+    QCOMPARE(closed_, 1);
+    QVERIFY(ReadFile(Path("velotrax.ini")).contains("\r\nselected=23\r\n"));
+    StopProgram();
+
+    StartProgram();
+    QCOMPARE(Form1->rom_selector->currentIndex(), 23);
+    QCOMPARE(Form1->rom_selector->currentText().toStdString(), GameSelectorItem(23));
+    QVERIFY(Form1->rom_display->title().contains(QString::fromStdString(GameSelectorItem(23))));
+    QVERIFY(errors_.isEmpty());
+  }
+
+  void Direct3DModeRunsADirect3DPass() {
+#ifndef VELOTRAX_DEMO_EMULATOR
+    QSKIP("the demo emulator is not built");
+#else
+    QVERIFY(QFile::copy(QStringLiteral(VELOTRAX_DEMO_EMULATOR), Path("mame.exe")));
+    QDir(dir_->path()).mkpath(QStringLiteral("roms"));
+    qputenv("VELOTRAX_DEMO_FRAMES", "20");
+    WriteFile(Path("velotrax.ini"),
+              "[velotrax]\r\nmamefile=mame.exe\r\nselected=1\r\nmethode=2\r\n");
+    StartProgram();
+    QVERIFY(Form2->use_d3d->isChecked());
+    QCOMPARE(Form1->rom_selector->currentIndex(), 1);
+    Form1->StartBenchmark1->trigger();
+    const Tgameinfo& game = Form1->State().games[1];
+    QTRY_VERIFY_WITH_TIMEOUT(game.d3d > 0 || !errors_.isEmpty(), 60000);
+    QVERIFY2(errors_.isEmpty(), qPrintable(errors_.join('\n')));
+    QCOMPARE(game.ddraw, 0);
+    qunsetenv("VELOTRAX_DEMO_FRAMES");
+#endif
+  }
+
+  void NonIntegerSelectedIsShownAndTheProgramGoesOn() {
+    WriteFile(Path("velotrax.ini"),
+              "[velotrax]\r\nmamefile=mame.exe\r\nselected=abc\r\nmethode=2\r\n");
+    StartProgram();
+    QCOMPARE(errors_, QStringList({"'abc' is not a valid integer value."}));
+    QVERIFY(Form1->isVisible());
+    QVERIFY(Form2->use_ddraw->isChecked());  // the pass mode was never read
+    Form1->ToolButton2->click();             // the program still answers
+    QVERIFY(Form1->close());
+    QCOMPARE(closed_, 1);
+    QCOMPARE(errors_.size(), 1);
+  }
+
+  void UnwritableSettingsKeepTheWindowOpen() {
+    WriteFile(Path("velotrax.ini"),
+              "[velotrax]\r\nmamefile=mame.exe\r\nselected=3\r\nmethode=1\r\n");
+    StartProgram();
+    QVERIFY(QFile::remove(Path("velotrax.ini")));
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("velotrax.ini")));
+    QVERIFY(!Form1->close());
+    QCOMPARE(errors_, QStringList({"Unable to write to " + Path("velotrax.ini") + "."}));
+    QVERIFY(Form1->isVisible());
+    QCOMPARE(closed_, 0);
+
+    QVERIFY(QDir(dir_->path()).rmdir(QStringLiteral("velotrax.ini")));
+    QVERIFY(Form1->close());
+    QCOMPARE(closed_, 1);
+    QVERIFY(ReadFile(Path("velotrax.ini")).contains("selected=3"));
+  }
+
+  void PassModeChangedThenCancelledIsKeptAndSaved() {
+    WriteFile(Path("velotrax.ini"),
+              "[velotrax]\r\nmamefile=mame.exe\r\nselected=0\r\nmethode=1\r\n");
+    StartProgram();
+    bool dialog_seen = false;
+    QTimer::singleShot(0, this, [&] {
+      dialog_seen = QApplication::activeModalWidget() == Form2;
+      Form2->use_both->click();
+      Form2->cancel_button->click();
+    });
+    Form1->BenchmarkAll1->trigger();
+    QVERIFY(dialog_seen);
+    QVERIFY(!Form2->isVisible());
+    QCOMPARE(Form1->CheckedPassMode(), PassMode::both);
+    QVERIFY(Form1->close());
+    QVERIFY(ReadFile(Path("velotrax.ini")).contains("\r\nmethode=3\r\n"));
+  }
+};
+
+QTEST_MAIN(SettingsWindowTest)
+#include "settings_window_test.moc"

@@ -1,0 +1,610 @@
+#include "ui/Unit1.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QPainter>
+#include <QRadioButton>
+#include <QSessionManager>
+#include <QSet>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+#include "core/errors.h"
+#include "process/emulator_contract.h"
+#include "storage/files.h"
+#include "storage/score_files.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+#include "ui/Unit4.h"
+#include "ui/application.h"
+#include "ui/forms.h"
+#include "ui/guard.h"
+#include "ui/icons.h"
+#include "ui/text_codec.h"
+
+namespace velotrax {
+
+namespace {
+
+constexpr int kClientWidth = 538;
+constexpr int kClientHeight = 371;
+
+// A sunken (etched) horizontal line along the bottom edge of its box.
+class TBevel : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const int bottom = height() - 1;
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawLine(0, bottom - 1, width() - 1, bottom - 1);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawLine(0, bottom, width() - 1, bottom);
+  }
+};
+
+// A group box drawn the classic way: an etched frame whose top edge runs through the middle of
+// the caption, the caption 8 pixels in from the left.
+class TClassicGroupBox : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const QFontMetrics metrics(font());
+    const int top = metrics.height() / 2;
+    const QRect frame = rect().adjusted(0, top, -1, -1);
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawRect(frame.adjusted(0, 0, -1, -1));
+    p.setPen(palette().color(QPalette::Light));
+    p.drawRect(frame.adjusted(1, 1, 0, 0));
+    if (title().isEmpty()) return;
+    const QRect caption(8, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
+    p.fillRect(caption, palette().color(QPalette::Window));
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(caption.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, title());
+  }
+};
+
+// The gap between two groups of tool buttons, with an etched divider in its middle.
+class TToolSeparator : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const int x = width() / 2 - 1;
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawLine(x, 2, x, height() - 3);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawLine(x + 1, 2, x + 1, height() - 3);
+  }
+};
+
+// Items of a selector's list, 13 pixels high.
+class TSelectorItemDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
+  }
+};
+
+QFont RegularFont() {
+  return WindowFont();
+}
+
+QFont BoldFont() {
+  QFont font = WindowFont();
+  font.setBold(true);
+  return font;
+}
+
+// Label kinds of the layout.
+enum LabelStyle { kPlain = 0, kBold = 1, kRight = 2, kSizedToText = 4 };
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                  int style) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setFont((style & kBold) ? BoldFont() : RegularFont());
+  label->setAlignment(((style & kRight) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+  if (style & kSizedToText) {
+    // Sized to its text: the laid-out width is what the text needs in the original font; where
+    // the fallback font is wider the label grows rather than cut its text.
+    geometry.setWidth(std::max(geometry.width(), label->fontMetrics().horizontalAdvance(text)));
+  }
+  label->setGeometry(geometry);
+  return label;
+}
+
+TGauge* MakeGauge(QWidget* parent, const char* name, QRect geometry, TColor colour) {
+  auto* gauge = new TGauge(parent);
+  gauge->setObjectName(name);
+  gauge->setFont(RegularFont());
+  gauge->setGeometry(geometry);
+  gauge->SetShowText(false);
+  gauge->SetForeColor(colour);
+  return gauge;
+}
+
+QComboBox* MakeSelector(QWidget* parent, const char* name, QRect geometry, int visible_items) {
+  auto* combo = new QComboBox(parent);
+  combo->setObjectName(name);
+  combo->setFont(RegularFont());
+  combo->setGeometry(geometry);
+  // A list that drops down below the box with a fixed number of rows, rather than a menu
+  // centred on the current item that fills the screen height.
+  combo->setStyleSheet("QComboBox { combobox-popup: 0; }");
+  combo->setItemDelegate(new TSelectorItemDelegate(combo));
+  combo->setMaxVisibleItems(visible_items);
+  combo->setFocusPolicy(Qt::StrongFocus);
+  return combo;
+}
+
+QToolButton* MakeToolButton(const char* name, const QPixmap& image, const QString& hint) {
+  auto* button = new QToolButton;
+  button->setObjectName(name);
+  button->setIcon(QIcon(image));
+  button->setIconSize(QSize(32, 32));
+  button->setAutoRaise(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  button->setToolTip(hint);
+  button->resize(39, 38);
+  return button;
+}
+
+QWidget* MakeSeparator(const char* name) {
+  auto* separator = new TToolSeparator;
+  separator->setObjectName(name);
+  separator->resize(8, 38);
+  return separator;
+}
+
+}  // namespace
+
+QStringList AssignAccelerators(const QStringList& captions) {
+  QStringList marked;
+  QSet<QChar> taken;
+  for (const QString& caption : captions) {
+    QString text = caption;
+    text.replace('&', "&&");
+    for (qsizetype i = 0; i < text.size(); ++i) {
+      const QChar c = text[i];
+      if (!c.isLetterOrNumber() || taken.contains(c.toUpper())) continue;
+      taken.insert(c.toUpper());
+      text.insert(i, '&');
+      break;
+    }
+    marked.append(text);
+  }
+  return marked;
+}
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  setObjectName("Form1");
+  setWindowTitle("Velotrax 1.0");
+  // Fixed single border: minimise and close only.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFont(WindowFont());
+  ui_thread_ = std::make_unique<QtUiThread>();
+  mame_ = std::make_unique<TJvCreateProcess>(*ui_thread_);
+  BuildControls();
+  BuildMenu();
+  SetUpRunner();
+  BindEvents();
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  RunGuarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  // No runner event may reach a window that is going away.
+  mame_.reset();
+  ui_thread_.reset();
+}
+
+void TForm1::BuildControls() {
+  client = new QWidget(this);
+  client->setObjectName("client");
+  client->setFixedSize(kClientWidth, kClientHeight);
+  setCentralWidget(client);
+
+  ToolBar1 = new TToolBar(client);
+  ToolBar1->setObjectName("ToolBar1");
+  ToolBar1->setGeometry(0, 0, kClientWidth, 44);
+  ToolButton4 = MakeToolButton("ToolButton4", StartBenchmarkImage(), "Start Benchmark");
+  ToolButton5 = MakeSeparator("ToolButton5");
+  ToolButton1 = MakeToolButton("ToolButton1", PreviousRomImage(), "Previous Rom");
+  ToolButton2 = MakeToolButton("ToolButton2", NextRomImage(), "Next Rom");
+  ToolButton3 = MakeSeparator("ToolButton3");
+  for (QWidget* item :
+       {static_cast<QWidget*>(ToolButton4), ToolButton5, static_cast<QWidget*>(ToolButton1),
+        static_cast<QWidget*>(ToolButton2), ToolButton3}) {
+    ToolBar1->AddItem(item);
+  }
+
+  Label4 = MakeLabel(client, "Label4", "Selected Rom:", {8, 50, 70, 13}, kSizedToText);
+  rom_selector = MakeSelector(client, "rom_selector", {89, 48, 88, 21}, 35);
+  for (int i = 0; i < game_count; ++i) rom_selector->addItem(ShowText(GameSelectorItem(i)));
+  rom_selector->setCurrentIndex(0);
+
+  Memo1 = new QPlainTextEdit(client);
+  Memo1->setObjectName("Memo1");
+  Memo1->setGeometry(448, 40, 33, 33);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setVisible(false);
+
+  rom_display = new TClassicGroupBox(client);
+  rom_display->setObjectName("rom_display");
+  rom_display->setFont(BoldFont());
+  rom_display->setGeometry(0, 72, kClientWidth, 280);
+  QWidget* box = rom_display;
+
+  Label1 = MakeLabel(box, "Label1", "This Computer:", {8, 24, 86, 13}, kBold | kSizedToText);
+  cpu_info = MakeLabel(box, "cpu_info", "", {168, 24, 337, 13}, kPlain);
+  Label3 = MakeLabel(box, "Label3", "DDraw :", {64, 48, 57, 13}, kRight);
+  edit2 = MakeLabel(box, "edit2", "N/A", {128, 48, 33, 13}, kPlain);
+  Gauge_ddraw = MakeGauge(box, "Gauge_ddraw", {168, 50, 329, 9}, RGBColor(0, 0, 255));
+  Label2 = MakeLabel(box, "Label2", " D3D :", {64, 64, 57, 13}, kRight);
+  edit1 = MakeLabel(box, "edit1", "N/A", {128, 64, 33, 13}, kPlain);
+  gauge_3d3 = MakeGauge(box, "gauge_3d3", {168, 66, 329, 9}, RGBColor(255, 0, 0));
+  Bevel1 = new TBevel(box);
+  Bevel1->setObjectName("Bevel1");
+  Bevel1->setFont(RegularFont());
+  Bevel1->setGeometry(8, 80, 521, 9);
+
+  const TColor navy = RGBColor(0, 0, 128);
+  const TColor maroon = RGBColor(128, 0, 0);
+  Label5 = MakeLabel(box, "Label5", "Reference 1:", {8, 96, 75, 13}, kBold | kSizedToText);
+  refname1 = MakeLabel(box, "refname1", "", {168, 96, 353, 13}, kPlain);
+  ref1 = MakeSelector(box, "ref1", {8, 116, 113, 21}, 8);
+  label_ref1_ddraw = MakeLabel(box, "label_ref1_ddraw", "N/A", {128, 112, 33, 13}, kPlain);
+  gauge_ref1ddraw = MakeGauge(box, "gauge_ref1ddraw", {168, 114, 329, 9}, navy);
+  Label_ref1_d3d = MakeLabel(box, "Label_ref1_d3d", "N/A", {128, 128, 33, 13}, kPlain);
+  Gauge_ref1d3d = MakeGauge(box, "Gauge_ref1d3d", {168, 130, 329, 9}, maroon);
+
+  Label6 = MakeLabel(box, "Label6", "Reference 2:", {8, 160, 75, 13}, kBold | kSizedToText);
+  refname2 = MakeLabel(box, "refname2", "", {168, 160, 353, 13}, kPlain);
+  ref2 = MakeSelector(box, "ref2", {8, 181, 113, 21}, 8);
+  label_ref2_ddraw = MakeLabel(box, "label_ref2_ddraw", "N/A", {128, 176, 33, 13}, kPlain);
+  Gauge_ref2ddraw = MakeGauge(box, "Gauge_ref2ddraw", {168, 178, 329, 9}, navy);
+  Label_ref2_d3d = MakeLabel(box, "Label_ref2_d3d", "N/A", {128, 192, 33, 13}, kPlain);
+  Gauge_ref2d3d = MakeGauge(box, "Gauge_ref2d3d", {168, 194, 329, 9}, maroon);
+
+  Label7 = MakeLabel(box, "Label7", "Reference 3:", {8, 224, 75, 13}, kBold | kSizedToText);
+  refname3 = MakeLabel(box, "refname3", "", {168, 224, 353, 13}, kPlain);
+  ref3 = MakeSelector(box, "ref3", {8, 245, 113, 21}, 8);
+  label_ref3_ddraw = MakeLabel(box, "label_ref3_ddraw", "N/A", {128, 240, 33, 13}, kPlain);
+  Gauge_ref3ddraw = MakeGauge(box, "Gauge_ref3ddraw", {168, 242, 329, 9}, navy);
+  Label_ref3_d3d = MakeLabel(box, "Label_ref3_d3d", "N/A", {128, 256, 33, 13}, kPlain);
+  Gauge_ref3d3d = MakeGauge(box, "Gauge_ref3d3d", {168, 258, 329, 9}, maroon);
+
+  for (QComboBox* ref : {ref1, ref2, ref3}) ref->addItem("Select reference");
+  gauges_ = {gauge_3d3,       Gauge_ddraw,   gauge_ref1ddraw, Gauge_ref1d3d,
+             Gauge_ref2ddraw, Gauge_ref2d3d, Gauge_ref3ddraw, Gauge_ref3d3d};
+
+  StatusBar = new QStatusBar(client);
+  StatusBar->setObjectName("StatusBar");
+  StatusBar->setSizeGripEnabled(false);
+  StatusBar->setGeometry(0, 352, kClientWidth, 19);
+  StatusPanel = new QLabel("Status :");
+  StatusPanel->setObjectName("StatusPanel");
+  StatusBar->addWidget(StatusPanel, 1);
+
+  // Only the four selectors take the keyboard focus, in this order.
+  setTabOrder(ref1, ref2);
+  setTabOrder(ref2, ref3);
+  setTabOrder(ref3, rom_selector);
+}
+
+void TForm1::BuildMenu() {
+  MainMenu = new QMenuBar(this);
+  MainMenu->setObjectName("MainMenu");
+  setMenuBar(MainMenu);
+  const QStringList menus = AssignAccelerators({"File", "Options", "About"});
+  File1 = MainMenu->addMenu(menus[0]);
+  File1->setObjectName("File1");
+  Benchmark1 = MainMenu->addMenu(menus[1]);
+  Benchmark1->setObjectName("Benchmark1");
+  About1 = MainMenu->addMenu(menus[2]);
+  About1->setObjectName("About1");
+
+  const QStringList file_items = AssignAccelerators({"Start Benchmark", "Exit"});
+  StartBenchmark1 = File1->addAction(file_items[0]);
+  StartBenchmark1->setObjectName("StartBenchmark1");
+  // F1 acts wherever the focus lies in the window.
+  StartBenchmark1->setShortcut(QKeySequence(Qt::Key_F1));
+  StartBenchmark1->setShortcutContext(Qt::WindowShortcut);
+  addAction(StartBenchmark1);
+  Exit2 = File1->addAction(file_items[1]);
+  Exit2->setObjectName("Exit2");
+  BenchmarkAll1 = Benchmark1->addAction(AssignAccelerators({"Preferences"})[0]);
+  BenchmarkAll1->setObjectName("BenchmarkAll1");
+  Info1 = About1->addAction(AssignAccelerators({"Info"})[0]);
+  Info1->setObjectName("Info1");
+
+  // Alt+F4 closes the window also where no window manager does it.
+  auto* alt_f4 = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
+  connect(alt_f4, &QShortcut::activated, this, [this] { close(); });
+}
+
+void TForm1::SetUpRunner() {
+  // The emulator runs hidden; its output comes back line by line and is not kept by the runner.
+  TJvCPSStartupInfo& startup = mame_->StartupInfo;
+  startup.DefaultPosition = false;
+  startup.DefaultSize = false;
+  startup.DefaultWindowState = false;
+  startup.ShowWindow = TJvCPSShowWindow::swHide;
+  mame_->ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+  mame_->OnRead = [this](TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine) {
+    RunGuarded([&] { mameRead(Sender, S, StartsOnNewLine); });
+  };
+  mame_->OnTerminate = [this](TJvCreateProcess& Sender, uint32_t ExitCode) {
+    RunGuarded([&] { mameTerminate(Sender, ExitCode); });
+  };
+}
+
+void TForm1::BindEvents() {
+  auto bind = [this](auto* source, auto signal, void (TForm1::*handler)()) {
+    connect(source, signal, this,
+            [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+  };
+  // activated, not currentIndexChanged: only the user's own pick counts as a change.
+  bind(rom_selector, &QComboBox::activated, &TForm1::rom_selectorChange);
+  bind(ref1, &QComboBox::activated, &TForm1::ref1Change);
+  bind(ref2, &QComboBox::activated, &TForm1::ref2Change);
+  bind(ref3, &QComboBox::activated, &TForm1::ref3Change);
+  bind(ToolButton4, &QToolButton::clicked, &TForm1::ToolButton4Click);
+  bind(ToolButton1, &QToolButton::clicked, &TForm1::ToolButton1Click);
+  bind(ToolButton2, &QToolButton::clicked, &TForm1::ToolButton2Click);
+  bind(StartBenchmark1, &QAction::triggered, &TForm1::StartBenchmark1Click);
+  bind(Exit2, &QAction::triggered, &TForm1::Exit2Click);
+  bind(BenchmarkAll1, &QAction::triggered, &TForm1::BenchmarkAll1Click);
+  bind(Info1, &QAction::triggered, &TForm1::Info1Click);
+  connect(qApp, &QGuiApplication::commitDataRequest, this, &TForm1::CommitData,
+          Qt::DirectConnection);
+}
+
+void TForm1::FormCreate() {
+  InitProgramState(state_);
+}
+
+void TForm1::FormShow() {
+  LoadSettings(state_, *this);
+  BuildCatalogue(state_);
+  if (FileIsPresent(state_.base_dir + "mark.dat")) LoadScores(state_);
+  LoadReferences(state_, [this](const std::string& name) { AppendReferenceItem(name); });
+  RefreshComparison();
+  state_.current_game = 1;
+  state_.pass_is_d3d = true;
+  state_.d3d_options = std::string(D3DOptionString);
+  state_.ddraw_options = std::string(DDrawOptionString);
+  RefreshComparison();
+}
+
+void TForm1::FormCloseQuery(bool& CanClose) {
+  SaveSettings(state_, *this);
+  SaveScores(state_);
+  CanClose = true;
+}
+
+void TForm1::rom_selectorChange() {
+  RefreshComparison();
+}
+void TForm1::ref1Change() {
+  RefreshComparison();
+}
+void TForm1::ref2Change() {
+  RefreshComparison();
+}
+void TForm1::ref3Change() {
+  RefreshComparison();
+}
+
+void TForm1::ToolButton1Click() {
+  const int index = rom_selector->currentIndex();
+  if (index < 1) return;
+  rom_selector->setCurrentIndex(index - 1);
+  RefreshComparison();
+}
+
+void TForm1::ToolButton2Click() {
+  const int index = rom_selector->currentIndex();
+  if (index >= game_count - 1) return;
+  rom_selector->setCurrentIndex(index + 1);
+  RefreshComparison();
+}
+
+void TForm1::ToolButton4Click() {
+  StartBenchmark1Click();
+}
+
+void TForm1::StartBenchmark1Click() {
+  // Whatever the start did to the pass log shows in Memo1, also when the runner refused.
+  try {
+    StartBenchmark(state_, *this);
+  } catch (...) {
+    ShowPassLog();
+    throw;
+  }
+  ShowPassLog();
+}
+
+void TForm1::Exit2Click() {
+  close();
+}
+
+void TForm1::BenchmarkAll1Click() {
+  if (Form2 == nullptr) return;
+  Form2->exec();
+  RefreshComparison();
+}
+
+void TForm1::Info1Click() {
+  if (Form4 != nullptr) Form4->exec();
+}
+
+void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool) {
+  OnOutputLine(state_, S);
+  Memo1->appendPlainText(ShowText(std::string(S)));
+}
+
+void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
+  session_close_answered_ = false;  // new scores: a later close must save them
+  try {
+    OnPassEnd(state_, *this, ExitCode);
+  } catch (...) {
+    ShowPassLog();
+    throw;
+  }
+  ShowPassLog();
+}
+
+void TForm1::ShowPassLog() {
+  QStringList lines;
+  for (const std::string& line : state_.pass_log) lines.append(ShowText(line));
+  Memo1->setPlainText(lines.join('\n'));
+}
+
+int TForm1::SelectedGame() const {
+  return std::max(0, rom_selector->currentIndex());
+}
+
+int TForm1::SelectedReference(int k) const {
+  const QComboBox* refs[] = {ref1, ref2, ref3};
+  if (k < 1 || k > 3) return 0;
+  return std::max(0, refs[k - 1]->currentIndex());
+}
+
+void TForm1::SetGameCaption(const std::string& text) {
+  rom_display->setTitle(ShowText(text));
+}
+
+void TForm1::SetPcDescription(const std::string& text) {
+  cpu_info->setText(ShowText(text));
+}
+
+void TForm1::SetScoreLabel(ScoreLabel label, const std::string& text) {
+  QLabel* const labels[] = {edit1,          edit2,
+                            Label_ref1_d3d, label_ref1_ddraw,
+                            Label_ref2_d3d, label_ref2_ddraw,
+                            Label_ref3_d3d, label_ref3_ddraw};
+  labels[static_cast<int>(label)]->setText(ShowText(text));
+}
+
+void TForm1::SetReferenceName(int k, const std::string& text) {
+  QLabel* const names[] = {refname1, refname2, refname3};
+  if (k >= 1 && k <= 3) names[k - 1]->setText(ShowText(text));
+}
+
+void TForm1::SetGaugeMaximum(int32_t maximum) {
+  for (TGauge* gauge : gauges_) gauge->SetMaxValue(maximum);
+}
+
+void TForm1::SetGaugeProgress(GaugeId gauge, int32_t value) {
+  gauges_[static_cast<int>(gauge)]->SetProgress(value);
+}
+
+PassMode TForm1::CheckedPassMode() const {
+  return Form2 != nullptr ? Form2->CheckedPassMode() : PassMode::none;
+}
+
+void TForm1::SetStatusText(const std::string& text) {
+  StatusPanel->setText(ShowText(text));
+}
+
+QList<QWidget*> TForm1::BusySet() const {
+  QList<QWidget*> set = {const_cast<TForm1*>(this),
+                         rom_display,
+                         rom_selector,
+                         ToolBar1,
+                         ToolButton1,
+                         ToolButton2,
+                         ToolButton3,
+                         ToolButton4,
+                         ToolButton5,
+                         ref1,
+                         ref2,
+                         ref3};
+  if (Form2 != nullptr) set << Form2->use_ddraw << Form2->use_d3d;
+  return set;
+}
+
+void TForm1::ShowBusyCursors() {
+  for (QWidget* widget : BusySet()) widget->setCursor(Qt::WaitCursor);
+}
+
+void TForm1::RestoreCursors() {
+  QList<QWidget*> set = BusySet();
+  if (Form2 != nullptr) set << Form2->use_both;
+  for (QWidget* widget : set) widget->unsetCursor();
+}
+
+void TForm1::RefreshComparison() {
+  ++refresh_count_;
+  velotrax::RefreshComparison(state_, static_cast<ComparisonView&>(*this));
+}
+
+void TForm1::ShowDisclaimer() {
+  if (Form3 != nullptr) Form3->exec();
+}
+
+void TForm1::SelectGame(int index) {
+  // The catalogue is indexed with the selection without further checks: keep it in range.
+  rom_selector->setCurrentIndex(std::clamp(index, 0, rom_selector->count() - 1));
+}
+
+void TForm1::CheckPassMode(PassMode mode) {
+  if (Form2 != nullptr) Form2->CheckPassMode(mode);
+}
+
+void TForm1::AppendReferenceItem(const std::string& name) {
+  for (QComboBox* ref : {ref1, ref2, ref3}) ref->addItem(ShowText(name));
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool can_close = session_close_answered_;
+  if (!can_close) RunGuarded([&] { FormCloseQuery(can_close); });
+  if (!can_close) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  emit Closed();
+}
+
+void TForm1::CommitData(QSessionManager& manager) {
+  bool can_close = false;
+  RunGuarded([&] { FormCloseQuery(can_close); });
+  if (!can_close) {
+    manager.cancel();
+    return;
+  }
+  session_close_answered_ = true;
+  qApp->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+      // The log-off was cancelled and the user works on: the next close asks again.
+      session_close_answered_ = false;
+      qApp->removeEventFilter(this);
+      break;
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace velotrax

@@ -1,0 +1,145 @@
+// TForm1, the main window: menu, tool bar, game and reference selectors, the comparison display
+// and the status bar. Its handlers keep the program's names and call into core/ and storage/.
+#pragma once
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QStringList>
+#include <QToolButton>
+#include <array>
+#include <memory>
+
+#include "core/comparison.h"
+#include "core/sequencer.h"
+#include "core/state.h"
+#include "process/create_process.h"
+#include "storage/settings.h"
+#include "ui/gauge.h"
+#include "ui/qt_ui_thread.h"
+#include "ui/toolbar_customize.h"
+
+class QSessionManager;
+
+namespace velotrax {
+
+// Menu captions with "&" before each one's accelerator: the first letter or digit, from the left,
+// that no earlier caption of the same menu has taken (case ignored); a "&" of the caption itself
+// is doubled.
+QStringList AssignAccelerators(const QStringList& captions);
+
+class TForm1 : public QMainWindow,
+               public ComparisonView,
+               public SequencerHost,
+               public SettingsHost {
+  Q_OBJECT
+
+ public:
+  // Builds the window hidden, then runs FormCreate.
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  ProgramState& State() { return state_; }
+
+  // The client area holding every control below.
+  QWidget* client;
+  TToolBar* ToolBar1;
+  QToolButton *ToolButton4, *ToolButton1, *ToolButton2;
+  QWidget *ToolButton5, *ToolButton3;  // separators
+  QLabel* Label4;
+  QComboBox* rom_selector;
+  QPlainTextEdit* Memo1;
+  QGroupBox* rom_display;
+  QLabel *Label1, *cpu_info, *Label3, *edit2, *Label2, *edit1;
+  TGauge *Gauge_ddraw, *gauge_3d3;
+  QWidget* Bevel1;
+  QLabel *Label5, *refname1, *label_ref1_ddraw, *Label_ref1_d3d;
+  QLabel *Label6, *refname2, *label_ref2_ddraw, *Label_ref2_d3d;
+  QLabel *Label7, *refname3, *label_ref3_ddraw, *Label_ref3_d3d;
+  QComboBox *ref1, *ref2, *ref3;
+  TGauge *gauge_ref1ddraw, *Gauge_ref1d3d, *Gauge_ref2ddraw, *Gauge_ref2d3d, *Gauge_ref3ddraw,
+      *Gauge_ref3d3d;
+  QStatusBar* StatusBar;
+  QLabel* StatusPanel;  // the status bar's one panel
+  QMenuBar* MainMenu;
+  QMenu *File1, *Benchmark1, *About1;
+  QAction *StartBenchmark1, *Exit2, *BenchmarkAll1, *Info1;
+
+  // The child process runner that runs the emulator.
+  TJvCreateProcess& mame() { return *mame_; }
+
+  // How many times the comparison display has been refreshed.
+  int RefreshCount() const { return refresh_count_; }
+
+  // Handlers.
+  void FormCreate();
+  void FormShow();
+  void FormCloseQuery(bool& CanClose);
+  void rom_selectorChange();
+  void ref1Change();
+  void ref2Change();
+  void ref3Change();
+  void ToolButton1Click();
+  void ToolButton2Click();
+  void ToolButton4Click();
+  void StartBenchmark1Click();
+  void Exit2Click();
+  void BenchmarkAll1Click();
+  void Info1Click();
+  void mameRead(TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine);
+  void mameTerminate(TJvCreateProcess& Sender, uint32_t ExitCode);
+
+  // ComparisonView, SequencerHost, SettingsHost.
+  int SelectedGame() const override;
+  int SelectedReference(int k) const override;
+  void SetGameCaption(const std::string& text) override;
+  void SetPcDescription(const std::string& text) override;
+  void SetScoreLabel(ScoreLabel label, const std::string& text) override;
+  void SetReferenceName(int k, const std::string& text) override;
+  void SetGaugeMaximum(int32_t maximum) override;
+  void SetGaugeProgress(GaugeId gauge, int32_t value) override;
+  PassMode CheckedPassMode() const override;
+  void SetStatusText(const std::string& text) override;
+  void ShowBusyCursors() override;
+  void RestoreCursors() override;
+  void RefreshComparison() override;
+  TJvCreateProcess& Runner() override { return *mame_; }
+  void ShowDisclaimer() override;
+  void SelectGame(int index) override;
+  void CheckPassMode(PassMode mode) override;
+
+ signals:
+  // The window has closed for good: the application ends.
+  void Closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildMenu();
+  void BindEvents();
+  void SetUpRunner();
+  void CommitData(QSessionManager& manager);
+  void AppendReferenceItem(const std::string& name);
+  void ShowPassLog();
+  QList<QWidget*> BusySet() const;
+
+  ProgramState state_;
+  int refresh_count_ = 0;
+  // Set when a log-off has run the close query; the close that ends the session does not ask
+  // again, but any later input (the log-off was cancelled) means the next close asks as usual.
+  bool session_close_answered_ = false;
+  // The UI thread goes after the runner, which may still be handing it events.
+  std::unique_ptr<QtUiThread> ui_thread_;
+  std::unique_ptr<TJvCreateProcess> mame_;
+  std::array<TGauge*, 8> gauges_{};  // in the order of GaugeId
+};
+
+}  // namespace velotrax

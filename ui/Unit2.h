@@ -1,0 +1,62 @@
+// TForm2, the Preferences dialog: the PC description, the emulator file and the pass mode.
+#pragma once
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+#include "core/state.h"
+#include "ui/filename_edit.h"
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+
+namespace velotrax {
+
+class TForm2 : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Created hidden; shown modally with exec() by the main window.
+  TForm2(ProgramState& state, QWidget* main_window);
+
+  QRadioButton* use_ddraw = nullptr;
+  QRadioButton* use_d3d = nullptr;
+  QRadioButton* use_both = nullptr;
+  QLineEdit* pc_description = nullptr;
+  TJvFilenameEdit* mamefile_selector = nullptr;
+  QTabWidget* PageControl1 = nullptr;
+  QPushButton* ok_button = nullptr;
+  QPushButton* cancel_button = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+
+  // The pass mode its radio buttons stand for (none only if no button is checked).
+  PassMode CheckedPassMode() const;
+  // Checks the button of mode, unchecking the other two; none leaves them as they are.
+  void CheckPassMode(PassMode mode);
+
+  // Fills the two boxes from the program state; runs at every showing.
+  void FormShow();
+  // Keeps the emulator's stored file name and the description, then closes.
+  void ok_buttonClick();
+  // Closes without taking anything back.
+  void cancel_buttonClick();
+
+  // The information tab's text, line by line.
+  static const std::vector<std::string>& InformationLines();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void BuildControls();
+
+  ProgramState& state_;
+  std::string shown_description_;  // the bytes pc_description was filled from
+};
+
+}  // namespace velotrax

@@ -1,0 +1,123 @@
+#include "ui/Unit4.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTextDocument>
+
+#include "ui/application.h"
+#include "ui/guard.h"
+
+namespace velotrax {
+
+namespace {
+constexpr int kFrame = 5;
+constexpr int kClientWidth = 313;
+constexpr int kClientHeight = 184;
+}  // namespace
+
+QStringList TForm4::AboutLines() {
+  return {
+      " ",
+      "                                      Velotrax 1.0",
+      "",
+      "",
+      "",
+      "Be aware that benchmarking puts a lot of strain on the CPU which ",
+      "can overheat. Make sure proper cooling is applied.",
+      "The used resolution and frequency (1280x1024x32 @60Hz) can ",
+      "also damage monitors which do not support this settings.",
+      "",
+      "The author of Velotrax cannot be held responsible for any ",
+      "damage occured by using Velotrax. ",
+      "",
+      "",
+  };
+}
+
+QColor TForm4::DesktopBackgroundColour() {
+  return {0, 78, 152};
+}
+
+TForm4::TForm4(QWidget* main_window) : QDialog(nullptr), main_window_(main_window) {
+  setObjectName("Form4");
+  setWindowTitle("Velotrax");
+  setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+  setFont(WindowFont());
+  setFixedSize(kClientWidth + 2 * kFrame, kClientHeight + 2 * kFrame);
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setObjectName("Memo1");
+  Memo1->setGeometry(kFrame, kFrame, kClientWidth, kClientHeight);
+  Memo1->setReadOnly(true);
+  Memo1->setFrameShape(QFrame::NoFrame);
+  // The lines were broken for a narrower font than the ones found here: close the letters up a
+  // little so that each line of the text still fits on one line of the box.
+  QFont text_font = WindowFont();
+  text_font.setLetterSpacing(QFont::PercentageSpacing, 93);
+  Memo1->setFont(text_font);
+  Memo1->document()->setDocumentMargin(2);
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // Nothing to select: the first press closes the window.
+  Memo1->setTextInteractionFlags(Qt::NoTextInteraction);
+  Memo1->setContextMenuPolicy(Qt::NoContextMenu);
+  Memo1->setPlainText(AboutLines().join('\n'));
+  Memo1->viewport()->installEventFilter(this);
+}
+
+void TForm4::Memo1MouseDown() {
+  accept();
+}
+
+void TForm4::Memo1Click() {
+  accept();
+}
+
+void TForm4::reject() {
+  Memo1Click();
+}
+
+bool TForm4::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Memo1->viewport()) {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+      RunGuarded([this] { Memo1MouseDown(); });
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TForm4::closeEvent(QCloseEvent* event) {
+  event->accept();
+  Memo1Click();
+}
+
+void TForm4::keyPressEvent(QKeyEvent* event) {
+  // No keyboard command closes the window (Escape included).
+  event->accept();
+}
+
+void TForm4::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), DesktopBackgroundColour());
+}
+
+void TForm4::showEvent(QShowEvent* event) {
+  if (!shown_before_) {
+    shown_before_ = true;
+    // Centred over the main window the first time; it cannot be moved, so later showings keep
+    // this place.
+    if (main_window_) {
+      const QRect over = main_window_->frameGeometry();
+      move(over.x() + (over.width() - width()) / 2, over.y() + (over.height() - height()) / 2);
+    } else {
+      move(DesktopCentre(size()));
+    }
+  }
+  QDialog::showEvent(event);
+}
+
+}  // namespace velotrax

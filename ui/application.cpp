@@ -1,0 +1,133 @@
+#include "ui/application.h"
+
+#include <QGuiApplication>
+#include <QHelpEvent>
+#include <QLayout>
+#include <QProxyStyle>
+#include <QScreen>
+#include <QToolTip>
+#include <QWidget>
+
+#include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unit3.h"
+#include "ui/Unit4.h"
+#include "ui/forms.h"
+#include "ui/guard.h"
+#include "ui/icons.h"
+
+namespace velotrax {
+
+TForm1* Form1 = nullptr;
+TForm2* Form2 = nullptr;
+TForm3* Form3 = nullptr;
+TForm4* Form4 = nullptr;
+
+namespace {
+
+// The delay before a tool-tip shows comes from the style.
+class ToolTipTimingStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    if (hint == SH_ToolTip_WakeUpDelay) return kToolTipWakeUpMs;
+    return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+
+// Shows every hint for the same fixed time, whatever its length.
+class ToolTipDuration : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::ToolTip) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || widget->toolTip().isEmpty()) return false;
+    const auto* help = static_cast<QHelpEvent*>(event);
+    QToolTip::showText(help->globalPos(), widget->toolTip(), widget, QRect(), kToolTipDisplayMs);
+    return true;
+  }
+};
+
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  SetUpApplication(*this);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ReportException(std::current_exception());
+    return false;
+  }
+}
+
+QFont WindowFont() {
+  // DejaVu Sans Condensed at 11 pixels comes closest to the original's widths and keeps its
+  // 13-pixel line, so the fixed layout holds its texts.
+  QFont font("MS Sans Serif");
+  font.setFamilies({"MS Sans Serif", "DejaVu Sans Condensed", "DejaVu Sans"});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  // Stated outright, so that a control inside the bold group box stays regular.
+  font.setWeight(QFont::Normal);
+  font.setItalic(false);
+  return font;
+}
+
+void SetUpApplication(QApplication& app) {
+  // The title goes into applicationName, not applicationDisplayName: the latter would be
+  // appended to every window caption on this platform.
+  QCoreApplication::setApplicationName(
+      ApplicationTitleFromPath(QCoreApplication::applicationFilePath()));
+  QApplication::setWindowIcon(MainIcon());
+  QApplication::setStyle(new ToolTipTimingStyle);
+  app.installEventFilter(new ToolTipDuration(&app));
+  // The program ends when the main window closes, not when the Disclaimer (shown before the main
+  // window) or an error box happens to be the last window on the screen.
+  QApplication::setQuitOnLastWindowClosed(false);
+}
+
+QPoint DesktopCentre(QSize frame_size) {
+  QRect desktop;
+  for (const QScreen* screen : QGuiApplication::screens()) desktop |= screen->geometry();
+  const int width = desktop.right() + 1;
+  const int height = desktop.bottom() + 1;
+  return {(width - frame_size.width()) / 2, (height - frame_size.height()) / 2};
+}
+
+void CreateForms() {
+  Form1 = new TForm1;
+  QObject::connect(Form1, &TForm1::Closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  Form2 = new TForm2(Form1->State(), Form1);
+  Form3 = new TForm3;
+  Form4 = new TForm4(Form1);
+}
+
+void ShowMainForm() {
+  RunGuarded([] { Form1->FormShow(); });
+  Form1->layout()->activate();  // the fixed size stands before the window is placed
+  Form1->move(DesktopCentre(Form1->frameGeometry().size()));
+  Form1->show();
+  // Only now is the frame around the window known; place it once more with it.
+  if (Form1->frameGeometry().size() != Form1->size()) {
+    Form1->move(DesktopCentre(Form1->frameGeometry().size()));
+  }
+  Form1->activateWindow();
+  Form1->ref1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void DestroyForms() {
+  delete Form4;
+  Form4 = nullptr;
+  delete Form3;
+  Form3 = nullptr;
+  delete Form2;
+  Form2 = nullptr;
+  delete Form1;
+  Form1 = nullptr;
+}
+
+}  // namespace velotrax

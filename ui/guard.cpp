@@ -1,0 +1,84 @@
+#include "ui/guard.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+#include "core/errors.h"
+#include "ui/text_codec.h"
+
+namespace velotrax {
+
+namespace {
+
+ErrorBoxPresenter& Presenter() {
+  static ErrorBoxPresenter presenter;
+  return presenter;
+}
+
+void ShowMessageBox(const QString& caption, const QString& text) {
+  // Give the keyboard back to the window and control that had it when the box closes.
+  QPointer<QWidget> active_window = QApplication::activeWindow();
+  QPointer<QWidget> focused = QApplication::focusWidget();
+  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+  if (active_window) active_window->activateWindow();
+  if (focused) focused->setFocus();
+}
+
+}  // namespace
+
+std::string ErrorBoxText(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
+QString ApplicationTitleFromPath(const QString& executable_path) {
+  QString name = executable_path.mid(executable_path.lastIndexOf('/') + 1);
+  const qsizetype dot = name.indexOf('.');
+  if (dot >= 0) name.truncate(dot);
+  if (name.size() > 1) name = name.left(1) + name.mid(1).toLower();
+  return name;
+}
+
+void ShowErrorBox(const std::string& message) {
+  const QString caption = QCoreApplication::applicationName();
+  const QString text = ShowText(ErrorBoxText(message));
+  if (Presenter()) {
+    Presenter()(caption, text);
+  } else {
+    ShowMessageBox(caption, text);
+  }
+}
+
+void ReportException(std::exception_ptr error) noexcept {
+  try {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      ShowErrorBox(e.what());
+    } catch (...) {
+      ShowErrorBox("An unexpected error occurred");
+    }
+  } catch (...) {
+    // The box itself failed (out of memory, most likely): there is no one left to tell.
+  }
+}
+
+void RunGuarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (...) {
+    ReportException(std::current_exception());
+  }
+}
+
+ErrorBoxPresenter SetErrorBoxPresenter(ErrorBoxPresenter presenter) {
+  ErrorBoxPresenter previous = std::move(Presenter());
+  Presenter() = std::move(presenter);
+  return previous;
+}
+
+}  // namespace velotrax
