@@ -37,7 +37,7 @@ using velotrax::TJvCreateProcess;
 const std::string kWorkload = std::string(VELOTRAX_HELPER_DIR) + "/helper-workload";
 constexpr long long kFloodBytes = 256LL << 20;
 constexpr double kSpinSeconds = 1.0;
-constexpr int kSpinRounds = 5;
+constexpr int kSpinRounds = 7;
 constexpr int kLatencyRuns = 200;
 
 double CpuSeconds() {

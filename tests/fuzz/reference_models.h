@@ -69,6 +69,11 @@ inline std::string NotAnIntegerMessage(std::string_view text) {
   return "'" + std::string(text) + "' is not a valid integer value";
 }
 
+// An error's message as what() shows it: a NUL in the text ends it there.
+inline std::string AsShown(const std::string& message) {
+  return message.substr(0, message.find('\0'));
+}
+
 // What the frame-rate extraction yields: a value, or the text the integer conversion refuses.
 struct FrameRateOutcome {
   bool refused = false;

@@ -1,0 +1,57 @@
+// velotrax-cli: the headless companion of Velotrax for scripted and batch benchmarking. It works on
+// the same files in the working directory as the desktop program and never changes velotrax.ini.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/state.h"
+
+namespace velotrax::cli {
+
+// Exit codes of the tool.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;  // a run or file error
+inline constexpr int kExitUsage = 2;    // a wrong command line
+
+// A wrong command line; what() says what is wrong (exit code 2).
+class UsageError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A failure of the tool itself (not one of the program's own errors); exit code 1.
+class CliError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The program state as the desktop program has it after its show sequence, without the windows:
+// base_dir, mame_file from velotrax.ini (read only), the catalogue and, when present, mark.dat.
+// Throws the score file's errors (EConvertError) and CliError for a mark.dat that cannot be read.
+void LoadWorkspace(ProgramState& state);
+
+// Reads reference.dat into state.references; throws EConvertError, CliError.
+void LoadReferenceTable(ProgramState& state);
+
+// The catalogue index of a game given as its rom, "Asteroid" or an index 1..54; 0 when none.
+int FindGame(const ProgramState& state, const std::string& name);
+
+// The catalogue indices of the GAME arguments, in order and without repeats; throws UsageError.
+std::vector<int> ResolveGames(const ProgramState& state, const std::vector<std::string>& names);
+
+// The commands; each returns the exit code and throws UsageError or the program's errors.
+int RunCommand(const std::vector<std::string>& args);
+int ShowCommand(const std::vector<std::string>& args);
+int PublishCommand(const std::vector<std::string>& args);
+int GamesCommand(const std::vector<std::string>& args);
+
+// True when args hold "-h" or "--help" before any "--".
+bool WantsHelp(const std::vector<std::string>& args);
+
+// A whole non-negative decimal number without sign or blanks, or -1.
+long ParseCount(const std::string& text);
+
+// Writes bytes to path through the atomic replacement; throws EFCreateError, EWriteError.
+void ReplaceFile(const std::string& path, const std::string& bytes);
+
+}  // namespace velotrax::cli
