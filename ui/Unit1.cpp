@@ -1,5 +1,6 @@
 #include "ui/Unit1.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLayout>
@@ -11,7 +12,6 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
-#include "core/errors.h"
 #include "process/emulator_contract.h"
 #include "storage/files.h"
 #include "storage/score_files.h"
@@ -113,6 +113,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
                   int style) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
+  // Names come from the files: "<b>" in a description is shown, not obeyed.
+  label->setTextFormat(Qt::PlainText);
   label->setFont((style & kBold) ? BoldFont() : RegularFont());
   label->setAlignment(((style & kRight) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   if (style & kSizedToText) {
@@ -298,6 +300,7 @@ void TForm1::BuildControls() {
   StatusBar->setGeometry(0, 352, kClientWidth, 19);
   StatusPanel = new QLabel("Status :");
   StatusPanel->setObjectName("StatusPanel");
+  StatusPanel->setTextFormat(Qt::PlainText);
   StatusBar->addWidget(StatusPanel, 1);
 
   // Only the four selectors take the keyboard focus, in this order.
@@ -453,8 +456,8 @@ void TForm1::Info1Click() {
   if (Form4 != nullptr) Form4->exec();
 }
 
-void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool) {
-  OnOutputLine(state_, S);
+void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool StartsOnNewLine) {
+  OnOutputLine(state_, S, StartsOnNewLine);
   Memo1->appendPlainText(ShowText(std::string(S)));
 }
 
@@ -568,7 +571,11 @@ void TForm1::CheckPassMode(PassMode mode) {
 }
 
 void TForm1::AppendReferenceItem(const std::string& name) {
-  for (QComboBox* ref : {ref1, ref2, ref3}) ref->addItem(ShowText(name));
+  for (QComboBox* ref : {ref1, ref2, ref3}) {
+    ref->addItem(ShowText(name));
+    // The list drops down as wide as its longest name, so that names are not cut short.
+    ref->view()->setMinimumWidth(ref->view()->sizeHintForColumn(0) + 8);
+  }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,9 @@
 // The one guard around every handler, the error box's text and caption, the application title,
 // and the runner's way onto the UI thread.
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QtTest>
 #include <atomic>
 #include <stdexcept>
@@ -23,6 +27,21 @@ class ThrowingObject : public QObject {
     return QObject::event(e);
   }
 };
+
+// True once the thread sleeps (state S in /proc), within ten seconds.
+bool WaitUntilAsleep(pid_t thread_id) {
+  const QString path = QString("/proc/self/task/%1/stat").arg(thread_id);
+  for (int i = 0; i < 10000; ++i) {
+    QFile stat(path);
+    if (stat.open(QIODevice::ReadOnly)) {
+      const QByteArray line = stat.readAll();
+      const qsizetype close = line.lastIndexOf(')');
+      if (close >= 0 && close + 2 < line.size() && line[close + 2] == 'S') return true;
+    }
+    QThread::msleep(1);
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -108,6 +127,30 @@ class GuardTest : public QObject {
     for (const QString& caption : captions_) QCOMPARE(caption, QString("ui_guard_test"));
   }
 
+  void TheRealErrorBoxIsAStopBoxWithOneOkButton() {
+    SetErrorBoxPresenter({});
+    QString caption, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    Qt::WindowModality modality = Qt::NonModal;
+    QTimer::singleShot(0, [&] {
+      QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr);
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      caption = box->windowTitle();
+      text = box->text();
+      icon = box->icon();
+      buttons = box->standardButtons();
+      modality = box->windowModality();
+      box->button(QMessageBox::Ok)->click();
+    });
+    ShowErrorBox("Unable to write to /x/velotrax.ini");
+    QCOMPARE(caption, QString("ui_guard_test"));
+    QCOMPARE(text, QString("Unable to write to /x/velotrax.ini."));
+    QCOMPARE(icon, QMessageBox::Critical);
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(modality, Qt::ApplicationModal);
+  }
+
   void NotifyCatchesWhatEscapesAnEventHandler() {
     ThrowingObject target;
     QEvent direct(ThrowingObject::kThrow);
@@ -178,16 +221,19 @@ class GuardTest : public QObject {
 
   void GoingAwayReleasesAWaitingWorker() {
     auto ui = std::make_unique<QtUiThread>();
-    std::atomic<bool> queued{false}, returned{false};
+    QtUiThread* shared_ui = ui.get();
+    std::atomic<pid_t> worker_id{0};
+    std::atomic<bool> returned{false};
     bool ran = false;
     std::thread worker([&] {
-      queued = true;
-      ui->Call([&] { ran = true; });
+      worker_id = static_cast<pid_t>(syscall(SYS_gettid));
+      shared_ui->Call([&] { ran = true; });
       returned = true;
     });
-    // No events are processed from here on, so the queued call can never run.
-    while (!queued) std::this_thread::yield();
-    QTest::qSleep(100);  // let the worker reach its wait
+    // No events are processed from here on, so the queued call can never run; wait until the
+    // worker sleeps in Call.
+    while (worker_id == 0) std::this_thread::yield();
+    QVERIFY(WaitUntilAsleep(worker_id));
     ui.reset();
     worker.join();
     QVERIFY(returned.load());

@@ -209,6 +209,9 @@ class Unit1Test : public QObject {
     QVERIFY(!Form1->Memo1->isVisible());
     QCOMPARE(Form1->Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
     QCOMPARE(Form1->StatusPanel->text(), QString("Status :"));
+    Form1->SetPcDescription("<b>Tom & Jerry</b>");  // shown as typed, never as markup
+    QCOMPARE(Form1->cpu_info->textFormat(), Qt::PlainText);
+    QCOMPARE(Form1->cpu_info->text(), QString("<b>Tom & Jerry</b>"));
     QCOMPARE(Form1->Label3->alignment() & Qt::AlignRight, Qt::AlignRight);
     QCOMPARE(Form1->rom_selector->count(), 55);
     QCOMPARE(Form1->rom_selector->itemText(2), QString("Asteroid"));
