@@ -19,6 +19,7 @@
 #include "ui/Unit3.h"
 #include "ui/Unit4.h"
 #include "ui/application.h"
+#include "ui/classic_group_box.h"
 #include "ui/forms.h"
 #include "ui/guard.h"
 #include "ui/icons.h"
@@ -44,30 +45,6 @@ class TBevel : public QWidget {
     p.drawLine(0, bottom - 1, width() - 1, bottom - 1);
     p.setPen(palette().color(QPalette::Light));
     p.drawLine(0, bottom, width() - 1, bottom);
-  }
-};
-
-// A group box drawn the classic way: an etched frame whose top edge runs through the middle of
-// the caption, the caption 8 pixels in from the left.
-class TClassicGroupBox : public QGroupBox {
- public:
-  using QGroupBox::QGroupBox;
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    const QFontMetrics metrics(font());
-    const int top = metrics.height() / 2;
-    const QRect frame = rect().adjusted(0, top, -1, -1);
-    p.setPen(palette().color(QPalette::Dark));
-    p.drawRect(frame.adjusted(0, 0, -1, -1));
-    p.setPen(palette().color(QPalette::Light));
-    p.drawRect(frame.adjusted(1, 1, 0, 0));
-    if (title().isEmpty()) return;
-    const QRect caption(8, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
-    p.fillRect(caption, palette().color(QPalette::Window));
-    p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(caption.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, title());
   }
 };
 

@@ -11,6 +11,8 @@
 #include <QTabWidget>
 #include <algorithm>
 
+#include "ui/application.h"
+#include "ui/classic_group_box.h"
 #include "ui/guard.h"
 #include "ui/text_codec.h"
 
@@ -28,7 +30,7 @@ QLabel* AddLabel(QWidget* parent, const char* name, const char* text, QRect geom
 }
 
 QGroupBox* AddGroupBox(QWidget* parent, const char* name, const char* title, QRect geometry) {
-  auto* box = new QGroupBox(QString::fromLatin1(title), parent);
+  auto* box = new TClassicGroupBox(QString::fromLatin1(title), parent);
   box->setObjectName(QString::fromLatin1(name));
   box->setGeometry(geometry);
   return box;
@@ -56,8 +58,8 @@ QPushButton* AddPushButton(QWidget* parent, const char* name, const char* text, 
 
 const std::vector<std::string>& TForm2::InformationLines() {
   static const std::vector<std::string> lines = {
-      "Velotrax does not reinvent the wheel: it uses the benchmarking method ",
-      "of its originator, who deserves all the credit for finding the best way to benchmark MAME ",
+      "Velotrax does not reinvent the wheel but uses the method of its ",
+      "originator, who gets all the credit for the best way to benchmark MAME ",
       "roms.",
       "",
       "",
@@ -78,7 +80,7 @@ const std::vector<std::string>& TForm2::InformationLines() {
       "nomouse -nojoy -nogun -nosleep -rompath roms -d3d -d3dfilter 0 -d3",
       "dtexmanage -d3dprescale none",
       "",
-      "As the benchmarks follow the originator's method to the letter, Velotrax ",
+      "Because the originator's method is used as it stands, Velotrax ",
       "runs all games in 1280x1024x32bppx60Hz and 5:4 aspect ratio.",
       "Most LCD and CRT's should have no problem when running at this ",
       "resolution and frequency.",
@@ -111,13 +113,7 @@ TForm2::TForm2(ProgramState& state, QWidget* main_window)
       state_(state) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Preferences"));
-  // "MS Sans Serif" 8 pt where it exists; elsewhere the fallback keeps its 11-pixel height.
-  QFont dialog_font;
-  dialog_font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                           QStringLiteral("Tahoma"), QStringLiteral("Arial"),
-                           QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans")});
-  dialog_font.setPixelSize(11);
-  setFont(dialog_font);
+  setFont(WindowFont());
   setFixedSize(407, 321);
   BuildControls();
 }
