@@ -124,8 +124,40 @@ void StartPass(ProgramState& state, SequencerHost& host) {
   StartPassFor(state, host, game);
 }
 
-void OnOutputLine(ProgramState& state, std::string_view line) {
-  state.pass_log.emplace_back(line);
+namespace {
+
+// An emulator's output is a few lines. One that floods its output, or never ends a line, must
+// not take the memory with it: the log keeps this many lines of at most kPassLogLineBytes each,
+// and past that only the line that can still decide the frame rate.
+constexpr std::size_t kPassLogLines = 10000;
+constexpr std::size_t kPassLogLineBytes = 4096;
+
+// The line ExtractFrameRate takes its value from, when it is the first of its kind.
+bool DecidesFrameRate(const std::string& line) {
+  constexpr std::size_t kSkipped = 13;
+  return line.find("FPS") != std::string::npos && line.size() > kSkipped &&
+         line.find_first_of(".,", kSkipped) != std::string::npos;
+}
+
+}  // namespace
+
+void OnOutputLine(ProgramState& state, std::string_view line, bool starts_on_new_line) {
+  std::vector<std::string>& log = state.pass_log;
+  line = line.substr(0, kPassLogLineBytes);
+  // A line that arrived in several pieces is kept once, in its latest state: the frame rate
+  // must not depend on where the output happened to be cut, nor an endless line fill the log.
+  if (!starts_on_new_line && !log.empty()) {
+    log.back().assign(line);
+    return;
+  }
+  // Past the limit the last slot is reused, unless it holds a line that decides the frame rate;
+  // then one more slot is taken and reused from then on.
+  const bool full = log.size() > kPassLogLines;
+  if (full && (log.size() > kPassLogLines + 1 || !DecidesFrameRate(log.back()))) {
+    log.back().assign(line);
+    return;
+  }
+  log.emplace_back(line);
 }
 
 void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t /*exit_code*/) {

@@ -37,8 +37,9 @@ void StartBenchmark(ProgramState& state, SequencerHost& host);
 // Starts one pass for the game selected now with the method of pass_is_d3d; throws the runner's
 // errors.
 void StartPass(ProgramState& state, SequencerHost& host);
-// The runner's read event: appends the line to the pass log.
-void OnOutputLine(ProgramState& state, std::string_view line);
+// The runner's read event: appends the line to the pass log, or, when it is a newer state of
+// the line reported last (starts_on_new_line false), puts it in that line's place.
+void OnOutputLine(ProgramState& state, std::string_view line, bool starts_on_new_line = true);
 // The runner's end event: stores the frame rate and starts the Direct3D pass when one is due.
 void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t exit_code);
 // The integer frames per second of the first "FPS" line with a separator, or 0; throws

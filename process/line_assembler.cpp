@@ -1,5 +1,6 @@
 #include "process/line_assembler.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -26,6 +27,10 @@ void LineAssembler::ResetLine() {
 }
 
 void LineAssembler::Write(const char* bytes, std::size_t k) {
+  // Like a terminal that does not wrap, a line keeps its first kMaxLineLength columns: output
+  // that never ends a line must not take the memory with it.
+  if (cursor_ >= kMaxLineLength) return;
+  k = std::min(k, kMaxLineLength - cursor_);
   if (k == 0) return;
   if (line_.size() < cursor_ + k) line_.resize(cursor_ + k);
   std::memcpy(line_.data() + cursor_, bytes, k);

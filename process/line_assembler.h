@@ -13,6 +13,9 @@ namespace velotrax {
 
 class LineAssembler {
  public:
+  // The longest line kept; bytes written beyond it are dropped.
+  static constexpr std::size_t kMaxLineLength = 1 << 20;
+
   // The whole current line; StartsOnNewLine false means it replaces the line reported last.
   std::function<void(std::string_view S, bool StartsOnNewLine)> OnRead;
   // Every piece, unchanged, before it is assembled.

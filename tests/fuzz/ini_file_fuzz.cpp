@@ -131,8 +131,8 @@ bool BreaksLayout(std::string_view section, std::string_view key, std::string_vi
   for (std::string_view text : {section, key, value}) {
     if (text.find_first_of("\r\n") != std::string_view::npos) return true;
   }
-  return section.find(']') != std::string_view::npos ||
-         key.find('=') != std::string_view::npos || Trim(key).starts_with("[");
+  return section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos ||
+         Trim(key).starts_with("[");
 }
 
 const std::string& Dir() {
@@ -182,8 +182,8 @@ size_t EntriesInDir(const std::string& dir) {
 
 // Section and key names that often meet those of the starting file or of earlier writes.
 std::string Name(FuzzedDataProvider& provider) {
-  static const char* const kCommon[] = {"0", "velotrax", "VeloTrax", " cpu ", "cpu", "pacman",
-                                        "pacmana", "", "1", "Selected"};
+  static const char* const kCommon[] = {"0",      "velotrax", "VeloTrax", " cpu ", "cpu",
+                                        "pacman", "pacmana",  "",         "1",     "Selected"};
   if (provider.ConsumeBool()) return kCommon[provider.ConsumeIntegralInRange<int>(0, 9)];
   return provider.ConsumeRandomLengthString(12);
 }

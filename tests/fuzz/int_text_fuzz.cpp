@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(TextToInt(IntToText(value)) == value, "a converted value does not come back", text);
   } catch (const EConvertError& e) {
     Check(!expected.has_value(), "TextToInt refused a text the rules accept", text);
-    Check(e.what() == reference::AsShown(reference::NotAnIntegerMessage(text)), "conversion error message", e.what());
+    Check(e.what() == reference::AsShown(reference::NotAnIntegerMessage(text)),
+          "conversion error message", e.what());
   }
 
   // The first four bytes as a value: its decimal text, and back.

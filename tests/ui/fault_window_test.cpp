@@ -1,0 +1,127 @@
+// A close while the disk is full: the error box shows the failed write, the main window stays
+// open with the old files intact, and once there is room again the close writes both files.
+#include <errno.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "storage/files.h"
+#include "ui/Unit1.h"
+#include "ui/application.h"
+#include "ui/forms.h"
+#include "ui/guard.h"
+
+using namespace velotrax;
+
+namespace {
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+// The write calls that succeed before the disk is full; negative: it never fills.
+int writes_left = -1;
+
+ssize_t WriteUntilFull(int fd, const void* data, std::size_t size) {
+  if (writes_left == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  if (writes_left > 0) --writes_left;
+  return ::write(fd, data, size);
+}
+
+}  // namespace
+
+class FaultWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir* dir_ = nullptr;
+  QString old_dir_;
+  QStringList errors_;
+  int closed_ = 0;
+  FileReplaceCalls saved_calls_{};
+
+  QString Path(const char* name) const { return dir_->filePath(QString::fromLatin1(name)); }
+
+  void StartProgram() {
+    CreateForms();
+    connect(Form1, &TForm1::Closed, this, [this] { ++closed_; });
+    ShowMainForm();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+  }
+
+ private slots:
+  void initTestCase() {
+    SetUpApplication(*qApp);
+    SetErrorBoxPresenter([this](const QString&, const QString& text) { errors_ << text; });
+    saved_calls_ = file_replace_calls;
+  }
+
+  void init() {
+    errors_.clear();
+    closed_ = 0;
+    writes_left = -1;
+    file_replace_calls.write = WriteUntilFull;
+    dir_ = new QTemporaryDir;
+    QVERIFY(dir_->isValid());
+    old_dir_ = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_->path()));
+  }
+
+  void cleanup() {
+    file_replace_calls = saved_calls_;
+    if (Form1 != nullptr) DestroyForms();
+    QDir::setCurrent(old_dir_);
+    delete dir_;
+  }
+
+  void FullDiskAtCloseShowsTheErrorAndKeepsTheWindowOpen_data() {
+    QTest::addColumn<int>("writes_before_full");
+    QTest::addColumn<QString>("message");
+    // The settings are written first (three values, one write each), then "mark.dat".
+    QTest::newRow("settings") << 0 << "Unable to write to %1/velotrax.ini.";
+    QTest::newRow("mark.dat") << 3 << "Stream write error.";
+  }
+
+  void FullDiskAtCloseShowsTheErrorAndKeepsTheWindowOpen() {
+    QFETCH(int, writes_before_full);
+    QFETCH(QString, message);
+    QFile settings(Path("velotrax.ini"));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[velotrax]\r\nmamefile=mame.exe\r\nselected=3\r\nmethode=1\r\n");
+    settings.close();
+    StartProgram();
+    QVERIFY(Form1->close());  // a first close writes "mark.dat" whole
+    QCOMPARE(closed_, 1);
+    DestroyForms();
+    closed_ = 0;
+    const QByteArray old_scores = ReadFile(Path("mark.dat"));
+    QVERIFY(!old_scores.isEmpty());
+    StartProgram();
+
+    writes_left = writes_before_full;
+    QVERIFY(!Form1->close());
+    message.replace(QStringLiteral("%1"), QDir(dir_->path()).absolutePath());
+    QCOMPARE(errors_, QStringList({message}));
+    QVERIFY(Form1->isVisible());
+    QCOMPARE(closed_, 0);
+    QCOMPARE(ReadFile(Path("mark.dat")), old_scores);
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({"mark.dat", "velotrax.ini"}));
+
+    writes_left = -1;
+    QVERIFY(Form1->close());
+    QCOMPARE(closed_, 1);
+    QCOMPARE(errors_.size(), 1);
+  }
+};
+
+QTEST_MAIN(FaultWindowTest)
+#include "fault_window_test.moc"

@@ -1,0 +1,112 @@
+// velotrax-cli: runs benchmark passes, shows and publishes scores without a window, in the
+// working directory, on the same files as the desktop program.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/state.h"
+#include "tools/cli/cli.h"
+
+namespace velotrax::cli {
+
+namespace {
+
+constexpr const char* kToolHelp =
+    "Usage: velotrax-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "The headless companion of Velotrax. It works in the current directory on the same files\n"
+    "as the desktop program: the emulator named in velotrax.ini (mame.exe when none is named),\n"
+    "this computer's scores in mark.dat and the reference computers in reference.dat.\n"
+    "\n"
+    "Commands:\n"
+    "  run      run benchmark passes and store the scores in mark.dat\n"
+    "  show     show this computer's scores beside reference computers\n"
+    "  publish  add this computer's scores to reference.dat\n"
+    "  games    list the 54 games (index, rom, driver)\n"
+    "\n"
+    "'velotrax-cli COMMAND --help' describes a command.\n"
+    "Exit codes: 0 success, 1 a run or file error, 2 a wrong command line,\n"
+    "130 (143) when a run was interrupted by Ctrl+C (SIGTERM).\n";
+
+constexpr const char* kGamesHelp =
+    "Usage: velotrax-cli games\n"
+    "\n"
+    "Lists the 54 games, one a line: index, rom and the emulator driver. Either the rom or the\n"
+    "index names a game for 'run' and 'show'.\n";
+
+bool IsHelp(const std::string& arg) {
+  return arg == "-h" || arg == "--help";
+}
+
+}  // namespace
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (IsHelp(arg)) return true;
+  }
+  return false;
+}
+
+int GamesCommand(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kGamesHelp, stdout);
+    return kExitSuccess;
+  }
+  if (!args.empty()) throw UsageError("games takes no arguments");
+  ProgramState state;
+  BuildCatalogue(state);
+  for (int i = 1; i < game_count; ++i) {
+    std::printf("%2d  %-9s %s\n", i, state.games[i].rom.c_str(), state.games[i].driver.c_str());
+  }
+  return kExitSuccess;
+}
+
+namespace {
+
+int Dispatch(const std::vector<std::string>& args) {
+  if (args.empty()) {
+    std::fputs(kToolHelp, stderr);
+    return kExitUsage;
+  }
+  const std::string& command = args.front();
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (IsHelp(command) || command == "help") {
+    std::fputs(kToolHelp, stdout);
+    return kExitSuccess;
+  }
+  if (command == "run") return RunCommand(rest);
+  if (command == "show") return ShowCommand(rest);
+  if (command == "publish") return PublishCommand(rest);
+  if (command == "games") return GamesCommand(rest);
+  throw UsageError("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+}  // namespace velotrax::cli
+
+int main(int argc, char** argv) {
+  using namespace velotrax::cli;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    const int code = Dispatch(args);
+    if (std::fflush(stdout) != 0) return kExitFailure;
+    return code;
+  } catch (const UsageError& e) {
+    std::fflush(stdout);
+    const bool known_command =
+        !args.empty() && (args.front() == "run" || args.front() == "show" ||
+                          args.front() == "publish" || args.front() == "games");
+    const std::string help = known_command ? "velotrax-cli " + args.front() : "velotrax-cli";
+    std::fprintf(stderr, "velotrax-cli: %s\nTry '%s --help'.\n", e.what(), help.c_str());
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    // The program's own errors (velotrax::Exception) and the tool's file errors alike.
+    std::fflush(stdout);
+    std::fprintf(stderr, "velotrax-cli: %s\n", e.what());
+    return kExitFailure;
+  }
+}

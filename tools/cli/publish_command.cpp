@@ -1,0 +1,194 @@
+// velotrax-cli publish: adds this computer's scores to reference.dat as the next reference
+// computer, keeping every byte the file already holds.
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/errors.h"
+#include "storage/files.h"
+#include "storage/int_text.h"
+#include "tools/cli/cli.h"
+
+namespace velotrax::cli {
+
+namespace {
+
+constexpr const char* kPublishHelp =
+    "Usage: velotrax-cli publish --name TEXT\n"
+    "\n"
+    "Adds this computer's scores (mark.dat) to reference.dat as the next reference computer,\n"
+    "named TEXT, and raises the count in its section [0]; creates reference.dat when there is\n"
+    "none. Everything reference.dat already holds stays as it is, byte for byte; a\n"
+    "reference.dat that does not read is left alone and reported.\n";
+
+// The longest value the profile reader hands back.
+constexpr std::size_t kLongestName = 2047;
+
+std::string ParseName(const std::vector<std::string>& args) {
+  std::optional<std::string> name;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--name") {
+      if (i + 1 >= args.size()) throw UsageError("--name needs a value");
+      name = args[++i];
+    } else if (arg.starts_with("--name=")) {
+      name = arg.substr(7);
+    } else {
+      throw UsageError("unknown argument '" + arg + "'");
+    }
+  }
+  if (!name) throw UsageError("give the computer's name with --name");
+  if (name->empty()) throw UsageError("--name must not be empty");
+  if (name->find_first_of("\r\n") != std::string::npos) {
+    throw UsageError("--name must be a single line");
+  }
+  if (name->size() > kLongestName) {
+    throw UsageError("--name is longer than " + std::to_string(kLongestName) + " bytes");
+  }
+  return *name;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// The value as it must stand in the file to read back as the very same text: the reader drops
+// blanks around a value and one pair of enclosing quotes, so such a name is put in quotes.
+std::string StoredName(const std::string& name) {
+  const bool blank_edge = IsBlank(name.front()) || IsBlank(name.back());
+  const bool quoted = name.size() >= 2 && (name.front() == '"' || name.front() == '\'') &&
+                      name.back() == name.front();
+  return blank_edge || quoted ? "\"" + name + "\"" : name;
+}
+
+struct Line {
+  std::size_t begin = 0, end = 0;  // the text, without its line break
+};
+
+std::vector<Line> SplitLines(const std::string& bytes) {
+  std::vector<Line> lines;
+  std::size_t begin = 0;
+  while (begin < bytes.size()) {
+    std::size_t end = bytes.find('\n', begin);
+    const std::size_t next = end == std::string::npos ? bytes.size() : end + 1;
+    if (end == std::string::npos) end = bytes.size();
+    if (end > begin && bytes[end - 1] == '\r') --end;
+    lines.push_back({begin, end});
+    begin = next;
+  }
+  return lines;
+}
+
+// The section a header line names (blanks trimmed, lower-cased), or nothing for another line;
+// the profile reader's own rule.
+std::optional<std::string> SectionOf(std::string_view line) {
+  const std::string_view text = Trim(line);
+  if (text.empty() || text.front() != '[') return std::nullopt;
+  const std::size_t close = text.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return AsciiLowerCase(Trim(text.substr(1, close - 1)));
+}
+
+// The new text of reference.dat: the count line rewritten to count, the section appended.
+std::string WithNewComputer(const std::string& bytes, int32_t count, const std::string& section) {
+  const std::string new_section_name = IntToText(count);
+  std::optional<Line> count_line;
+  std::optional<std::string> current;
+  for (const Line& line : SplitLines(bytes)) {
+    const std::string_view text(bytes.data() + line.begin, line.end - line.begin);
+    if (std::optional<std::string> name = SectionOf(text)) {
+      if (*name == new_section_name) {
+        throw CliError("reference.dat already has a section [" + new_section_name +
+                       "] beyond its count of " + IntToText(count - 1) +
+                       "; correct the count in section [0] first (the file was left as it is)");
+      }
+      current = std::move(name);
+      continue;
+    }
+    const std::size_t equals = text.find('=');
+    // The first "reference" key of section "0" is the one the reader takes.
+    if (!count_line && current == "0" && equals != std::string_view::npos &&
+        AsciiLowerCase(Trim(text.substr(0, equals))) == "reference") {
+      count_line = Line{line.begin + equals + 1, line.end};
+    }
+  }
+  if (!count_line) {
+    throw CliError(
+        "reference.dat has no count (key reference in section [0]); it was left as it is");
+  }
+  std::string result = bytes.substr(0, count_line->begin);
+  result += IntToText(count);
+  result += bytes.substr(count_line->end);
+  if (!result.empty() && result.back() != '\n') result += "\r\n";
+  result += section;
+  return result;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(errno));
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(EIO));
+  return bytes;
+}
+
+}  // namespace
+
+int PublishCommand(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kPublishHelp, stdout);
+    return kExitSuccess;
+  }
+  const std::string name = ParseName(args);
+
+  ProgramState state;
+  LoadWorkspace(state);
+  if (!FileIsPresent(state.base_dir + "mark.dat")) {
+    throw CliError("there is no mark.dat in " + state.base_dir +
+                   " to publish; run a benchmark first");
+  }
+
+  const std::string path = state.base_dir + "reference.dat";
+  const bool present = FileIsPresent(path);
+  std::string bytes;
+  if (present) {
+    bytes = ReadWholeFile(path);
+    // Every computer already there must read, or the file is not ours to add to.
+    try {
+      LoadReferenceTable(state);
+    } catch (const Exception& e) {
+      std::fprintf(stderr, "velotrax-cli: %s\n", e.what());
+      throw CliError("reference.dat does not read; it was left as it is");
+    }
+  }
+  const int32_t number = state.reference_count + 1;
+
+  // The body of mark.dat under the next section number, named as asked.
+  std::string section = "[" + IntToText(number) + "]\r\n";
+  section += "cpu=" + StoredName(name) + "\r\n";
+  for (int i = 1; i < game_count; ++i) {
+    const Tgameinfo& game = state.games[static_cast<std::size_t>(i)];
+    section += game.rom + "=" + IntToText(game.d3d) + "\r\n";
+    section += game.rom + "a=" + IntToText(game.ddraw) + "\r\n";
+  }
+
+  const std::string updated =
+      present ? WithNewComputer(bytes, number, section) : "[0]\r\nreference=1\r\n" + section;
+  ReplaceFile(path, updated);
+  std::printf("Added this computer's scores to reference.dat as reference computer %d.\n",
+              static_cast<int>(number));
+  return kExitSuccess;
+}
+
+}  // namespace velotrax::cli

@@ -1,0 +1,111 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "core/errors.h"
+#include "process/emulator_contract.h"
+#include "storage/files.h"
+#include "storage/ini_file.h"
+#include "storage/score_files.h"
+#include "tools/cli/cli.h"
+
+namespace velotrax::cli {
+
+namespace {
+
+// A file that is there but cannot be opened would read as empty and end in a conversion error
+// about an empty text; say what is really wrong instead.
+void RequireReadable(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(errno));
+  ::close(fd);
+}
+
+}  // namespace
+
+void LoadWorkspace(ProgramState& state) {
+  InitProgramState(state);
+  // The desktop program's emulator file, read only: this tool never creates velotrax.ini.
+  const std::string settings_path = state.base_dir + "velotrax.ini";
+  if (FileIsPresent(settings_path)) {
+    TIniFile settings(settings_path);
+    const std::string mame_file = settings.ReadValue("velotrax", "mamefile", "");
+    if (!mame_file.empty()) state.mame_file = mame_file;
+  }
+  BuildCatalogue(state);
+  state.d3d_options = D3DOptionString;
+  state.ddraw_options = DDrawOptionString;
+  state.current_game = 1;
+  state.pass_is_d3d = true;
+
+  const std::string scores_path = state.base_dir + "mark.dat";
+  if (FileIsPresent(scores_path)) {
+    RequireReadable(scores_path);
+    LoadScores(state);
+  }
+}
+
+void LoadReferenceTable(ProgramState& state) {
+  const std::string path = state.base_dir + "reference.dat";
+  if (FileIsPresent(path)) RequireReadable(path);
+  LoadReferences(state, nullptr);
+}
+
+long ParseCount(const std::string& text) {
+  if (text.empty() || text.size() > 9) return -1;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+int FindGame(const ProgramState& state, const std::string& name) {
+  for (int i = 1; i < game_count; ++i) {
+    if (state.games[i].rom == name || GameSelectorItem(i) == name) return i;
+  }
+  const long index = ParseCount(name);
+  if (index >= 1 && index < game_count) return static_cast<int>(index);
+  return 0;
+}
+
+std::vector<int> ResolveGames(const ProgramState& state, const std::vector<std::string>& names) {
+  std::vector<int> games;
+  for (const std::string& name : names) {
+    const int index = FindGame(state, name);
+    if (index == 0) {
+      throw UsageError("unknown game '" + name +
+                       "' (a rom or an index from 1 to 54; see velotrax-cli games)");
+    }
+    bool seen = false;
+    for (int g : games) seen = seen || g == index;
+    if (!seen) games.push_back(index);
+  }
+  return games;
+}
+
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+  // A Ctrl+C in the middle would leave the temporary file behind: it waits until the new file is
+  // in place (the old one is intact either way).
+  sigset_t stop, old;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGHUP);
+  sigprocmask(SIG_BLOCK, &stop, &old);
+  const ReplaceOutcome outcome = ReplaceFileContents(path, bytes);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  switch (outcome.failure) {
+    case ReplaceOutcome::Failure::none:
+      return;
+    case ReplaceOutcome::Failure::create:
+      throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(outcome.error));
+    case ReplaceOutcome::Failure::write:
+      throw EWriteError("Stream write error");
+  }
+}
+
+}  // namespace velotrax::cli
