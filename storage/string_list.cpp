@@ -23,7 +23,11 @@ void TStringList::SaveLinesToFile(const std::string& path) const {
     text += "\r\n";
   }
 
-  const ReplaceOutcome outcome = ReplaceFileContents(path, text);
+  SaveBytesToFile(path, text);
+}
+
+void SaveBytesToFile(const std::string& path, std::string_view bytes) {
+  const ReplaceOutcome outcome = ReplaceFileContents(path, bytes);
   switch (outcome.failure) {
     case ReplaceOutcome::Failure::none:
       return;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velotrax {
@@ -22,5 +23,9 @@ class TStringList {
  private:
   std::vector<std::string> lines_;
 };
+
+// Writes bytes as the whole new file at path, replacing any old one atomically; throws
+// EFCreateError, EWriteError.
+void SaveBytesToFile(const std::string& path, std::string_view bytes);
 
 }  // namespace velotrax

@@ -48,6 +48,34 @@ int GamesCommand(const std::vector<std::string>& args);
 // True when args hold "-h" or "--help" before any "--".
 bool WantsHelp(const std::vector<std::string>& args);
 
+// Walks a command's words: options as "--name value" or "--name=value", plain words, and "--"
+// after which every word is plain.
+class ArgumentScanner {
+ public:
+  explicit ArgumentScanner(const std::vector<std::string>& args) : args_(args) {}
+  // Moves to the next word (skipping the "--" mark); false at the end.
+  bool Next();
+  // True when the current word is an option, named by Name().
+  bool IsOption() const { return is_option_; }
+  // The current word as given.
+  const std::string& Word() const { return args_[index_]; }
+  // The option's name: "--mode" of "--mode=both".
+  const std::string& Name() const { return name_; }
+  // True when the option carried its value after "=".
+  bool HasInlineValue() const { return has_inline_value_; }
+  // The option's value, after "=" or the next word; throws UsageError when there is none.
+  std::string Value();
+
+ private:
+  const std::vector<std::string>& args_;
+  std::size_t index_ = 0;
+  bool started_ = false;
+  bool only_words_ = false;
+  bool is_option_ = false;
+  bool has_inline_value_ = false;
+  std::string name_, inline_value_;
+};
+
 // A whole non-negative decimal number without sign or blanks, or -1.
 long ParseCount(const std::string& text);
 

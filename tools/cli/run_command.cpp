@@ -109,32 +109,15 @@ struct RunOptions {
 
 RunOptions ParseRunOptions(const std::vector<std::string>& args) {
   RunOptions options;
-  bool only_games = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (only_games || arg.empty() || arg.front() != '-') {
-      options.games.push_back(arg);
+  ArgumentScanner scan(args);
+  while (scan.Next()) {
+    if (!scan.IsOption()) {
+      options.games.push_back(scan.Word());
       continue;
     }
-    if (arg == "--") {
-      only_games = true;
-      continue;
-    }
-    // "--mode both" and "--mode=both" alike.
-    std::string name = arg, value;
-    bool has_value = false;
-    if (const std::size_t equals = arg.find('='); equals != std::string::npos) {
-      name = arg.substr(0, equals);
-      value = arg.substr(equals + 1);
-      has_value = true;
-    }
-    auto take_value = [&]() -> std::string {
-      if (has_value) return value;
-      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
-      return args[++i];
-    };
+    const std::string& name = scan.Name();
     if (name == "--mode") {
-      const std::string mode = take_value();
+      const std::string mode = scan.Value();
       if (mode == "ddraw") {
         options.mode = PassMode::ddraw;
       } else if (mode == "d3d") {
@@ -145,17 +128,17 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
         throw UsageError("--mode must be ddraw, d3d or both, not '" + mode + "'");
       }
     } else if (name == "--repeat") {
-      const std::string count = take_value();
+      const std::string count = scan.Value();
       const long repeat = ParseCount(count);
       if (repeat < 1 || repeat > kMostRepeats) {
         throw UsageError("--repeat wants a number of passes from 1 to " +
                          std::to_string(kMostRepeats) + ", not '" + count + "'");
       }
       options.repeat = static_cast<int>(repeat);
-    } else if (name == "--all" && !has_value) {
+    } else if (name == "--all" && !scan.HasInlineValue()) {
       options.all = true;
     } else {
-      throw UsageError("unknown option '" + arg + "'");
+      throw UsageError("unknown option '" + scan.Word() + "'");
     }
   }
   if (options.all && !options.games.empty())

@@ -49,33 +49,17 @@ struct ShowOptions {
 
 ShowOptions ParseShowOptions(const std::vector<std::string>& args) {
   ShowOptions options;
-  bool only_games = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (only_games || arg.empty() || arg.front() != '-') {
-      options.games.push_back(arg);
+  ArgumentScanner scan(args);
+  while (scan.Next()) {
+    if (!scan.IsOption()) {
+      options.games.push_back(scan.Word());
       continue;
     }
-    if (arg == "--") {
-      only_games = true;
-      continue;
-    }
-    std::string name = arg, value;
-    bool has_value = false;
-    if (const std::size_t equals = arg.find('='); equals != std::string::npos) {
-      name = arg.substr(0, equals);
-      value = arg.substr(equals + 1);
-      has_value = true;
-    }
-    auto take_value = [&]() -> std::string {
-      if (has_value) return value;
-      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
-      return args[++i];
-    };
+    const std::string& name = scan.Name();
     if (name == "--ref") {
-      options.references.push_back(take_value());
+      options.references.push_back(scan.Value());
     } else if (name == "--format") {
-      const std::string format = take_value();
+      const std::string format = scan.Value();
       if (format == "table") {
         options.format = Format::table;
       } else if (format == "csv") {
@@ -89,11 +73,11 @@ ShowOptions ParseShowOptions(const std::vector<std::string>& args) {
       }
       options.format_given = true;
     } else if (name == "--svg") {
-      options.svg_path = take_value();
+      options.svg_path = scan.Value();
       if (options.svg_path.empty()) throw UsageError("--svg needs a file name");
       options.svg = true;
     } else {
-      throw UsageError("unknown option '" + arg + "'");
+      throw UsageError("unknown option '" + scan.Word() + "'");
     }
   }
   return options;

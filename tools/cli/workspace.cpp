@@ -9,6 +9,7 @@
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/score_files.h"
+#include "storage/string_list.h"
 #include "tools/cli/cli.h"
 
 namespace velotrax::cli {
@@ -51,6 +52,33 @@ void LoadReferenceTable(ProgramState& state) {
   const std::string path = state.base_dir + "reference.dat";
   if (FileIsPresent(path)) RequireReadable(path);
   LoadReferences(state, nullptr);
+}
+
+bool ArgumentScanner::Next() {
+  while (true) {
+    if (started_) ++index_;
+    started_ = true;
+    if (index_ >= args_.size()) return false;
+    const std::string& word = args_[index_];
+    is_option_ = !only_words_ && word.size() > 1 && word.front() == '-';
+    has_inline_value_ = false;
+    if (!is_option_) return true;
+    if (word == "--") {
+      only_words_ = true;
+      continue;
+    }
+    const std::size_t equals = word.find('=');
+    has_inline_value_ = equals != std::string::npos;
+    name_ = word.substr(0, equals);
+    inline_value_ = has_inline_value_ ? word.substr(equals + 1) : std::string();
+    return true;
+  }
+}
+
+std::string ArgumentScanner::Value() {
+  if (has_inline_value_) return inline_value_;
+  if (index_ + 1 >= args_.size()) throw UsageError(name_ + " needs a value");
+  return args_[++index_];
 }
 
 long ParseCount(const std::string& text) {
@@ -96,16 +124,13 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
   sigaddset(&stop, SIGTERM);
   sigaddset(&stop, SIGHUP);
   sigprocmask(SIG_BLOCK, &stop, &old);
-  const ReplaceOutcome outcome = ReplaceFileContents(path, bytes);
-  sigprocmask(SIG_SETMASK, &old, nullptr);
-  switch (outcome.failure) {
-    case ReplaceOutcome::Failure::none:
-      return;
-    case ReplaceOutcome::Failure::create:
-      throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(outcome.error));
-    case ReplaceOutcome::Failure::write:
-      throw EWriteError("Stream write error");
+  try {
+    SaveBytesToFile(path, bytes);
+  } catch (...) {
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    throw;
   }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 }  // namespace velotrax::cli
