@@ -18,9 +18,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test of the program, then the core tests again under AddressSanitizer and UBSan, then
-# every fuzz target for FUZZ_SECONDS.
-test: test-core test-asan fuzz
+# Every test of the program, then every fuzz target for FUZZ_SECONDS, then the Qt-free tests
+# again under AddressSanitizer and UBSan.
+test: test-core fuzz test-asan
 
 test-core: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

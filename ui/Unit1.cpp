@@ -434,8 +434,9 @@ void TForm1::Info1Click() {
 }
 
 void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool StartsOnNewLine) {
+  // The pass log is kept bounded in the program state; the hidden Memo1 takes it over at the
+  // start and the end of a pass, so a flooding emulator cannot grow it line by line.
   OnOutputLine(state_, S, StartsOnNewLine);
-  Memo1->appendPlainText(ShowText(std::string(S)));
 }
 
 void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
