@@ -1,6 +1,10 @@
 // Loading a reference file of 255 computers: through the kept, checked profile, and through a
 // reader that takes in the whole file again for every value, as a plain profile reader does.
+// The program loads the reference file once, at start-up, in a fresh process, so the first load
+// is measured in fresh processes of this benchmark started with --first-load.
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,9 +126,55 @@ Timing Measure(int repetitions, const std::function<void()>& run) {
   return {times[times.size() / 2], times.front()};
 }
 
+// One first load in this fresh process; prints its time in milliseconds.
+int FirstLoadChild(const std::string& dir) {
+  ProgramState state;
+  state.base_dir = dir + "/";
+  BuildCatalogue(state);
+  int names = 0;
+  const auto start = Clock::now();
+  LoadReferences(state, [&](const std::string&) { ++names; });
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  if (names != kComputers || state.references[kComputers][54].ddraw != kComputers * 11 + 54) {
+    return 1;
+  }
+  std::printf("%.6f\n", ms);
+  return 0;
+}
+
+// Runs this benchmark again with --first-load; its time, or a negative number on failure.
+double FirstLoadInFreshProcess(const std::string& dir) {
+  int out[2];
+  if (::pipe(out) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, out[1]);
+  std::string self = "/proc/self/exe", flag = "--first-load", dir_arg = dir;
+  char* argv[] = {self.data(), flag.data(), dir_arg.data(), nullptr};
+  pid_t pid = -1;
+  const int spawned = ::posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  std::string text;
+  char buffer[256];
+  ssize_t n;
+  while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(n));
+  ::close(out[0]);
+  if (spawned != 0) return -1;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return -1;
+  }
+  return std::strtod(text.c_str(), nullptr);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string_view(argv[1]) == "--first-load") return FirstLoadChild(argv[2]);
+
   std::string dir = (std::filesystem::temp_directory_path() / "velotrax-bench-XXXXXX").string();
   if (::mkdtemp(dir.data()) == nullptr) {
     std::perror("mkdtemp");
@@ -144,7 +194,18 @@ int main() {
   std::vector<std::string> names;
   auto callback = [&](const std::string& name) { names.push_back(name); };
 
-  const Timing first = Measure(1, [&] { LoadReferences(state, callback); });
+  constexpr int kFreshProcesses = 15;
+  bool first_ok = true;
+  std::vector<double> fresh;
+  for (int r = 0; r < kFreshProcesses; ++r) {
+    const double ms = FirstLoadInFreshProcess(dir);
+    if (ms < 0) first_ok = false;
+    fresh.push_back(ms);
+  }
+  std::sort(fresh.begin(), fresh.end());
+  const Timing first = {fresh[fresh.size() / 2], fresh.front()};
+
+  LoadReferences(state, callback);
   const Timing kept = Measure(31, [&] {
     names.clear();
     LoadReferences(state, callback);
@@ -161,16 +222,20 @@ int main() {
 
   std::filesystem::remove_all(dir);
 
-  std::printf("\n%-46s %10s %10s %8s\n", "LoadReferences, 255 computers", "median ms", "best ms",
+  std::printf("\n%-52s %10s %10s %8s\n", "LoadReferences, 255 computers", "median ms", "best ms",
               "ratio");
-  std::printf("%-46s %10.2f %10.2f %8s\n", "kept profile, first load (parses the file)",
-              first.median_ms, first.best_ms, "");
-  std::printf("%-46s %10.2f %10.2f %8.1f\n", "kept profile, later loads (31 runs)", kept.median_ms,
-              kept.best_ms, 1.0);
-  std::printf("%-46s %10.2f %10.2f %8.1f\n", "re-reading the file for every value (1 run)",
-              rereading.median_ms, rereading.best_ms, rereading.median_ms / kept.median_ms);
-  std::printf("\ntarget: later loads under 5 ms and at least 100 times faster than re-reading\n");
-  if (!kept_ok || !rereading_ok) {
+  std::printf("%-52s %10.2f %10.2f %8.1f\n", "first load, fresh process (15 processes)",
+              first.median_ms, first.best_ms, 1.0);
+  std::printf("%-52s %10.2f %10.2f %8.1f\n", "later loads, kept profile (31 runs)", kept.median_ms,
+              kept.best_ms, kept.median_ms / first.median_ms);
+  std::printf("%-52s %10.2f %10.2f %8.1f\n", "re-reading the file for every value (1 run)",
+              rereading.median_ms, rereading.best_ms, rereading.median_ms / first.median_ms);
+  std::printf(
+      "\ntarget: the first load in a fresh process (what start-up pays) under 5 ms,\n"
+      "and at least 100 times faster than re-reading; ratios are to the first load\n");
+  std::printf("first load %s 5 ms; re-reading is %.0f times slower\n",
+              first.median_ms < 5.0 ? "under" : "NOT under", rereading.median_ms / first.median_ms);
+  if (!first_ok || !kept_ok || !rereading_ok) {
     std::printf("RESULTS DIFFER: the loads did not read the expected table\n");
     return 1;
   }

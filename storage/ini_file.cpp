@@ -3,14 +3,20 @@
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/inotify.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -31,21 +37,46 @@ constexpr int64_t kRacySeconds = 2;
 // More paths than any run of the program uses; past it the cache starts afresh.
 constexpr std::size_t kMaxCachedPaths = 64;
 
-bool IsBlank(char c) {
+inline bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-std::string_view Trim(std::string_view text) {
+inline std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
 }
 
-void LowerInto(std::string_view text, std::string& out) {
-  out.assign(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+// The first position of c in a line, or npos; lines are too short to gain from memchr.
+inline std::size_t FindByte(std::string_view text, char c) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == c) return i;
   }
+  return std::string_view::npos;
+}
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  // Callers mostly ask with the file's own spelling.
+  if (a == b) return true;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// FNV-1a over the lower-cased bytes, so that names differing only in letter case meet.
+uint32_t HashIgnoringCase(std::string_view text, uint32_t seed) {
+  uint32_t hash = 2166136261u ^ seed;
+  for (char c : text) {
+    hash ^= static_cast<unsigned char>(LowerAscii(c));
+    hash *= 16777619u;
+  }
+  return hash;
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -56,120 +87,195 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
+// Where a text lies in the kept file.
+struct Span {
+  uint32_t begin = 0, size = 0;
+};
+
 struct Entry {
-  std::string key;    // lower-cased
-  std::string value;  // blanks and enclosing quotes removed
-  std::size_t line = 0;
+  Span key;    // blanks removed, spelled as in the file
+  Span value;  // blanks and enclosing quotes removed
+  uint32_t line = 0;
+  uint32_t section = 0;
 };
 
 struct Section {
-  std::size_t last_entry_line = 0;  // of the section's first occurrence; its header when empty
-  std::vector<Entry> entries;       // in file order, the first of each key only
-  std::unordered_map<std::string, std::size_t> by_key;  // lower-cased key -> entries index
+  Span name;                     // blanks removed, spelled as in the file
+  uint32_t last_entry_line = 0;  // of the section's first occurrence; its header when empty
 };
 
-// One profile file, parsed. A repeated section adds its new keys to the first one; a repeated
-// key keeps its first value.
+// The largest file a profile takes in: every position in it fits in 32 bits.
+constexpr std::size_t kMaxProfileBytes = 0xFFFFFFFFu;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELOTRAX_CHECKED_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELOTRAX_CHECKED_HEAP 1
+#endif
+#endif
+
+// Hands out large blocks already backed by memory: a parsed reference file needs a few hundred
+// pages, and taking them in one call costs far less than one page fault each at start-up.
+// Sanitizer builds keep the ordinary heap so that every access stays checked.
+template <typename T>
+struct PrefaultedAllocator {
+  using value_type = T;
+  static constexpr std::size_t kLargeBytes = 64 * 1024;
+  // Larger blocks are reserved for files mostly without entries and may stay mostly unused.
+  static constexpr std::size_t kPrefaultedBytes = 16 * 1024 * 1024;
+
+  PrefaultedAllocator() = default;
+  template <typename U>
+  PrefaultedAllocator(const PrefaultedAllocator<U>&) {}
+
+  T* allocate(std::size_t n) {
+#ifndef VELOTRAX_CHECKED_HEAP
+    if (n * sizeof(T) >= kLargeBytes && n <= kPrefaultedBytes / sizeof(T)) {
+      void* block = ::mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+      if (block == MAP_FAILED) throw std::bad_alloc();
+      return static_cast<T*>(block);
+    }
+#endif
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) {
+#ifndef VELOTRAX_CHECKED_HEAP
+    if (n * sizeof(T) >= kLargeBytes && n <= kPrefaultedBytes / sizeof(T)) {
+      ::munmap(p, n * sizeof(T));
+      return;
+    }
+#endif
+    std::allocator<T>().deallocate(p, n);
+  }
+  template <typename U>
+  bool operator==(const PrefaultedAllocator<U>&) const {
+    return true;
+  }
+};
+
+template <typename T>
+using PrefaultedVector = std::vector<T, PrefaultedAllocator<T>>;
+
+// A hash index of 32-bit positions with open addressing; 0 marks a free slot.
+class FlatIndex {
+ public:
+  FlatIndex() { Reset(0); }
+  void Reset(std::size_t capacity) {
+    std::size_t size = 16;
+    while (size < capacity * 2) size *= 2;
+    slots_.assign(size, 0);
+    mask_ = size - 1;
+  }
+  // The slot for hash whose position satisfies matches, or the free slot where it belongs.
+  template <typename Matches>
+  uint32_t& Probe(uint32_t hash, Matches matches) {
+    for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+      uint32_t& slot = slots_[i];
+      if (slot == 0 || matches(slot - 1)) return slot;
+    }
+  }
+
+ private:
+  PrefaultedVector<uint32_t> slots_;
+  std::size_t mask_ = 0;
+};
+
+// One profile file, parsed. Keys and values are spans into the one kept copy of the file. A
+// repeated section adds its new keys to the first one; a repeated key keeps its first value.
 class Profile {
  public:
   void Parse(std::string bytes) {
     bytes_ = std::move(bytes);
-    lines_.clear();
     sections_.clear();
-    by_name_.clear();
+    entries_.clear();
     ForgetCursor();
-    std::size_t begin = 0;
-    while (begin < bytes_.size()) {
-      std::size_t end = bytes_.find('\n', begin);
-      const std::size_t next = end == std::string::npos ? bytes_.size() : end + 1;
-      if (end == std::string::npos) end = bytes_.size();
-      if (end > begin && bytes_[end - 1] == '\r') --end;
-      lines_.push_back({begin, end - begin});
-      begin = next;
-    }
+    if (bytes_.size() > kMaxProfileBytes) bytes_.clear();  // never read: ReadWholeFile refuses
+    const std::size_t line_count = LineCount();
+    // Nearly every line of a profile is an entry; a file of mostly headers grows the vector.
+    entries_.reserve(line_count);
+    std::size_t key_capacity = line_count;
+    by_key_.Reset(key_capacity);
+    by_name_.Reset(16);
+    std::size_t name_capacity = 8;
 
-    std::size_t current = kNone;
+    uint32_t current = kNone;
     bool first_occurrence = false;
-    std::string lowered;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-      const std::string_view text = Trim(Line(i));
+    uint32_t line = 0;
+    for (std::size_t begin = 0; begin < bytes_.size(); ++line) {
+      const std::string_view text = Trim(NextLine(begin));
       if (!text.empty() && text.front() == '[') {
-        const std::size_t close = text.find(']');
+        const std::size_t close = FindByte(text, ']');
         if (close != std::string_view::npos) {
-          LowerInto(Trim(text.substr(1, close - 1)), lowered);
-          auto [it, inserted] = by_name_.try_emplace(lowered, sections_.size());
-          if (inserted) {
-            sections_.emplace_back();
-            sections_.back().last_entry_line = i;
+          const std::string_view name = Trim(text.substr(1, close - 1));
+          if (sections_.size() + 1 > name_capacity) {
+            name_capacity *= 2;
+            RebuildNames(name_capacity);
           }
-          current = it->second;
-          first_occurrence = inserted;
+          uint32_t& slot = by_name_.Probe(HashIgnoringCase(name, 0), [&](uint32_t s) {
+            return SameIgnoringCase(Text(sections_[s].name), name);
+          });
+          first_occurrence = slot == 0;
+          if (first_occurrence) {
+            sections_.push_back({SpanOf(name), line});
+            slot = static_cast<uint32_t>(sections_.size());
+          }
+          current = slot - 1;
           continue;
         }
       }
-      const std::size_t equals = text.find('=');
+      const std::size_t equals = FindByte(text, '=');
       if (current == kNone || equals == std::string_view::npos) continue;
-      Section& section = sections_[current];
-      LowerInto(Trim(text.substr(0, equals)), lowered);
-      auto [it, inserted] = section.by_key.try_emplace(lowered, section.entries.size());
-      if (inserted) {
-        section.entries.push_back(
-            {lowered, std::string(Unquote(Trim(text.substr(equals + 1)))), i});
+      const std::string_view key = Trim(text.substr(0, equals));
+      if (entries_.size() + 1 > key_capacity) {  // only if the line count was short: never full
+        key_capacity = key_capacity * 2 + 16;
+        RebuildKeys(key_capacity);
       }
-      if (first_occurrence) section.last_entry_line = i;
+      uint32_t& slot = by_key_.Probe(KeyHash(current, key), [&](uint32_t e) {
+        return entries_[e].section == current && SameIgnoringCase(Text(entries_[e].key), key);
+      });
+      if (slot == 0) {
+        entries_.push_back(
+            {SpanOf(key), SpanOf(Unquote(Trim(text.substr(equals + 1)))), line, current});
+        slot = static_cast<uint32_t>(entries_.size());
+      }
+      if (first_occurrence) sections_[current].last_entry_line = line;
     }
   }
 
   const std::string& Bytes() const { return bytes_; }
 
-  // The entry, or nullptr. Readers ask for one section's keys in file order, so the entry after
-  // the last one found is tried before the hash lookup.
-  const Entry* Find(std::string_view section, std::string_view key) {
-    if (cursor_section_ == kNone || section != cursor_request_) {
-      cursor_request_.assign(section);
-      LowerInto(Trim(section), scratch_);
-      const auto s = by_name_.find(scratch_);
-      cursor_section_ = s == by_name_.end() ? kMissing : s->second;
-      cursor_entry_ = kNone;
-    }
-    if (cursor_section_ == kMissing) return nullptr;
-    const Section& s = sections_[cursor_section_];
-    LowerInto(Trim(key), scratch_);
-    const std::size_t next = cursor_entry_ + 1;  // 0 after kNone
-    if (next < s.entries.size() && s.entries[next].key == scratch_) {
-      cursor_entry_ = next;
-      return &s.entries[next];
-    }
-    const auto e = s.by_key.find(scratch_);
-    if (e == s.by_key.end()) return nullptr;
-    cursor_entry_ = e->second;
-    return &s.entries[e->second];
+  // The value found, or nullopt. Readers ask for one section's keys in file order, so the entry
+  // after the last one found is tried before the hash lookup.
+  std::optional<std::string_view> Find(std::string_view section, std::string_view key) {
+    const Entry* entry = FindEntry(section, key);
+    if (entry == nullptr) return std::nullopt;
+    return Text(entry->value);
   }
 
   // The file's text after storing value under section and key; every other line is kept.
   std::string WithValue(std::string_view section, std::string_view key, std::string_view value) {
     std::vector<std::string> lines;
-    lines.reserve(lines_.size() + 3);
-    for (std::size_t i = 0; i < lines_.size(); ++i) lines.emplace_back(Line(i));
+    lines.reserve(LineCount() + 3);
+    for (std::size_t begin = 0; begin < bytes_.size();) lines.emplace_back(NextLine(begin));
 
     section = Trim(section);
     key = Trim(key);
     const std::string entry_line = std::string(key) + "=" + std::string(value);
-    std::string lowered;
-    LowerInto(section, lowered);
-    const auto s = by_name_.find(lowered);
-    if (s == by_name_.end()) {
+    const uint32_t s = FindSection(section);
+    if (s == kMissing) {
       // A new section is set off from the lines before it, as a person would write it.
       if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
       lines.push_back("[" + std::string(section) + "]");
       lines.push_back(entry_line);
-    } else if (const Entry* e = Find(section, key)) {
+    } else if (const Entry* e = FindEntry(section, key)) {
       // Keep the line as the file spells it up to its "=", so only the value changes.
       std::string& line = lines[e->line];
       line.erase(line.find('=') + 1);
       line += value;
     } else {
-      const std::size_t after = sections_[s->second].last_entry_line + 1;
+      const std::size_t after = sections_[s].last_entry_line + 1;
       lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after), entry_line);
     }
 
@@ -185,47 +291,140 @@ class Profile {
   }
 
  private:
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  static constexpr std::size_t kMissing = static_cast<std::size_t>(-2);
+  static constexpr uint32_t kNone = 0xFFFFFFFFu;
+  static constexpr uint32_t kMissing = 0xFFFFFFFEu;
 
-  struct Span {
-    std::size_t begin, size;
-  };
-  std::string_view Line(std::size_t i) const {
-    return std::string_view(bytes_).substr(lines_[i].begin, lines_[i].size);
+  static uint32_t KeyHash(uint32_t section, std::string_view key) {
+    return HashIgnoringCase(key, section * 0x9E3779B9u);
   }
+
+  std::string_view Text(Span span) const {
+    return std::string_view(bytes_).substr(span.begin, span.size);
+  }
+  Span SpanOf(std::string_view text) const {
+    return {static_cast<uint32_t>(text.data() - bytes_.data()), static_cast<uint32_t>(text.size())};
+  }
+
+  // The number of lines NextLine will hand out.
+  std::size_t LineCount() const {
+    if (bytes_.empty()) return 0;
+    std::size_t count = bytes_.back() == '\n' ? 0 : 1;
+    // Eight bytes at a time: the lines are short, so a search per line costs more.
+    constexpr uint64_t kOnes = 0x0101010101010101u, kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    const char* at = bytes_.data();
+    const char* const end = at + bytes_.size();
+    for (; end - at >= 8; at += 8) {
+      uint64_t word;
+      std::memcpy(&word, at, sizeof word);
+      const uint64_t x = word ^ (kOnes * '\n');  // line breaks become zero bytes
+      const uint64_t zero_bytes = ~(((x & kLow7) + kLow7) | x | kLow7);  // their top bits
+      count += static_cast<std::size_t>(std::popcount(zero_bytes));
+    }
+    for (; at != end; ++at) count += *at == '\n' ? 1 : 0;
+    return count;
+  }
+
+  // The line starting at begin without its line break; begin moves to the next line.
+  std::string_view NextLine(std::size_t& begin) const {
+    std::size_t end = begin;
+    while (end < bytes_.size() && bytes_[end] != '\n') ++end;
+    const std::size_t next = end == bytes_.size() ? end : end + 1;
+    if (end > begin && bytes_[end - 1] == '\r') --end;
+    const std::string_view line = std::string_view(bytes_).substr(begin, end - begin);
+    begin = next;
+    return line;
+  }
+
+  void RebuildKeys(std::size_t capacity) {
+    by_key_.Reset(capacity);
+    for (uint32_t e = 0; e < entries_.size(); ++e) {
+      const Entry& entry = entries_[e];
+      by_key_.Probe(KeyHash(entry.section, Text(entry.key)), [](uint32_t) { return false; }) =
+          e + 1;
+    }
+  }
+
+  void RebuildNames(std::size_t capacity) {
+    by_name_.Reset(capacity);
+    for (uint32_t s = 0; s < sections_.size(); ++s) {
+      const std::string_view name = Text(sections_[s].name);
+      by_name_.Probe(HashIgnoringCase(name, 0), [](uint32_t) { return false; }) = s + 1;
+    }
+  }
+
+  uint32_t FindSection(std::string_view section) {
+    section = Trim(section);
+    const uint32_t slot = by_name_.Probe(HashIgnoringCase(section, 0), [&](uint32_t s) {
+      return SameIgnoringCase(Text(sections_[s].name), section);
+    });
+    return slot == 0 ? kMissing : slot - 1;
+  }
+
+  const Entry* FindEntry(std::string_view section, std::string_view key) {
+    if (cursor_section_ == kNone || section != cursor_request_) {
+      cursor_request_.assign(section);
+      cursor_section_ = FindSection(section);
+      cursor_entry_ = kNone;
+    }
+    if (cursor_section_ == kMissing) return nullptr;
+    key = Trim(key);
+    const uint32_t next = cursor_entry_ + 1;  // 0 after kNone
+    if (next < entries_.size() && entries_[next].section == cursor_section_ &&
+        SameIgnoringCase(Text(entries_[next].key), key)) {
+      cursor_entry_ = next;
+      return &entries_[next];
+    }
+    const uint32_t slot = by_key_.Probe(KeyHash(cursor_section_, key), [&](uint32_t e) {
+      return entries_[e].section == cursor_section_ && SameIgnoringCase(Text(entries_[e].key), key);
+    });
+    if (slot == 0) return nullptr;
+    cursor_entry_ = slot - 1;
+    return &entries_[slot - 1];
+  }
+
   void ForgetCursor() {
     cursor_section_ = kNone;
     cursor_entry_ = kNone;
   }
 
   std::string bytes_;
-  std::vector<Span> lines_;
-  std::vector<Section> sections_;                         // in file order, first occurrences
-  std::unordered_map<std::string, std::size_t> by_name_;  // lower-cased name -> sections_ index
-  std::string cursor_request_, scratch_;
-  std::size_t cursor_section_ = kNone, cursor_entry_ = kNone;
+  std::vector<Section> sections_;    // in file order, first occurrences
+  PrefaultedVector<Entry> entries_;  // in file order, the first of each key of a section
+  FlatIndex by_name_;                // sections_ index + 1, by name in any letter case
+  FlatIndex by_key_;                 // entries_ index + 1, by section and key in any letter case
+  std::string cursor_request_;
+  uint32_t cursor_section_ = kNone, cursor_entry_ = kNone;
 };
 
-// Reads a whole regular file; false when it is missing, not a regular file or unreadable.
+// Reads a whole regular file straight into bytes; false when it is missing, not a regular file,
+// unreadable or too large for a profile.
 bool ReadWholeFile(const std::string& path, std::string& bytes, FileStamp& stamp) {
   // O_NONBLOCK: a pipe placed where the file should be must not stop the program.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            static_cast<uint64_t>(st.st_size) <= kMaxProfileBytes;
   if (ok) {
     stamp = StampOf(st);
-    bytes.clear();
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
+    // One byte more than the size, so that a file that grew since fstat is seen to have grown.
+    bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t filled = 0;
     for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (filled == bytes.size()) {
+        if (bytes.size() > kMaxProfileBytes) {
+          ok = false;
+          break;
+        }
+        bytes.resize(std::min(bytes.size() * 2, kMaxProfileBytes + 1));
+      }
+      const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) ok = false;
       if (n <= 0) break;
-      bytes.append(buffer, static_cast<std::size_t>(n));
+      filled += static_cast<std::size_t>(n);
     }
+    bytes.resize(ok ? filled : 0);
   }
   ::close(fd);
   return ok;
@@ -469,9 +668,9 @@ std::string TIniFile::ReadValue(std::string_view section, std::string_view key,
     CachedProfile& entry = Cached();
     cache.CollectChanges();
     if (!entry.verified && !cache.Refresh(entry)) return std::string(default_value);
-    const Entry* found = entry.profile.Find(section, key);
-    if (found == nullptr) return std::string(default_value);
-    return found->value.substr(0, kMaxValueLength);
+    const std::optional<std::string_view> found = entry.profile.Find(section, key);
+    if (!found) return std::string(default_value);
+    return std::string(found->substr(0, kMaxValueLength));
   } catch (const std::exception&) {
     // A read never fails; a file that cannot be taken in reads as absent.
     return std::string(default_value);

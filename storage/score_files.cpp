@@ -85,7 +85,11 @@ void LoadReferences(ProgramState& state,
   }
 
   // Rows are added one by one as their sections are read, so a count far beyond the sections
-  // present ends in the conversion error at the first missing one, not in a huge table.
+  // present ends in the conversion error at the first missing one, not in a huge table; room for
+  // the row handles of a plausible count is taken at once.
+  constexpr int32_t kReservedRows = 4096;
+  state.references.reserve(
+      static_cast<std::size_t>(std::min(state.reference_count, kReservedRows)) + 1);
   for (int32_t n = 1; n <= state.reference_count; ++n) {
     const std::string section = IntToText(n);
     state.references.emplace_back(game_count);
