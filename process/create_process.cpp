@@ -98,9 +98,10 @@ std::string SearchPath(const std::string& name) {
   std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
   while (true) {
     const std::size_t colon = dirs.find(':');
-    std::string dir(dirs.substr(0, colon));
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + name;
+    // An empty entry of PATH names the current directory.
+    const std::string_view dir =
+        colon == 0 || dirs.empty() ? std::string_view(".") : dirs.substr(0, colon);
+    const std::string candidate = std::string(dir) + "/" + name;
     struct stat st {};
     if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         access(candidate.c_str(), X_OK) == 0) {

@@ -149,7 +149,7 @@ std::string JsonString(std::string_view utf8) {
         break;
       default:
         if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029) {
-          char escaped[8];
+          char escaped[16];  // one \uXXXX escape, with room for the compiler's range check
           std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
           out += escaped;
         } else {
