@@ -22,6 +22,7 @@
 
 #include "core/errors.h"
 #include "process/event_loop.h"
+#include "tests/helpers_common/line_reports.h"
 
 namespace velotrax {
 namespace {
@@ -109,17 +110,9 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit)
   return true;
 }
 
-// Rebuilds the lines as a terminal would show them: a report that does not start a new line
-// replaces the one before it.
+// The lines as a terminal would show them, without the empty one a final line break leaves.
 std::vector<std::string> CompleteLines(const std::vector<std::pair<std::string, bool>>& reports) {
-  std::vector<std::string> lines;
-  for (const auto& [text, starts_on_new_line] : reports) {
-    if (starts_on_new_line || lines.empty()) {
-      lines.push_back(text);
-    } else {
-      lines.back() = text;
-    }
-  }
+  std::vector<std::string> lines = testing::TerminalLines(reports);
   if (!lines.empty() && lines.back().empty()) lines.pop_back();
   return lines;
 }

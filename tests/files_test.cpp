@@ -14,16 +14,9 @@ namespace velotrax {
 namespace {
 
 using testing::ReadBytes;
-using testing::TempDir;
 using testing::WriteBytes;
 
-// Puts the real system calls back whatever a test did to them.
-class FilesTest : public ::testing::Test {
- protected:
-  void TearDown() override { file_replace_calls = saved_; }
-  FileReplaceCalls saved_ = file_replace_calls;
-  TempDir dir_;
-};
+class FilesTest : public testing::TempDirTest {};
 
 TEST_F(FilesTest, FileIsPresentOnlyForExistingFiles) {
   WriteBytes(dir_.File("mame.exe"), "x");

@@ -21,7 +21,6 @@ namespace {
 
 using testing::MessageOf;
 using testing::ReadBytes;
-using testing::TempDir;
 using testing::WriteBytes;
 
 std::string WithLf(std::string text) {
@@ -32,12 +31,7 @@ std::string WithLf(std::string text) {
   return out;
 }
 
-class IniFileTest : public ::testing::Test {
- protected:
-  void TearDown() override { file_replace_calls = saved_; }
-  FileReplaceCalls saved_ = file_replace_calls;
-  TempDir dir_;
-};
+class IniFileTest : public testing::TempDirTest {};
 
 const char kSample[] =
     "; written by hand\r\n"

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/helpers_common/line_reports.h"
+
 namespace velotrax {
 namespace {
 
@@ -100,18 +102,7 @@ TEST(LineAssembler, NoReportHoldsALayoutByte) {
 TEST(LineAssembler, CompleteLinesDoNotDependOnWhereThePiecesAreCut) {
   const std::string output = Bytes(
       {"first", LF, "50%", CR, "100%", LF, "a", TAB, "b", BS, "c", LF, NUL, "x", CR, LF, "tail"});
-  auto complete_lines = [](const Reports& reports) {
-    std::vector<std::string> lines;
-    for (const auto& [text, starts_on_new_line] : reports) {
-      if (starts_on_new_line || lines.empty()) {
-        lines.push_back(text);
-      } else {
-        lines.back() = text;
-      }
-    }
-    return lines;
-  };
-  const std::vector<std::string> whole = complete_lines(Assemble({output}));
+  const std::vector<std::string> whole = testing::TerminalLines(Assemble({output}));
   ASSERT_EQ(whole, (std::vector<std::string>{"first", "100%", "a        c", " x", "tail"}));
   for (std::size_t cut1 = 1; cut1 < output.size(); ++cut1) {
     for (std::size_t cut2 = cut1; cut2 < output.size(); ++cut2) {
@@ -119,7 +110,7 @@ TEST(LineAssembler, CompleteLinesDoNotDependOnWhereThePiecesAreCut) {
       std::vector<std::string> pieces = {output.substr(0, cut1), output.substr(cut1, cut2 - cut1),
                                          output.substr(cut2)};
       if (pieces[1].empty()) pieces.erase(pieces.begin() + 1);
-      ASSERT_EQ(complete_lines(Assemble(pieces)), whole);
+      ASSERT_EQ(testing::TerminalLines(Assemble(pieces)), whole);
     }
   }
 }

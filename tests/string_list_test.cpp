@@ -17,14 +17,10 @@ namespace {
 
 using testing::MessageOf;
 using testing::ReadBytes;
-using testing::TempDir;
 using testing::WriteBytes;
 
-class StringListTest : public ::testing::Test {
+class StringListTest : public testing::TempDirTest {
  protected:
-  void TearDown() override { file_replace_calls = saved_; }
-  FileReplaceCalls saved_ = file_replace_calls;
-  TempDir dir_;
   TStringList list_;
 };
 

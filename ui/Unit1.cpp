@@ -11,6 +11,7 @@
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <tuple>
 
 #include "process/emulator_contract.h"
 #include "storage/files.h"
@@ -127,6 +128,29 @@ QComboBox* MakeSelector(QWidget* parent, const char* name, QRect geometry, int v
   return combo;
 }
 
+// The object names of the widgets of one reference block, as the layout has them.
+struct ReferenceBlockNames {
+  const char *title, *computer, *selector, *ddraw_score, *ddraw_gauge, *d3d_score, *d3d_gauge;
+};
+
+// One reference block of the score box: the title, the reference computer's name, its
+// selector, and the DDraw and D3D scores with their gauges. `top` is the title's row; the
+// selector sits on a row of its own.
+std::tuple<QLabel*, QLabel*, QComboBox*, QLabel*, TGauge*, QLabel*, TGauge*> MakeReferenceBlock(
+    QWidget* box, const QString& title, int top, int selector_top,
+    const ReferenceBlockNames& names) {
+  const TColor navy = RGBColor(0, 0, 128);
+  const TColor maroon = RGBColor(128, 0, 0);
+  QLabel* title_label = MakeLabel(box, names.title, title, {8, top, 75, 13}, kBold | kSizedToText);
+  QLabel* computer = MakeLabel(box, names.computer, "", {168, top, 353, 13}, kPlain);
+  QComboBox* selector = MakeSelector(box, names.selector, {8, selector_top, 113, 21}, 8);
+  QLabel* ddraw_score = MakeLabel(box, names.ddraw_score, "N/A", {128, top + 16, 33, 13}, kPlain);
+  TGauge* ddraw_gauge = MakeGauge(box, names.ddraw_gauge, {168, top + 18, 329, 9}, navy);
+  QLabel* d3d_score = MakeLabel(box, names.d3d_score, "N/A", {128, top + 32, 33, 13}, kPlain);
+  TGauge* d3d_gauge = MakeGauge(box, names.d3d_gauge, {168, top + 34, 329, 9}, maroon);
+  return {title_label, computer, selector, ddraw_score, ddraw_gauge, d3d_score, d3d_gauge};
+}
+
 QToolButton* MakeToolButton(const char* name, const QPixmap& image, const QString& hint) {
   auto* button = new QToolButton;
   button->setObjectName(name);
@@ -241,31 +265,21 @@ void TForm1::BuildControls() {
   Bevel1->setFont(RegularFont());
   Bevel1->setGeometry(8, 80, 521, 9);
 
-  const TColor navy = RGBColor(0, 0, 128);
-  const TColor maroon = RGBColor(128, 0, 0);
-  Label5 = MakeLabel(box, "Label5", "Reference 1:", {8, 96, 75, 13}, kBold | kSizedToText);
-  refname1 = MakeLabel(box, "refname1", "", {168, 96, 353, 13}, kPlain);
-  ref1 = MakeSelector(box, "ref1", {8, 116, 113, 21}, 8);
-  label_ref1_ddraw = MakeLabel(box, "label_ref1_ddraw", "N/A", {128, 112, 33, 13}, kPlain);
-  gauge_ref1ddraw = MakeGauge(box, "gauge_ref1ddraw", {168, 114, 329, 9}, navy);
-  Label_ref1_d3d = MakeLabel(box, "Label_ref1_d3d", "N/A", {128, 128, 33, 13}, kPlain);
-  Gauge_ref1d3d = MakeGauge(box, "Gauge_ref1d3d", {168, 130, 329, 9}, maroon);
-
-  Label6 = MakeLabel(box, "Label6", "Reference 2:", {8, 160, 75, 13}, kBold | kSizedToText);
-  refname2 = MakeLabel(box, "refname2", "", {168, 160, 353, 13}, kPlain);
-  ref2 = MakeSelector(box, "ref2", {8, 181, 113, 21}, 8);
-  label_ref2_ddraw = MakeLabel(box, "label_ref2_ddraw", "N/A", {128, 176, 33, 13}, kPlain);
-  Gauge_ref2ddraw = MakeGauge(box, "Gauge_ref2ddraw", {168, 178, 329, 9}, navy);
-  Label_ref2_d3d = MakeLabel(box, "Label_ref2_d3d", "N/A", {128, 192, 33, 13}, kPlain);
-  Gauge_ref2d3d = MakeGauge(box, "Gauge_ref2d3d", {168, 194, 329, 9}, maroon);
-
-  Label7 = MakeLabel(box, "Label7", "Reference 3:", {8, 224, 75, 13}, kBold | kSizedToText);
-  refname3 = MakeLabel(box, "refname3", "", {168, 224, 353, 13}, kPlain);
-  ref3 = MakeSelector(box, "ref3", {8, 245, 113, 21}, 8);
-  label_ref3_ddraw = MakeLabel(box, "label_ref3_ddraw", "N/A", {128, 240, 33, 13}, kPlain);
-  Gauge_ref3ddraw = MakeGauge(box, "Gauge_ref3ddraw", {168, 242, 329, 9}, navy);
-  Label_ref3_d3d = MakeLabel(box, "Label_ref3_d3d", "N/A", {128, 256, 33, 13}, kPlain);
-  Gauge_ref3d3d = MakeGauge(box, "Gauge_ref3d3d", {168, 258, 329, 9}, maroon);
+  std::tie(Label5, refname1, ref1, label_ref1_ddraw, gauge_ref1ddraw, Label_ref1_d3d,
+           Gauge_ref1d3d) =
+      MakeReferenceBlock(box, "Reference 1:", 96, 116,
+                         {"Label5", "refname1", "ref1", "label_ref1_ddraw", "gauge_ref1ddraw",
+                          "Label_ref1_d3d", "Gauge_ref1d3d"});
+  std::tie(Label6, refname2, ref2, label_ref2_ddraw, Gauge_ref2ddraw, Label_ref2_d3d,
+           Gauge_ref2d3d) =
+      MakeReferenceBlock(box, "Reference 2:", 160, 181,
+                         {"Label6", "refname2", "ref2", "label_ref2_ddraw", "Gauge_ref2ddraw",
+                          "Label_ref2_d3d", "Gauge_ref2d3d"});
+  std::tie(Label7, refname3, ref3, label_ref3_ddraw, Gauge_ref3ddraw, Label_ref3_d3d,
+           Gauge_ref3d3d) =
+      MakeReferenceBlock(box, "Reference 3:", 224, 245,
+                         {"Label7", "refname3", "ref3", "label_ref3_ddraw", "Gauge_ref3ddraw",
+                          "Label_ref3_d3d", "Gauge_ref3d3d"});
 
   for (QComboBox* ref : {ref1, ref2, ref3}) ref->addItem("Select reference");
   gauges_ = {gauge_3d3,       Gauge_ddraw,   gauge_ref1ddraw, Gauge_ref1d3d,

@@ -1,8 +1,9 @@
-// Shared test helpers: a real temporary directory, whole-file reads and writes, and a check for
-// the message of an expected error.
+// Shared test helpers: a real temporary directory, whole-file reads and writes, a check for the
+// message of an expected error, and a fixture for tests of the files the program rewrites.
 #pragma once
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "storage/files.h"
 
 namespace velotrax::testing {
 
@@ -70,5 +73,14 @@ std::string MessageOf(F&& f) {
   }
   return "<no error>";
 }
+
+// A test in its own temporary directory; the system calls that replace files, which a test may
+// swap to make them fail, are put back after it.
+class TempDirTest : public ::testing::Test {
+ protected:
+  void TearDown() override { file_replace_calls = saved_; }
+  FileReplaceCalls saved_ = file_replace_calls;
+  TempDir dir_;
+};
 
 }  // namespace velotrax::testing

@@ -9,20 +9,16 @@
 #include <QtTest>
 
 #include "storage/files.h"
+#include "tests/ui/window_fixture.h"
 #include "ui/Unit1.h"
 #include "ui/application.h"
 #include "ui/forms.h"
 #include "ui/guard.h"
 
 using namespace velotrax;
+using velotrax::testing::ReadFile;
 
 namespace {
-
-QByteArray ReadFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
 
 // The write calls that succeed before the disk is full; negative: it never fills.
 int writes_left = -1;
@@ -38,48 +34,27 @@ ssize_t WriteUntilFull(int fd, const void* data, std::size_t size) {
 
 }  // namespace
 
-class FaultWindowTest : public QObject {
+class FaultWindowTest : public velotrax::testing::WindowFixture {
   Q_OBJECT
 
  private:
-  QTemporaryDir* dir_ = nullptr;
-  QString old_dir_;
-  QStringList errors_;
-  int closed_ = 0;
   FileReplaceCalls saved_calls_{};
-
-  QString Path(const char* name) const { return dir_->filePath(QString::fromLatin1(name)); }
-
-  void StartProgram() {
-    CreateForms();
-    connect(Form1, &TForm1::Closed, this, [this] { ++closed_; });
-    ShowMainForm();
-    QVERIFY(QTest::qWaitForWindowExposed(Form1));
-  }
 
  private slots:
   void initTestCase() {
-    SetUpApplication(*qApp);
-    SetErrorBoxPresenter([this](const QString&, const QString& text) { errors_ << text; });
+    CatchErrorBoxes();
     saved_calls_ = file_replace_calls;
   }
 
   void init() {
-    errors_.clear();
-    closed_ = 0;
     writes_left = -1;
     file_replace_calls.write = WriteUntilFull;
-    dir_ = new QTemporaryDir;
-    QVERIFY(dir_->isValid());
-    old_dir_ = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir_->path()));
+    EnterTempDir();
   }
 
   void cleanup() {
     file_replace_calls = saved_calls_;
-    if (Form1 != nullptr) DestroyForms();
-    QDir::setCurrent(old_dir_);
-    delete dir_;
+    LeaveTempDir();
   }
 
   void FullDiskAtCloseShowsTheErrorAndKeepsTheWindowOpen_data() {

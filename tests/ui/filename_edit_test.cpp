@@ -8,43 +8,20 @@
 #include <fstream>
 
 #include "core/errors.h"
+#include "tests/ui/dialog_fixture.h"
 #include "ui/filename_edit.h"
 #include "ui/guard.h"
 
 using namespace velotrax;
+using velotrax::testing::DialogScript;
+using velotrax::testing::ErrorBoxes;
+using velotrax::testing::MakeFile;
 
 namespace {
 
 std::string Bytes(const QString& text) {
   return text.toStdString();
 }
-
-void MakeFile(const std::string& path) {
-  std::ofstream(path) << "x";
-}
-
-// Answers the file dialog in place of the user and remembers what it was asked.
-struct DialogScript {
-  DialogScript() {
-    TJvFilenameEdit::RunFileDialog = [this](QWidget*, const FileDialogRequest& request) {
-      requests.push_back(request);
-      return answer;
-    };
-  }
-  ~DialogScript() { TJvFilenameEdit::RunFileDialog = nullptr; }
-  std::vector<FileDialogRequest> requests;
-  FileDialogAnswer answer;
-};
-
-// Collects what the error box would show.
-struct ErrorBoxes {
-  ErrorBoxes() {
-    previous = SetErrorBoxPresenter([this](const QString&, const QString& text) { shown << text; });
-  }
-  ~ErrorBoxes() { SetErrorBoxPresenter(previous); }
-  QStringList shown;
-  ErrorBoxPresenter previous;
-};
 
 void Drop(QWidget* target, const QList<QUrl>& urls) {
   QMimeData data;

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "tests/ui/window_fixture.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
 #include "ui/Unit3.h"
@@ -17,65 +18,24 @@
 
 using namespace velotrax;
 
-namespace {
+using velotrax::testing::ReadFile;
+using velotrax::testing::WriteFile;
 
-void WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray ReadFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
-
-}  // namespace
-
-class SettingsWindowTest : public QObject {
+class SettingsWindowTest : public velotrax::testing::WindowFixture {
   Q_OBJECT
 
  private:
-  QTemporaryDir* dir_ = nullptr;
-  QString old_dir_;
-  QStringList errors_;
-  int closed_ = 0;
-
-  void StartProgram() {
-    CreateForms();
-    connect(Form1, &TForm1::Closed, this, [this] { ++closed_; });
-    ShowMainForm();
-    QVERIFY(QTest::qWaitForWindowExposed(Form1));
-  }
-
   void StopProgram() {
     DestroyForms();
     closed_ = 0;
   }
 
-  QString Path(const char* name) const { return dir_->filePath(QString::fromLatin1(name)); }
-
  private slots:
-  void initTestCase() {
-    SetUpApplication(*qApp);
-    SetErrorBoxPresenter([this](const QString&, const QString& text) { errors_ << text; });
-  }
+  void initTestCase() { CatchErrorBoxes(); }
 
-  void init() {
-    errors_.clear();
-    closed_ = 0;
-    dir_ = new QTemporaryDir;
-    QVERIFY(dir_->isValid());
-    old_dir_ = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir_->path()));
-  }
+  void init() { EnterTempDir(); }
 
-  void cleanup() {
-    if (Form1 != nullptr) DestroyForms();
-    QDir::setCurrent(old_dir_);
-    delete dir_;
-  }
+  void cleanup() { LeaveTempDir(); }
 
   void FirstRunShowsTheDisclaimerAndCreatesTheFile() {
     WriteFile(Path("mameat.exe"), "x");

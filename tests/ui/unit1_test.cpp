@@ -12,6 +12,7 @@
 #include <QWindow>
 #include <QtTest>
 
+#include "tests/ui/window_fixture.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
 #include "ui/application.h"
@@ -19,14 +20,9 @@
 #include "ui/guard.h"
 
 using namespace velotrax;
+using velotrax::testing::WriteFile;
 
 namespace {
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QCOMPARE(file.write(bytes), bytes.size());
-}
 
 // Counts how often a file of the watched directory is written whole (in place or by a rename
 // over it).
@@ -66,45 +62,22 @@ class WriteCounter {
 
 }  // namespace
 
-class Unit1Test : public QObject {
+class Unit1Test : public velotrax::testing::WindowFixture {
   Q_OBJECT
 
- private:
-  QTemporaryDir* dir_ = nullptr;
-  QString old_dir_;
-  QStringList errors_;
-  int closed_ = 0;
-
-  void MakeForms() {
-    CreateForms();
-    connect(Form1, &TForm1::Closed, this, [this] { ++closed_; });
-    ShowMainForm();
-    QVERIFY(QTest::qWaitForWindowActive(Form1));
-  }
-
  private slots:
-  void initTestCase() {
-    SetUpApplication(*qApp);
-    // Closing the main window would end the application; here it only counts.
-    SetErrorBoxPresenter([this](const QString&, const QString& text) { errors_ << text; });
-  }
+  // Closing the main window would end the application; here it only counts.
+  void initTestCase() { CatchErrorBoxes(); }
 
   void init() {
-    errors_.clear();
-    closed_ = 0;
-    dir_ = new QTemporaryDir;
-    QVERIFY(dir_->isValid());
-    old_dir_ = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir_->path()));
+    EnterTempDir();
+    // Never write the settings outside the temporary directory.
+    if (QTest::currentTestFailed()) return;
     WriteFile("velotrax.ini", "[velotrax]\r\nmamefile=mame.exe\r\nselected=1\r\nmethode=1\r\n");
-    MakeForms();
+    StartProgram(/*wait_until_active=*/true);
   }
 
-  void cleanup() {
-    DestroyForms();
-    QDir::setCurrent(old_dir_);
-    delete dir_;
-  }
+  void cleanup() { LeaveTempDir(); }
 
   void LayoutMatchesTheTable_data() {
     QTest::addColumn<QString>("name");

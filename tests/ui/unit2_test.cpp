@@ -16,39 +16,15 @@
 
 #include "core/state.h"
 #include "process/emulator_contract.h"
+#include "tests/ui/dialog_fixture.h"
 #include "ui/Unit2.h"
 #include "ui/guard.h"
 
 using namespace velotrax;
 
-namespace {
-
-void MakeFile(const std::string& path) {
-  std::ofstream(path) << "x";
-}
-
-struct DialogScript {
-  DialogScript() {
-    TJvFilenameEdit::RunFileDialog = [this](QWidget*, const FileDialogRequest& request) {
-      requests.push_back(request);
-      return answer;
-    };
-  }
-  ~DialogScript() { TJvFilenameEdit::RunFileDialog = nullptr; }
-  std::vector<FileDialogRequest> requests;
-  FileDialogAnswer answer;
-};
-
-struct ErrorBoxes {
-  ErrorBoxes() {
-    previous = SetErrorBoxPresenter([this](const QString&, const QString& text) { shown << text; });
-  }
-  ~ErrorBoxes() { SetErrorBoxPresenter(previous); }
-  QStringList shown;
-  ErrorBoxPresenter previous;
-};
-
-}  // namespace
+using velotrax::testing::DialogScript;
+using velotrax::testing::ErrorBoxes;
+using velotrax::testing::MakeFile;
 
 class Unit2Test : public QObject {
   Q_OBJECT

@@ -86,6 +86,30 @@ void BlendRows(uint32_t* __restrict out, const uint32_t* __restrict upper,
   for (int x = 0; x < kScreenWidth; ++x) out[x] = Blend(upper[x], lower[x], weight);
 }
 
+// Walks the screen over a scrolled, wrapping tile map one run of a tile row at a time;
+// put(out, in, n) draws the n pixels at `in` to `out`.
+template <typename PutRun>
+void DrawTileMap(uint32_t* frame_buffer, const uint8_t* map, int map_columns, int map_rows,
+                 const uint32_t* tiles, int ts, int scroll_x, int scroll_y, PutRun put) {
+  for (int y = 0; y < kScreenHeight; ++y) {
+    const int map_row = ((y + scroll_y) / ts) % map_rows;
+    const int tile_row = (y + scroll_y) % ts;
+    uint32_t* out = &frame_buffer[static_cast<std::size_t>(y) * kScreenWidth];
+    int map_column = (scroll_x / ts) % map_columns;
+    int offset = scroll_x % ts;
+    for (int x = 0; x < kScreenWidth;) {
+      const int n = std::min(ts - offset, kScreenWidth - x);
+      const int tile = map[map_row * map_columns + map_column];
+      const uint32_t* in =
+          &tiles[static_cast<std::size_t>(tile) * ts * ts + tile_row * ts + offset];
+      put(out + x, in, n);
+      x += n;
+      offset = 0;
+      map_column = (map_column + 1) % map_columns;
+    }
+  }
+}
+
 }  // namespace
 
 SceneShape ShapeForGame(std::string_view rom) {
@@ -163,47 +187,18 @@ Scene::Scene(const SceneShape& shape, bool direct3d)
 
 void Scene::DrawOpaqueLayer(int scroll_x, int scroll_y) {
   const int ts = shape_.tile_size;
-  const uint8_t* map = maps_.data();
-  for (int y = 0; y < kScreenHeight; ++y) {
-    const int map_row = ((y + scroll_y) / ts) % map_rows_;
-    const int tile_row = (y + scroll_y) % ts;
-    uint32_t* out = &frame_buffer_[static_cast<std::size_t>(y) * kScreenWidth];
-    int map_column = (scroll_x / ts) % map_columns_;
-    int offset = scroll_x % ts;
-    for (int x = 0; x < kScreenWidth;) {
-      const int n = std::min(ts - offset, kScreenWidth - x);
-      const int tile = map[map_row * map_columns_ + map_column];
-      const uint32_t* in =
-          &tiles_[static_cast<std::size_t>(tile) * ts * ts + tile_row * ts + offset];
-      std::memcpy(out + x, in, static_cast<std::size_t>(n) * sizeof(uint32_t));
-      x += n;
-      offset = 0;
-      map_column = (map_column + 1) % map_columns_;
-    }
-  }
+  DrawTileMap(frame_buffer_.data(), maps_.data(), map_columns_, map_rows_, tiles_.data(), ts,
+              scroll_x, scroll_y, [](uint32_t* out, const uint32_t* in, int n) {
+                std::memcpy(out, in, static_cast<std::size_t>(n) * sizeof(uint32_t));
+              });
 }
 
 void Scene::DrawTransparentLayer(int layer, int scroll_x, int scroll_y) {
   const int ts = shape_.tile_size;
   const uint8_t* map = &maps_[static_cast<std::size_t>(layer) * map_columns_ * map_rows_];
   const uint32_t* layer_tiles = &tiles_[static_cast<std::size_t>(layer) * kTilesPerLayer * ts * ts];
-  for (int y = 0; y < kScreenHeight; ++y) {
-    const int map_row = ((y + scroll_y) / ts) % map_rows_;
-    const int tile_row = (y + scroll_y) % ts;
-    uint32_t* out = &frame_buffer_[static_cast<std::size_t>(y) * kScreenWidth];
-    int map_column = (scroll_x / ts) % map_columns_;
-    int offset = scroll_x % ts;
-    for (int x = 0; x < kScreenWidth;) {
-      const int n = std::min(ts - offset, kScreenWidth - x);
-      const int tile = map[map_row * map_columns_ + map_column];
-      const uint32_t* in =
-          &layer_tiles[static_cast<std::size_t>(tile) * ts * ts + tile_row * ts + offset];
-      Overlay(out + x, in, n);
-      x += n;
-      offset = 0;
-      map_column = (map_column + 1) % map_columns_;
-    }
-  }
+  DrawTileMap(frame_buffer_.data(), map, map_columns_, map_rows_, layer_tiles, ts, scroll_x,
+              scroll_y, [](uint32_t* out, const uint32_t* in, int n) { Overlay(out, in, n); });
 }
 
 void Scene::DrawSprites(int frame) {

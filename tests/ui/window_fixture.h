@@ -1,0 +1,78 @@
+// Shared set-up of the main-window tests: a temporary working directory, the texts the error
+// box would have shown, and a count of the main window's closes.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "ui/Unit1.h"
+#include "ui/application.h"
+#include "ui/forms.h"
+#include "ui/guard.h"
+
+namespace velotrax::testing {
+
+inline void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// The whole file, or nothing when it cannot be read.
+inline QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+// Base of a test class (which adds Q_OBJECT and its slots) that starts the program in a fresh
+// working directory.
+class WindowFixture : public QObject {
+ protected:
+  QTemporaryDir* dir_ = nullptr;
+  QString old_dir_;
+  QStringList errors_;
+  int closed_ = 0;
+
+  QString Path(const char* name) const { return dir_->filePath(QString::fromLatin1(name)); }
+
+  // For initTestCase: error boxes only collect their texts.
+  void CatchErrorBoxes() {
+    SetUpApplication(*qApp);
+    SetErrorBoxPresenter([this](const QString&, const QString& text) { errors_ << text; });
+  }
+
+  // For init: clears the counts and moves into a new temporary directory.
+  void EnterTempDir() {
+    errors_.clear();
+    closed_ = 0;
+    dir_ = new QTemporaryDir;
+    QVERIFY(dir_->isValid());
+    old_dir_ = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_->path()));
+  }
+
+  // For cleanup: closes what is still open and leaves the temporary directory.
+  void LeaveTempDir() {
+    if (Form1 != nullptr) DestroyForms();
+    QDir::setCurrent(old_dir_);
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  // Creates and shows the windows; waits until the main window is exposed, or active.
+  void StartProgram(bool wait_until_active = false) {
+    CreateForms();
+    connect(Form1, &TForm1::Closed, this, [this] { ++closed_; });
+    ShowMainForm();
+    if (wait_until_active) {
+      QVERIFY(QTest::qWaitForWindowActive(Form1));
+    } else {
+      QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    }
+  }
+};
+
+}  // namespace velotrax::testing
