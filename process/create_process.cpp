@@ -24,7 +24,7 @@
 #include <system_error>
 #include <thread>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "process/emulator_contract.h"
 #include "process/line_assembler.h"
 

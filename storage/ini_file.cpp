@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "storage/files.h"
 
 namespace velotrax {

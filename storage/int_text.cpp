@@ -1,6 +1,6 @@
 #include "storage/int_text.h"
 
-#include "core/errors.h"
+#include "base/errors.h"
 
 namespace velotrax {
 

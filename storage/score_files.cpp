@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/int_text.h"
@@ -17,7 +17,7 @@ namespace {
 
 // Scores can be read and written only for the built catalogue; before it exists there is
 // nothing to load into and nothing that may replace the file.
-bool CatalogueBuilt(const ProgramState& state) {
+bool CatalogueBuilt(const StoredState& state) {
   return static_cast<int>(state.games.size()) == game_count;
 }
 
@@ -49,7 +49,7 @@ void KeepUnreadableScores(const std::string& path) {
 
 }  // namespace
 
-void LoadScores(ProgramState& state) {
+void LoadScores(StoredState& state) {
   if (!CatalogueBuilt(state)) return;
   TIniFile profile(state.base_dir + "mark.dat");
   try {
@@ -65,7 +65,7 @@ void LoadScores(ProgramState& state) {
   }
 }
 
-void LoadReferences(ProgramState& state,
+void LoadReferences(StoredState& state,
                     const std::function<void(const std::string& name)>& append_reference_item) {
   // Row 0 stands for "Select reference" and must exist whatever happens below.
   state.references.assign(1, std::vector<Tgameinfo>(game_count));
@@ -104,7 +104,7 @@ void LoadReferences(ProgramState& state,
   }
 }
 
-void SaveScores(ProgramState& state) {
+void SaveScores(StoredState& state) {
   if (!CatalogueBuilt(state)) return;
   TStringList& lines = state.score_lines;
   lines.ClearLines();

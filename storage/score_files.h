@@ -4,17 +4,17 @@
 #include <functional>
 #include <string>
 
-#include "core/state.h"
+#include "storage/stored_state.h"
 
 namespace velotrax {
 
 // Reads this computer's description and scores from base_dir + "mark.dat"; throws EConvertError.
-void LoadScores(ProgramState& state);
+void LoadScores(StoredState& state);
 // Reads the reference computers from base_dir + "reference.dat", naming each new row through the
 // callback; throws EConvertError.
-void LoadReferences(ProgramState& state,
+void LoadReferences(StoredState& state,
                     const std::function<void(const std::string& name)>& append_reference_item);
 // Writes base_dir + "mark.dat" whole (110 lines); throws EFCreateError, EWriteError.
-void SaveScores(ProgramState& state);
+void SaveScores(StoredState& state);
 
 }  // namespace velotrax

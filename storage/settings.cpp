@@ -22,7 +22,7 @@ constexpr std::array<std::string_view, 6> kEmulatorNames = {
 // with its index unchecked.
 constexpr int kLastSelectorIndex = 54;
 
-TIniFile& Settings(ProgramState& state) {
+TIniFile& Settings(StoredState& state) {
   // A close can come after a start-up that never reached LoadSettings: write the file anyway.
   if (!state.settings) {
     state.settings = std::make_unique<TIniFile>(state.base_dir + std::string(kSettingsFile));
@@ -32,7 +32,7 @@ TIniFile& Settings(ProgramState& state) {
 
 }  // namespace
 
-void LoadSettings(ProgramState& state, SettingsHost& host) {
+void LoadSettings(StoredState& state, SettingsHost& host) {
   state.settings = std::make_unique<TIniFile>(state.base_dir + std::string(kSettingsFile));
   TIniFile& settings = *state.settings;
   const std::string& path = settings.FileName();
@@ -58,7 +58,7 @@ void LoadSettings(ProgramState& state, SettingsHost& host) {
   if (settings.ReadValue(kSection, "methode", "") == "3") host.CheckPassMode(PassMode::both);
 }
 
-void SaveSettings(ProgramState& state, SettingsHost& host) {
+void SaveSettings(StoredState& state, SettingsHost& host) {
   TIniFile& settings = Settings(state);
   settings.WriteValue(kSection, "mamefile", state.mame_file);
   settings.WriteValue(kSection, "selected", IntToText(host.SelectedGame()));

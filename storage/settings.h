@@ -2,7 +2,7 @@
 // emulator detection) and written at every close. The windows implement SettingsHost.
 #pragma once
 
-#include "core/state.h"
+#include "storage/stored_state.h"
 
 namespace velotrax {
 
@@ -23,8 +23,8 @@ class SettingsHost {
 };
 
 // First step of the show sequence; throws EConvertError, EIniFileException.
-void LoadSettings(ProgramState& state, SettingsHost& host);
+void LoadSettings(StoredState& state, SettingsHost& host);
 // First step of the close handling; throws EIniFileException.
-void SaveSettings(ProgramState& state, SettingsHost& host);
+void SaveSettings(StoredState& state, SettingsHost& host);
 
 }  // namespace velotrax

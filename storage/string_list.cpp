@@ -1,6 +1,6 @@
 #include "storage/string_list.h"
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "storage/files.h"
 
 namespace velotrax {

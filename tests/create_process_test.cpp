@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "process/event_loop.h"
 #include "tests/helpers_common/line_reports.h"
 

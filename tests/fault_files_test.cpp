@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/state.h"
 #include "storage/files.h"
 #include "storage/score_files.h"

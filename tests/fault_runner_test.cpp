@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/sequencer.h"
 #include "tests/helpers_common/fake_sequencer_host.h"
 #include "tests/helpers_common/process_probe.h"

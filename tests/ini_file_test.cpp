@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "storage/files.h"
 #include "tests/helpers_common/temp_dir.h"
 

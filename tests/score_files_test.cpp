@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/state.h"
 #include "storage/int_text.h"
 #include "tests/helpers_common/temp_dir.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "process/emulator_contract.h"
 #include "process/event_loop.h"
 #include "tests/helpers_common/temp_dir.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/state.h"
 
 namespace velotrax {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "tests/helpers_common/temp_dir.h"

@@ -22,7 +22,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "ui/guard.h"
 #include "ui/text_codec.h"
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <numbers>
 
-#include "core/errors.h"
+#include "base/errors.h"
 
 namespace velotrax {
 

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "ui/text_codec.h"
 
 namespace velotrax {

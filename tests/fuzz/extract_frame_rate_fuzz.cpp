@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/sequencer.h"
 #include "tests/fuzz/reference_models.h"
 

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "storage/ini_file.h"
 #include "tests/fuzz/reference_models.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "storage/int_text.h"
 #include "tests/fuzz/reference_models.h"
 

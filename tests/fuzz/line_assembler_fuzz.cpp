@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/sequencer.h"
 #include "process/line_assembler.h"
 #include "tests/fuzz/reference_models.h"

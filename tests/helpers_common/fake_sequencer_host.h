@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/sequencer.h"
 #include "process/emulator_contract.h"
 #include "process/event_loop.h"

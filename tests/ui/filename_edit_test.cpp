@@ -7,7 +7,7 @@
 #include <QtTest>
 #include <fstream>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/filename_edit.h"
 #include "ui/guard.h"

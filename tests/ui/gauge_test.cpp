@@ -1,7 +1,7 @@
 #include <QtTest>
 #include <limits>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "ui/gauge.h"
 
 using namespace velotrax;

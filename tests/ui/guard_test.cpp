@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "ui/application.h"
 #include "ui/guard.h"
 #include "ui/qt_ui_thread.h"

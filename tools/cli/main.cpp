@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/state.h"
 #include "tools/cli/cli.h"
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "storage/files.h"
 #include "storage/int_text.h"
 #include "tools/cli/cli.h"

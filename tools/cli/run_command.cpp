@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "core/sequencer.h"
 #include "process/event_loop.h"
 #include "storage/files.h"

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "process/emulator_contract.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"

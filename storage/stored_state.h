@@ -1,0 +1,27 @@
+// The part of the program state that the settings file and the score files read and write.
+// Touched on the UI thread only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/game.h"
+#include "storage/ini_file.h"
+#include "storage/string_list.h"
+
+namespace velotrax {
+
+struct StoredState {
+  std::string base_dir;                            // working directory + "/"
+  std::string mame_file;                           // emulator file name, without a directory
+  int32_t reference_count = 0;                     // reference computers read from reference.dat
+  std::vector<Tgameinfo> games;                    // empty until BuildCatalogue
+  std::vector<std::vector<Tgameinfo>> references;  // row 0 empty once LoadReferences ran
+  TStringList score_lines;                         // scratch list for writing mark.dat
+  std::unique_ptr<TIniFile> settings;              // velotrax.ini, made by LoadSettings
+  bool scores_unreadable = false;  // mark.dat failed to load: keep it as mark.dat.bak
+};
+
+}  // namespace velotrax
