@@ -200,7 +200,7 @@ ReplaceOutcome ReplaceFileContents(const std::string& path, std::string_view byt
       if (S_ISDIR(old.st_mode)) return Failed(Failure::create, EISDIR, "stat");
       if (!S_ISREG(old.st_mode)) return Failed(Failure::create, EINVAL, "stat");
       // A file nobody may write stays as it is, even for a user (root) whom access() lets through.
-      if ((old.st_mode & 0222) == 0) return Failed(Failure::create, EACCES, "stat");
+      if ((old.st_mode & 0222) == 0) return Failed(Failure::create, EACCES, "access");
       if (::access(target.c_str(), W_OK) != 0) return Failed(Failure::create, errno, "access");
     } else if (errno != ENOENT) {
       return Failed(Failure::create, errno, "stat");
