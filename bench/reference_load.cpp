@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,7 +31,13 @@
 namespace {
 
 using namespace velotrax;
-using Clock = std::chrono::steady_clock;
+// The CPU time this thread has used, in milliseconds. Loads are timed by CPU time: on a busy
+// machine their wall time mostly measures the wait for a free core.
+double CpuMs() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 constexpr int kComputers = 255;
 
@@ -127,9 +134,9 @@ struct Timing {
 Timing Measure(int repetitions, const std::function<void()>& run) {
   std::vector<double> times;
   for (int r = 0; r < repetitions; ++r) {
-    const auto start = Clock::now();
+    const double start = CpuMs();
     run();
-    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    times.push_back(CpuMs() - start);
   }
   std::sort(times.begin(), times.end());
   return {times[times.size() / 2], times.front()};
@@ -141,9 +148,9 @@ int FirstLoadChild(const std::string& dir) {
   state.base_dir = dir + "/";
   BuildCatalogue(state);
   int names = 0;
-  const auto start = Clock::now();
+  const double start = CpuMs();
   LoadReferences(state, [&](const std::string&) { ++names; });
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  const double ms = CpuMs() - start;
   if (names != kComputers || state.references[kComputers][54].ddraw != kComputers * 11 + 54) {
     return 1;
   }
@@ -155,12 +162,12 @@ int FirstLoadChild(const std::string& dir) {
 // entries, no value looked up; prints its time in milliseconds.
 int PlainParseChild(const std::string& dir) {
   const std::string path = dir + "/reference.dat";
-  const auto start = Clock::now();
+  const double start = CpuMs();
   std::string bytes;
   FileStamp stamp;
   if (ReadRegularFile(path, ParsedProfile::kMaxBytes, bytes, stamp) != nullptr) return 1;
   const ParsedProfile profile(std::move(bytes));
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  const double ms = CpuMs() - start;
   if (profile.Sections().size() != kComputers + 1) return 1;
   std::printf("%.6f\n", ms);
   return 0;
@@ -258,7 +265,8 @@ int main(int argc, char** argv) {
 
   const double first_to_parse = first.median_ms / parse.median_ms;
   const double rereading_to_first = rereading.median_ms / first.median_ms;
-  std::printf("\n%-52s %10s %10s\n", "LoadReferences, 255 computers", "median ms", "best ms");
+  std::printf("\n%-52s %10s %10s\n", "LoadReferences, 255 computers: CPU time", "median ms",
+              "best ms");
   std::printf("%-52s %10.2f %10.2f\n", "one plain parse, fresh process (15 processes)",
               parse.median_ms, parse.best_ms);
   std::printf("%-52s %10.2f %10.2f\n", "first load, fresh process (15 processes)", first.median_ms,
