@@ -87,9 +87,11 @@ ParsedProfile::ParsedProfile(std::string bytes) : bytes_(std::move(bytes)) {
   if (bytes_.size() > kMaxBytes) bytes_.clear();
   line_count_ = static_cast<std::size_t>(std::count(bytes_.begin(), bytes_.end(), '\n'));
   if (!bytes_.empty() && bytes_.back() != '\n') ++line_count_;
-  // Nearly every line of a profile is an entry.
-  entries_.reserve(line_count_);
-  entry_slots_.assign(SlotCount(line_count_), 0);
+  // Nearly every line of a profile is an entry; a file of other lines reserves nothing.
+  const std::size_t most_entries = std::min(
+      line_count_, static_cast<std::size_t>(std::count(bytes_.begin(), bytes_.end(), '=')));
+  entries_.reserve(most_entries);
+  entry_slots_.assign(SlotCount(most_entries), 0);
   section_slots_.assign(SlotCount(8), 0);
 
   uint32_t current = kNone;
