@@ -601,11 +601,11 @@ void TForm1::LoadReferenceItems() {
 
 void TForm1::AppendReferenceItems(const QStringList& names) {
   if (names.isEmpty()) return;
-  for (QComboBox* ref : {ref1, ref2, ref3}) {
-    ref->addItems(names);
-    // The list drops down as wide as its longest name, so that names are not cut short.
-    ref->view()->setMinimumWidth(ref->view()->sizeHintForColumn(0) + 8);
-  }
+  for (QComboBox* ref : {ref1, ref2, ref3}) ref->addItems(names);
+  // The list drops down as wide as its longest name, so that names are not cut short; the three
+  // lists hold the same names in the same font, so one measure serves all.
+  const int width = ref1->view()->sizeHintForColumn(0) + 8;
+  for (QComboBox* ref : {ref1, ref2, ref3}) ref->view()->setMinimumWidth(width);
 }
 
 void TForm1::showEvent(QShowEvent* event) {

@@ -258,17 +258,27 @@ void TForm2::cancel_buttonClick() {
 void TForm2::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     RunGuarded([this] { FormShow(); });
-    // The window system is asked for the frame's place, not the client's: shown again, the
-    // dialog would otherwise come up lower and to the right by the width of its frame.
-    if (left_at_) windowHandle()->setFramePosition(*left_at_);
+    if (left_at_) {
+      // The window system is asked for the frame's place, not the client's: shown again, the
+      // dialog would otherwise come up lower and to the right by the size of its frame.
+      windowHandle()->setFramePosition(*left_at_);
+    } else if (QWidget* main_window = parentWidget()) {
+      PlaceFrame(this, [main_window](QSize frame) {
+        const QWindow* handle = main_window->windowHandle();
+        const QRect over = handle != nullptr ? handle->frameGeometry() : main_window->geometry();
+        return QPoint(over.left() + (over.width() - frame.width()) / 2,
+                      over.top() + (over.height() - frame.height()) / 2);
+      });
+    }
     ApplyFrameHints(this);
   }
   QDialog::showEvent(event);
 }
 
-void TForm2::hideEvent(QHideEvent* event) {
-  if (!event->spontaneous()) left_at_ = frameGeometry().topLeft();
-  QDialog::hideEvent(event);
+void TForm2::done(int result) {
+  // Taken while the dialog is still on the screen: once hidden, its frame is no longer known.
+  if (isVisible() && windowHandle() != nullptr) left_at_ = windowHandle()->framePosition();
+  QDialog::done(result);
 }
 
 void TForm2::keyPressEvent(QKeyEvent* event) {

@@ -52,7 +52,10 @@ class TForm2 : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
+
+ public slots:
+  // Every way of closing ends here: OK, Cancel and close requests.
+  void done(int result) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:

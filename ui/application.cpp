@@ -116,6 +116,26 @@ void ShowMainForm() {
   Form1->ref1->setFocus(Qt::ActiveWindowFocusReason);
 }
 
+void ExitOnceShown() {
+  // The first paint of the main window is the moment the user sees it; the exit is queued so
+  // that the paint completes.
+  class FirstPaint : public QObject {
+   public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint && !seen_) {
+        seen_ = true;
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+      }
+      return false;
+    }
+
+   private:
+    bool seen_ = false;
+  };
+  Form1->installEventFilter(new FirstPaint(Form1));
+}
+
 void DestroyForms() {
   delete Form4;
   Form4 = nullptr;

@@ -5,9 +5,10 @@
 
 #include <QEvent>
 #include <QGuiApplication>
-#include <QPointer>
+#include <QMargins>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,23 +51,32 @@ struct XcbCalls {
   }
 };
 
-// Places a window by its frame once the window manager has put the frame around it: the move
-// that framing makes tells.
+// Puts the frame's top left corner at `frame`. The place is handed on as the client's, which
+// every window system takes the same way; a frame position is read differently by some.
+void MoveFrame(QWindow* handle, QPoint frame, const QMargins& margins) {
+  handle->setPosition(frame + QPoint(margins.left(), margins.top()));
+}
+
+// Places a window by its frame once the window manager has put the frame around it. The native
+// window's own margins are asked, not the widget's frame geometry, which keeps the margins it
+// saw before the frame came.
 class FramePlacer : public QObject {
  public:
-  FramePlacer(QWidget* window, std::function<QPoint(QSize)> place)
-      : QObject(window), window_(window), place_(std::move(place)) {
-    window->installEventFilter(this);
+  FramePlacer(QWidget* window, QWindow* handle, std::function<QPoint(QSize)> place)
+      : QObject(window), window_(window), handle_(handle), place_(std::move(place)) {
+    handle->installEventFilter(this);
     // No window manager, or one that draws no frame: the first placement stands.
     QTimer::singleShot(kPatienceMs, this, [this] { deleteLater(); });
   }
 
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-      const QSize frame = window_->frameGeometry().size();
-      if (frame != window_->size()) {
-        window_->removeEventFilter(this);
-        window_->move(place_(frame));
+    const QEvent::Type type = event->type();
+    if (watched == handle_ &&
+        (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize)) {
+      const QMargins margins = handle_->frameMargins();
+      if (!margins.isNull()) {
+        handle_->removeEventFilter(this);
+        MoveFrame(handle_, place_(window_->size().grownBy(margins)), margins);
         deleteLater();
       }
     }
@@ -76,6 +86,7 @@ class FramePlacer : public QObject {
  private:
   static constexpr int kPatienceMs = 3000;
   QWidget* window_;
+  QWindow* handle_;
   std::function<QPoint(QSize)> place_;
 };
 
@@ -130,8 +141,16 @@ void ApplyFrameHints(QWidget* window) {
 }
 
 void PlaceFrame(QWidget* window, const std::function<QPoint(QSize)>& place) {
-  window->move(place(window->frameGeometry().size()));
-  if (window->frameGeometry().size() == window->size()) new FramePlacer(window, place);
+  window->winId();  // the native window, which the window manager frames
+  QWindow* handle = window->windowHandle();
+  const QMargins margins = handle->frameMargins();
+  if (!margins.isNull()) {
+    // Framed already (or never unframed): the widget's own move takes the frame into account.
+    window->move(place(window->size().grownBy(margins)));
+    return;
+  }
+  window->move(place(window->size()));
+  new FramePlacer(window, handle, place);
 }
 
 }  // namespace velotrax
