@@ -61,11 +61,13 @@ constexpr const char* kRunHelp =
     "  --export-json FILE      write every pass, the statistics, the warnings and the\n"
     "                          conditions of the run as JSON (read by 'velotrax-cli compare')\n"
     "  --export-markdown FILE  the same as a Markdown report\n"
+    "  --no-checks    do not check the machine (see below)\n"
     "  --all          every game of the catalogue\n"
     "\n"
     "Passes far from the others (modified z-score beyond 3.5) are flagged. Before and during\n"
     "the run the machine is checked for what distorts figures (other busy processes, a held\n"
-    "back clock, heat, a battery); warnings go to standard error.\n"
+    "back clock, heat, a battery) when standard error is a terminal, passes are repeated or the\n"
+    "run is exported; warnings go to standard error.\n"
     "\n"
     "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM) asks the\n"
     "emulator to stop and ends the run; results measured before it stay stored, the interrupted\n"
@@ -132,6 +134,7 @@ struct RunOptions {
   bool all = false;
   std::vector<std::string> games;
   std::string export_json, export_markdown;
+  bool checks = true;
 };
 
 // A count option's value from low to high; throws UsageError.
@@ -193,6 +196,8 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
       std::string& path = name == "--export-json" ? options.export_json : options.export_markdown;
       path = scan.Value();
       if (path.empty()) throw UsageError(name + " needs a file name");
+    } else if (name == "--no-checks" && !scan.HasInlineValue()) {
+      options.checks = false;
     } else if (name == "--all" && !scan.HasInlineValue()) {
       options.all = true;
     } else {
@@ -434,7 +439,11 @@ class RunSession {
         options_(options),
         games_(std::move(games)),
         host_(state),
-        watch_(SystemRoot()) {
+        watch_(SystemRoot()),
+        checks_(options.checks &&
+                (::isatty(STDERR_FILENO) == 1 || options.rule.confidence > 0 ||
+                 options.rule.repeat > 1 || options.warmup > 0 || !options.export_json.empty() ||
+                 !options.export_markdown.empty())) {
     watch_.SetReporter([this](const std::string& text) {
       progress_.Clear();
       std::fprintf(stderr, "velotrax-cli: warning: %s\n", text.c_str());
@@ -485,7 +494,7 @@ class RunSession {
         options_.warmup + (Adaptive() ? options_.rule.max_runs : options_.rule.repeat);
     total_passes_ = static_cast<int>(games_.size() * methods.size()) * per_method;
 
-    watch_.BeforeRun();
+    if (checks_) watch_.BeforeRun();
     for (int game : games_) {
       for (bool is_d3d : methods) {
         if (Interrupted()) return Stop();
@@ -653,7 +662,7 @@ class RunSession {
     const int32_t kept = score;  // the sequencer stores every pass; we store the median
 
     host_.Select(game, is_d3d);
-    watch_.PassStarted(OwnCpuSeconds());
+    if (checks_) watch_.PassStarted(OwnCpuSeconds());
     host_.StartPass();
     const Clock::time_point started = Clock::now();
     Clock::time_point next_signal_at{};
@@ -679,7 +688,7 @@ class RunSession {
         host_.SendStopSignal(StopSignals::First());
         next_signal_at = Clock::now() + kStopGrace;
       }
-      if (!clock_checked && Clock::now() - started >= kClockCheckAfter) {
+      if (checks_ && !clock_checked && Clock::now() - started >= kClockCheckAfter) {
         watch_.DuringPass();
         clock_checked = true;
       }
@@ -695,7 +704,7 @@ class RunSession {
     score = kept;
     if (!host_.Ended() || host_.CutShort()) return std::nullopt;
     if (host_.Error()) std::rethrow_exception(host_.Error());
-    watch_.PassEnded(OwnCpuSeconds());
+    if (checks_) watch_.PassEnded(OwnCpuSeconds());
     last_rate_ = fps;
     return fps;
   }
@@ -722,6 +731,7 @@ class RunSession {
   std::vector<int> games_;
   CliHost host_;
   MachineWatch watch_;
+  const bool checks_;
   Progress progress_;
   RunRecord record_;
   const SeriesRecord* current_ = nullptr;
