@@ -157,8 +157,8 @@ TEST(CliJsonTest, TheReaderTakesValidDocumentsAndSaysWhereOthersBreak) {
   EXPECT_EQ(a->items[3].kind, JsonValue::Kind::null);
   EXPECT_EQ(doc.Find("b")->text, "x\xc3\xa9\xf0\x9f\x98\x80\n");
   EXPECT_EQ(doc.Find("c"), nullptr);
-  for (const char* broken : {"", "{", "[1,]", "{\"a\" 1}", "\"open", "[1] 2", "nul", "\"\\q\"",
-                             "[\"a\nb\"]"}) {
+  for (const char* broken :
+       {"", "{", "[1,]", "{\"a\" 1}", "\"open", "[1] 2", "nul", "\"\\q\"", "[\"a\nb\"]"}) {
     SCOPED_TRACE(broken);
     EXPECT_THROW(ParseJson(broken), CliError);
   }

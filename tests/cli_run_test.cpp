@@ -137,10 +137,9 @@ TEST_F(CliRunTest, MachineWarningsGoToStandardErrorAndIntoTheExport) {
   EXPECT_THAT(kinds, ::testing::IsSupersetOf({"battery", "governor"}));
 
   // --no-checks, and a single pass with standard error no terminal, check nothing.
-  EXPECT_THAT(Cli({"run", "--no-checks", "--repeat", "2", "pacman"},
-                  {{"VELOTRAX_SYSTEM_ROOT", root}})
-                  .err,
-              Not(HasSubstr("warning")));
+  EXPECT_THAT(
+      Cli({"run", "--no-checks", "--repeat", "2", "pacman"}, {{"VELOTRAX_SYSTEM_ROOT", root}}).err,
+      Not(HasSubstr("warning")));
   EXPECT_EQ(Cli({"run", "pacman"}, {{"VELOTRAX_SYSTEM_ROOT", root}}).err, "");
 }
 

@@ -19,9 +19,8 @@ using ::testing::StartsWith;
 
 TEST(CliStatsTest, MedianIntervalRanksMatchTheBinomialTables) {
   // Ranks of the distribution-free 95 % interval of the median as the tables give them.
-  const std::vector<std::pair<int, int>> table = {{5, 0},  {6, 1},   {8, 1},   {9, 2},
-                                                  {10, 2}, {20, 6},  {30, 10}, {50, 18},
-                                                  {100, 40}};
+  const std::vector<std::pair<int, int>> table = {{5, 0},  {6, 1},   {8, 1},   {9, 2},   {10, 2},
+                                                  {20, 6}, {30, 10}, {50, 18}, {100, 40}};
   for (const auto& [n, k] : table) {
     SCOPED_TRACE(n);
     EXPECT_EQ(MedianIntervalRank(n, 0.95), k);

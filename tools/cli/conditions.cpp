@@ -66,8 +66,7 @@ std::vector<std::pair<int, std::filesystem::path>> NumberedEntries(const std::st
 }
 
 double WallSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 std::string Fixed(double value, int decimals) {
@@ -153,10 +152,12 @@ MachineFacts ReadMachineFacts(const std::string& root) {
     if (facts.cpu_model.empty() && (key == "model name" || key == "Hardware" || key == "cpu model"))
       facts.cpu_model = value;
   }
-  if (facts.cores == 0 && root.empty()) facts.cores = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
+  if (facts.cores == 0 && root.empty())
+    facts.cores = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
   std::ifstream meminfo(root + "/proc/meminfo");
   for (std::string line; std::getline(meminfo, line);) {
-    if (line.rfind("MemTotal:", 0) == 0) facts.memory_kib = std::strtoull(line.c_str() + 9, nullptr, 10);
+    if (line.rfind("MemTotal:", 0) == 0)
+      facts.memory_kib = std::strtoull(line.c_str() + 9, nullptr, 10);
   }
   facts.kernel = Trim(ReadFirstLine(root + "/proc/sys/kernel/osrelease").value_or(""));
   if (facts.kernel.empty() && root.empty()) {
@@ -254,8 +255,9 @@ void MachineWatch::DuringPass() {
     max_khz = std::max(max_khz, cpu.max_khz);
   }
   if (fastest > 0 && max_khz > 0 && fastest < kSlowClock * static_cast<double>(max_khz)) {
-    Add("frequency", "during a pass the fastest processor ran at " + std::to_string(fastest / 1000) +
-                         " MHz of its " + std::to_string(max_khz / 1000) +
+    Add("frequency", "during a pass the fastest processor ran at " +
+                         std::to_string(fastest / 1000) + " MHz of its " +
+                         std::to_string(max_khz / 1000) +
                          " MHz: power saving or heat holds it back; check the governor, the "
                          "power plan and the cooling");
   }

@@ -88,8 +88,8 @@ class Parser {
       value.kind = JsonValue::Kind::boolean;
     } else {
       const std::size_t start = i_;
-      while (i_ < s_.size() && std::string_view("+-0123456789.eE").find(s_[i_]) !=
-                                   std::string_view::npos) {
+      while (i_ < s_.size() &&
+             std::string_view("+-0123456789.eE").find(s_[i_]) != std::string_view::npos) {
         ++i_;
       }
       const std::string number(s_.substr(start, i_ - start));

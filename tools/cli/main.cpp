@@ -110,9 +110,9 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::fflush(stdout);
     const bool known_command =
-        !args.empty() && (args.front() == "run" || args.front() == "show" ||
-                          args.front() == "publish" || args.front() == "games" ||
-                          args.front() == "compare");
+        !args.empty() &&
+        (args.front() == "run" || args.front() == "show" || args.front() == "publish" ||
+         args.front() == "games" || args.front() == "compare");
     const std::string help = known_command ? "velotrax-cli " + args.front() : "velotrax-cli";
     std::fprintf(stderr, "velotrax-cli: %s\nTry '%s --help'.\n", e.what(), help.c_str());
     return kExitUsage;

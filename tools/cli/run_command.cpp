@@ -639,7 +639,8 @@ class RunSession {
                    Label(game, is_d3d).c_str(), series.outliers.size());
     }
     if (Adaptive() && series.stop.rfind("the interval was still", 0) == 0) {
-      std::fprintf(stderr, "velotrax-cli: warning: %s: %s; the score may be off by more than %s%%\n",
+      std::fprintf(stderr,
+                   "velotrax-cli: warning: %s: %s; the score may be off by more than %s%%\n",
                    Label(game, is_d3d).c_str(), series.stop.c_str(),
                    OneDecimal(options_.rule.confidence).c_str());
     }

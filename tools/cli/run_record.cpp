@@ -72,8 +72,8 @@ std::string ExportJson(const RunRecord& record) {
   out += "  \"velotrax_version\": " + JsonString(record.velotrax_version) + ",\n";
   out += "  \"date\": " + JsonString(record.date) + ",\n";
   out += "  \"machine\": {\"cpu_model\": " + JsonTextOrNull(record.machine.cpu_model) +
-         ", \"cores\": " + std::to_string(record.machine.cores) + ", \"memory_kib\": " +
-         std::to_string(record.machine.memory_kib) +
+         ", \"cores\": " + std::to_string(record.machine.cores) +
+         ", \"memory_kib\": " + std::to_string(record.machine.memory_kib) +
          ", \"kernel\": " + JsonTextOrNull(record.machine.kernel) + "},\n";
   out += "  \"emulator\": {\"file\": " + JsonString(DisplayText(record.emulator.file)) +
          ", \"dialect\": " + JsonString(record.emulator.dialect) +
@@ -89,13 +89,14 @@ std::string ExportJson(const RunRecord& record) {
     const SeriesRecord& r = record.series[i];
     const double median = MedianOf(AsDoubles(r.passes));
     out += i ? ",\n" : "\n";
-    out += "    {\"index\": " + std::to_string(r.game) + ", \"rom\": " +
-           JsonString(DisplayText(r.rom)) + ", \"method\": \"" + (r.is_d3d ? "d3d" : "ddraw") +
-           "\", \"warmup\": " + Rates(r.warmup) + ", \"passes\": " + Rates(r.passes) +
-           ", \"median\": " + Number(median) + ", \"stored\": " + std::to_string(r.stored);
+    out += "    {\"index\": " + std::to_string(r.game) +
+           ", \"rom\": " + JsonString(DisplayText(r.rom)) + ", \"method\": \"" +
+           (r.is_d3d ? "d3d" : "ddraw") + "\", \"warmup\": " + Rates(r.warmup) +
+           ", \"passes\": " + Rates(r.passes) + ", \"median\": " + Number(median) +
+           ", \"stored\": " + std::to_string(r.stored);
     if (r.interval.bounded) {
-      out += ", \"ci95\": {\"low\": " + Number(r.interval.low) + ", \"high\": " +
-             Number(r.interval.high) +
+      out += ", \"ci95\": {\"low\": " + Number(r.interval.low) +
+             ", \"high\": " + Number(r.interval.high) +
              ", \"percent\": " + Number(IntervalPercent(median, r.interval)) + "}";
     } else {
       out += ", \"ci95\": null";
@@ -120,8 +121,8 @@ std::string ExportJson(const RunRecord& record) {
 std::string ExportMarkdown(const RunRecord& record) {
   const RunSettings& s = record.settings;
   std::string out = "# Velotrax run, " + record.date + "\n\n";
-  out += "- Machine: " + MarkdownCell(record.machine.cpu_model.empty() ? "unknown CPU"
-                                                                        : record.machine.cpu_model) +
+  out += "- Machine: " +
+         MarkdownCell(record.machine.cpu_model.empty() ? "unknown CPU" : record.machine.cpu_model) +
          ", " + std::to_string(record.machine.cores) + " logical processors, " +
          std::to_string(record.machine.memory_kib / 1024) + " MiB, kernel " +
          MarkdownCell(record.machine.kernel) + "\n";
@@ -156,9 +157,8 @@ std::string ExportMarkdown(const RunRecord& record) {
       outliers += (outliers.empty() ? "" : ", ") + ("pass " + std::to_string(k + 1));
     }
     out += "| " + std::to_string(r.game) + " | " + MarkdownCell(DisplayText(r.rom)) + " | " +
-           MethodName(r.is_d3d) + " | " + ScoreText(r.stored) + " | " + interval + " | " +
-           passes + " | " + (outliers.empty() ? "-" : outliers) + " | " + MarkdownCell(r.stop) +
-           " |\n";
+           MethodName(r.is_d3d) + " | " + ScoreText(r.stored) + " | " + interval + " | " + passes +
+           " | " + (outliers.empty() ? "-" : outliers) + " | " + MarkdownCell(r.stop) + " |\n";
   }
   out += "\n";
   if (record.warnings.empty()) {

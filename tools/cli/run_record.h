@@ -39,8 +39,8 @@ struct SeriesRecord {
 struct RunSettings {
   std::string mode = "ddraw";
   int warmup = 0;
-  int repeat = 1;           // passes per game and method without --confidence
-  double confidence = 0;    // per cent; 0 without --confidence
+  int repeat = 1;         // passes per game and method without --confidence
+  double confidence = 0;  // per cent; 0 without --confidence
   int min_runs = 0, max_runs = 0;
 };
 

@@ -379,8 +379,8 @@ std::string FormatSvg(const Comparison& comparison) {
       out += "<rect x=\"10\" y=\"" + std::to_string(y - 9) +
              "\" width=\"10\" height=\"10\" fill=\"" + (method == 0 ? colours.ddraw : colours.d3d) +
              "\"/>";
-      out += "<text x=\"26\" y=\"" + std::to_string(y) + "\">" +
-             XmlText(legend_label(c, method)) + "</text>\n";
+      out += "<text x=\"26\" y=\"" + std::to_string(y) + "\">" + XmlText(legend_label(c, method)) +
+             "</text>\n";
       y += kRow;
     }
   }
@@ -402,9 +402,8 @@ std::string FormatSvg(const Comparison& comparison) {
             score > 0 && scale > 0
                 ? static_cast<int>(std::max<int64_t>(1, int64_t{score} * kBarArea / scale))
                 : 0;
-        out += "<text x=\"" + std::to_string(label_width - 6) + "\" y=\"" +
-               std::to_string(y + 10) + "\" text-anchor=\"end\">" +
-               XmlText(bar_label(c, method)) + "</text>";
+        out += "<text x=\"" + std::to_string(label_width - 6) + "\" y=\"" + std::to_string(y + 10) +
+               "\" text-anchor=\"end\">" + XmlText(bar_label(c, method)) + "</text>";
         out += "<rect x=\"" + std::to_string(label_width) + "\" y=\"" + std::to_string(y + 1) +
                "\" width=\"" + std::to_string(length) + "\" height=\"" + std::to_string(kRow - 3) +
                "\" fill=\"" + (method == 0 ? colours.ddraw : colours.d3d) + "\"/>";
@@ -461,8 +460,9 @@ int ShowCommand(const std::vector<std::string>& args) {
   // anybody from seeing this computer's scores.
   if (!options.references.empty()) {
     if (!FileIsPresent(state.base_dir + "reference.dat")) {
-      throw CliError("there is no reference.dat in this directory, so no reference computer "
-                     "can be shown (velotrax-cli publish creates one)");
+      throw CliError(
+          "there is no reference.dat in this directory, so no reference computer "
+          "can be shown (velotrax-cli publish creates one)");
     }
     LoadReferenceTable(state);
     for (const std::string& wanted : options.references) {
