@@ -134,10 +134,23 @@ std::string PadTo(const std::string& text, std::size_t width, bool right) {
   return right ? fill + text : text + fill;
 }
 
-std::string CompareLine(const Series& a, const Series* b) {
+std::string SeriesName(const Series& s) {
+  return TerminalText(s.rom) + (s.method == "d3d" ? " D3D" : " DDraw");
+}
+
+// "Only in A: 720 DDraw, asteroid DDraw", or nothing when every result has its counterpart.
+std::string OnlyIn(const char* label, const Export& in, const Export& other) {
+  std::string names;
+  for (const Series& s : in.series) {
+    if (FindSeries(other, s) == nullptr) names += (names.empty() ? "" : ", ") + SeriesName(s);
+  }
+  return names.empty() ? "" : "Only in " + std::string(label) + ": " + names + "\n";
+}
+
+std::string CompareLine(const Series& a, const Series& b_series) {
+  const Series* b = &b_series;
   std::string line = PadTo(TerminalText(a.rom), 10, false) + " " +
                      PadTo(a.method == "d3d" ? "D3D" : "DDraw", 6, false) + " ";
-  if (b == nullptr) return line + "only in A\n";
   const double median_a = MedianOf(a.passes), median_b = MedianOf(b->passes);
   line += PadTo(a.passes.empty() ? "-" : Format("%.1f", median_a), 9, true) + " " +
           PadTo(b->passes.empty() ? "-" : Format("%.1f", median_b), 9, true) + "  ";
@@ -153,7 +166,8 @@ std::string CompareLine(const Series& a, const Series* b) {
     interval = Format("%+.1f%%", shift.interval.low * scale) + " to " +
                Format("%+.1f%%", shift.interval.high * scale);
   }
-  line += PadTo(interval, 19, false) + " " + PadTo(Format("%.4f", test.p), 7, true) + "  ";
+  line += PadTo(interval, 19, false) + " " +
+          PadTo(test.p < 0.0001 ? "<0.0001" : Format("%.4f", test.p), 7, true) + "  ";
   const bool beyond = test.p < kLevel && shift.interval.bounded &&
                       (shift.interval.low > 0 || shift.interval.high < 0);
   if (a.passes.size() < 2 || b->passes.size() < 2) {
@@ -186,13 +200,10 @@ int CompareCommand(const std::vector<std::string>& args) {
   out +=
       "Game       Method  A median  B median   Change  95% interval of it      p      "
       "Verdict\n";
-  for (const Series& s : a.series) out += CompareLine(s, FindSeries(b, s));
-  for (const Series& s : b.series) {
-    if (FindSeries(a, s) == nullptr) {
-      out += PadTo(TerminalText(s.rom), 10, false) + " " +
-             PadTo(s.method == "d3d" ? "D3D" : "DDraw", 6, false) + " only in B\n";
-    }
+  for (const Series& s : a.series) {
+    if (const Series* other = FindSeries(b, s)) out += CompareLine(s, *other);
   }
+  out += OnlyIn("A", a, b) + OnlyIn("B", b, a);
   out +=
       "\nChange: the shift from A to B (Hodges-Lehmann) in per cent of A's median; p: "
       "Mann-Whitney U, two-sided.\n";
