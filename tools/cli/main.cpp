@@ -32,7 +32,7 @@ constexpr const char* kToolHelp =
     "\n"
     "'velotrax-cli COMMAND --help' describes a command.\n"
     "Exit codes: 0 success, 1 a run or file error, 2 a wrong command line,\n"
-    "130 (143) when a run was interrupted by Ctrl+C (SIGTERM).\n";
+    "130 (143, 129) when a run was interrupted by Ctrl+C (SIGTERM, SIGHUP).\n";
 
 constexpr const char* kGamesHelp =
     "Usage: velotrax-cli games\n"

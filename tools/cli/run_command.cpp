@@ -69,9 +69,10 @@ constexpr const char* kRunHelp =
     "back clock, heat, a battery) when standard error is a terminal, passes are repeated or the\n"
     "run is exported; warnings go to standard error.\n"
     "\n"
-    "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM) asks the\n"
-    "emulator to stop and ends the run; results measured before it stay stored, the interrupted\n"
-    "pass counts for nothing, and the exit code is 130 (143 for SIGTERM).\n";
+    "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM, or SIGHUP when\n"
+    "the terminal closes) asks the emulator to stop and ends the run; results measured before\n"
+    "it stay stored, the interrupted pass counts for nothing, and the exit code is 130 (143 for\n"
+    "SIGTERM, 129 for SIGHUP).\n";
 
 constexpr int kMostRepeats = 1000;
 // How long a signalled emulator gets before the next, harder signal.
@@ -463,8 +464,8 @@ class RunSession {
     settings.max_runs = options.rule.max_runs;
   }
 
-  // Runs every pass, then writes the exports; what was measured is exported even when an
-  // interrupt or an error ends the run.
+  // Runs every pass, then writes the exports once more with the last warnings; what was
+  // measured is exported even when an interrupt or an error ends the run.
   int Run() {
     int code = kExitFailure;
     try {
@@ -610,6 +611,9 @@ class RunSession {
     Tgameinfo& entry = state_.games[static_cast<std::size_t>(game)];
     (is_d3d ? entry.d3d : entry.ddraw) = fps;
     SaveResults(results_);
+    // The exports grow with the scores: a long run that dies keeps what it measured, and an
+    // export that cannot be written stops the run at once.
+    Export();
 
     const int wanted = Adaptive() ? 0 : options_.rule.repeat;
     std::string line = Label(game, is_d3d) + ": " + RateText(fps) + " stored";

@@ -31,7 +31,8 @@ constexpr const char* kShowHelp =
     "                 printed only when --format is given\n"
     "\n"
     "Texts that are not valid UTF-8 are shown as Windows-1252, as the desktop program shows\n"
-    "them.\n";
+    "them. A CSV cell that begins with =, +, - or @ gets a leading apostrophe, so that\n"
+    "spreadsheets show it as text and never run it as a formula.\n";
 
 constexpr int kBarWidth = 20;
 constexpr std::size_t kLongestNameShown = 40;
