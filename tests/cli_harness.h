@@ -35,10 +35,10 @@ class CliHarness {
     ::chmod(dir_.File("mame.exe").c_str(), 0755);
   }
 
-  // Starts the tool; its standard output goes to out_path when given.
+  // Starts the tool; its standard output and error go to out_path and err_path when given.
   pid_t Start(const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env = {},
-              const std::string& out_path = "") {
+              const std::map<std::string, std::string>& env = {}, const std::string& out_path = "",
+              const std::string& err_path = "") {
     std::vector<std::string> env_lines;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string line = *e;
@@ -53,11 +53,12 @@ class CliHarness {
     for (std::string& s : env_lines) envp.push_back(s.data());
     envp.push_back(nullptr);
     const std::string out = out_path.empty() ? scratch_.File("out") : out_path;
-    const std::string err = scratch_.File("err");
+    const std::string err = err_path.empty() ? scratch_.File("err") : err_path;
     const pid_t pid = ::fork();
     if (pid == 0) {
       const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err_fd =
+          ::open(err.c_str(), O_WRONLY | O_CREAT | (err_path.empty() ? O_TRUNC : 0), 0644);
       const int null_fd = ::open("/dev/null", O_RDONLY);
       if (out_fd < 0 || err_fd < 0 || null_fd < 0 || ::chdir(dir_.Path().c_str()) != 0) _exit(126);
       ::dup2(null_fd, 0);
@@ -85,7 +86,7 @@ class CliHarness {
     }
     result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (FileIsPresent(scratch_.File("out"))) result.out = ReadBytes(scratch_.File("out"));
-    result.err = ReadBytes(scratch_.File("err"));
+    if (FileIsPresent(scratch_.File("err"))) result.err = ReadBytes(scratch_.File("err"));
     return result;
   }
 

@@ -156,7 +156,8 @@ TEST_F(CliRunTest, OutputThatCannotBeWrittenIsAFailure) {
 }
 
 TEST_F(CliRunTest, AClosedTerminalStopsTheEmulatorAsCtrlCDoes) {
-  const pid_t cli = Start({"run", "dkong", "pacman"}, {{"CLI_EMULATOR_HANG", "pacman"}});
+  const pid_t cli = Start({"run", "--export-json", "run.json", "dkong", "pacman"},
+                          {{"CLI_EMULATOR_HANG", "pacman"}});
   pid_t emulator = 0;
   for (auto deadline = std::chrono::steady_clock::now() + 30s;
        emulator == 0 && std::chrono::steady_clock::now() < deadline;
@@ -174,6 +175,38 @@ TEST_F(CliRunTest, AClosedTerminalStopsTheEmulatorAsCtrlCDoes) {
   if (left_running) ::kill(emulator, SIGKILL);
   EXPECT_THAT(result.err, HasSubstr("interrupted; the results measured before it are stored"));
   EXPECT_THAT(ReadBytes(dir_.File("mark.dat")), HasSubstr("\r\ndkonga=123\r\n"));
+  const JsonValue run = ParseJson(ReadBytes(dir_.File("run.json")));
+  ASSERT_EQ(run.Find("results")->items.size(), 1u);
+  EXPECT_EQ(run.Find("results")->items[0].Find("rom")->text, "dkong");
+}
+
+TEST_F(CliRunTest, ProgressOnATerminalShowsTheEstimateAndItsInterval) {
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  // The scripted emulator ends at once; a hanging last pass keeps the progress line up.
+  const pid_t cli = Start(
+      {"run", "--confidence", "1", "--max-runs", "7", "pacman", "dkong"},
+      {{"CLI_EMULATOR_FPS_SEQUENCE", "100,101,99,100,102,98,100"}, {"CLI_EMULATOR_HANG", "dkong"}},
+      "", ::ptsname(terminal));
+  std::string shown;
+  char buffer[4096];
+  ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+  for (auto deadline = std::chrono::steady_clock::now() + 30s;
+       shown.find("dkong  DDraw") == std::string::npos &&
+       std::chrono::steady_clock::now() < deadline;
+       std::this_thread::sleep_for(20ms)) {
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+  }
+  ::kill(cli, SIGINT);
+  Finish(cli);
+  ::close(terminal);
+  EXPECT_THAT(shown, HasSubstr("pass 5 of at most 14  pacman  DDraw"));
+  EXPECT_THAT(shown, HasSubstr("median 100.5, 95% interval after 6 passes"));
+  EXPECT_THAT(shown, HasSubstr("dkong  DDraw"));
+  EXPECT_THAT(shown, HasSubstr("pass 7 of at most 14  pacman  DDraw"));
+  EXPECT_THAT(shown, HasSubstr("median 100.0, 95% interval 98 to 102 = ±2.0%"));
 }
 
 }  // namespace
