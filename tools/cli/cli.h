@@ -44,6 +44,7 @@ int RunCommand(const std::vector<std::string>& args);
 int ShowCommand(const std::vector<std::string>& args);
 int PublishCommand(const std::vector<std::string>& args);
 int GamesCommand(const std::vector<std::string>& args);
+int CompareCommand(const std::vector<std::string>& args);
 
 // True when args hold "-h" or "--help" before any "--".
 bool WantsHelp(const std::vector<std::string>& args);

@@ -54,6 +54,14 @@ void LoadReferenceTable(ProgramState& state) {
   LoadReferences(state, nullptr);
 }
 
+bool WantsHelp(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (arg == "-h" || arg == "--help") return true;
+  }
+  return false;
+}
+
 bool ArgumentScanner::Next() {
   while (true) {
     if (started_) ++index_;
