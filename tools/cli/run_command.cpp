@@ -19,6 +19,7 @@
 
 #include "base/errors.h"
 #include "core/sequencer.h"
+#include "process/emulator_dialect.h"
 #include "process/event_loop.h"
 #include "storage/files.h"
 #include "storage/int_text.h"
@@ -34,7 +35,8 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kRunHelp =
-    "Usage: velotrax-cli run [--mode ddraw|d3d|both] [--repeat N] (--all | GAME...)\n"
+    "Usage: velotrax-cli run [--mode ddraw|d3d|both] [--repeat N] [--dialect D] [--dry-run]\n"
+    "                        (--all | GAME...)\n"
     "\n"
     "Runs benchmark passes of the emulator for the games given (a rom such as pacman, or an\n"
     "index from 1 to 54; see 'velotrax-cli games') or for all 54 games, and stores each game's\n"
@@ -47,6 +49,11 @@ constexpr const char* kRunHelp =
     "  --repeat N     N passes per game and method (1 to 1000); the median is stored, and\n"
     "                 every pass and the spread are printed\n"
     "  --all          every game of the catalogue\n"
+    "  --dialect D    the emulator's options: auto (the default) asks the emulator which it\n"
+    "                 takes; classic is the described command line (-ftr 5000 ...); current\n"
+    "                 is today's builds (-str SECONDS -video soft|opengl ...)\n"
+    "  --dry-run      print the emulator file, its version, its dialect and the command line\n"
+    "                 of each pass, and run nothing\n"
     "\n"
     "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM) asks the\n"
     "emulator to stop and ends the run; results measured before it stay stored, the interrupted\n"
@@ -105,6 +112,7 @@ struct RunOptions {
   int repeat = 1;
   bool all = false;
   std::vector<std::string> games;
+  DialectOptions dialect;
 };
 
 RunOptions ParseRunOptions(const std::vector<std::string>& args) {
@@ -137,6 +145,8 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
       options.repeat = static_cast<int>(repeat);
     } else if (name == "--all" && !scan.HasInlineValue()) {
       options.all = true;
+    } else if (TakeDialectOption(scan, options.dialect)) {
+      continue;
     } else {
       throw UsageError("unknown option '" + scan.Word() + "'");
     }
@@ -146,6 +156,14 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
   if (!options.all && options.games.empty())
     throw UsageError("no game given (name games or --all)");
   return options;
+}
+
+// The methods of a mode, DirectDraw first: false for DirectDraw, true for Direct3D.
+std::vector<bool> Methods(PassMode mode) {
+  std::vector<bool> methods;
+  if (mode != PassMode::d3d) methods.push_back(false);
+  if (mode != PassMode::ddraw) methods.push_back(true);
+  return methods;
 }
 
 const char* MethodName(bool is_d3d) {
@@ -209,12 +227,7 @@ bool RunningChild(pid_t pid) {
 class CliHost : public SequencerHost {
  public:
   explicit CliHost(ProgramState& state) : state_(state), runner_(loop_) {
-    TJvCPSStartupInfo& startup = runner_.StartupInfo;
-    startup.DefaultPosition = false;
-    startup.DefaultSize = false;
-    startup.DefaultWindowState = false;
-    startup.ShowWindow = TJvCPSShowWindow::swHide;
-    runner_.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+    ConfigureEmulatorRunner(runner_, {});
     // Its own process group: the emulator can be asked to stop, with whatever it started.
     runner_.CreationFlags = {TJvCPSFlag::cfNewProcGroup};
     runner_.OnRead = [this](TJvCreateProcess&, std::string_view line, bool starts_on_new_line) {
@@ -225,6 +238,8 @@ class CliHost : public SequencerHost {
       if (cut_short_) return;  // its output is no measurement
       try {
         OnPassEnd(state_, *this, exit_code);
+      } catch (const EEmulatorError& e) {
+        reason_ = e.what();  // a pass that measured nothing; the run goes on
       } catch (...) {
         error_ = std::current_exception();
       }
@@ -248,6 +263,7 @@ class CliHost : public SequencerHost {
   void StartPass() {
     ended_ = false;
     error_ = nullptr;
+    reason_.clear();
     stop_signals_sent_ = 0;
     cut_short_ = false;
     state_.pass_log.clear();
@@ -262,6 +278,8 @@ class CliHost : public SequencerHost {
 
   bool Ended() const { return ended_; }
   std::exception_ptr Error() const { return error_; }
+  // Why the emulator measured nothing, in its own words; empty when it did.
+  const std::string& Reason() const { return reason_; }
   int StopSignalsSent() const { return stop_signals_sent_; }
   // True once a stop signal reached the running emulator.
   bool CutShort() const { return cut_short_; }
@@ -292,6 +310,7 @@ class CliHost : public SequencerHost {
   PassMode mode_ = PassMode::ddraw;
   bool ended_ = false;
   std::exception_ptr error_;
+  std::string reason_;
   int stop_signals_sent_ = 0;
   bool cut_short_ = false;
   std::vector<pid_t> groups_;
@@ -348,9 +367,7 @@ class RunSession {
       : state_(state), options_(options), games_(std::move(games)), host_(state) {}
 
   int Run() {
-    std::vector<bool> methods;
-    if (options_.mode != PassMode::d3d) methods.push_back(false);
-    if (options_.mode != PassMode::ddraw) methods.push_back(true);
+    const std::vector<bool> methods = Methods(options_.mode);
     total_passes_ = static_cast<int>(games_.size() * methods.size()) * options_.repeat;
 
     for (int game : games_) {
@@ -490,6 +507,10 @@ class RunSession {
     score = kept;
     if (!host_.Ended() || host_.CutShort()) return std::nullopt;
     if (host_.Error()) std::rethrow_exception(host_.Error());
+    if (!host_.Reason().empty()) {
+      progress_.Clear();
+      std::fprintf(stderr, "velotrax-cli: %s\n", TerminalText(DisplayText(host_.Reason())).c_str());
+    }
     last_rate_ = fps;
     return fps;
   }
@@ -541,6 +562,8 @@ int RunCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "velotrax-cli: interrupted; nothing was run\n");
     return 128 + StopSignals::First();
   }
+  state.emulators.SetChoice(options.dialect.choice);
+  if (options.dialect.dry_run) return PrintDryRun(state, games, Methods(options.mode));
   RunSession session(state, options, games);
   return session.Run();
 }
