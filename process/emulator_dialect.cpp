@@ -204,12 +204,13 @@ PassPlan EmulatorDialects::PlanPass(const std::string& base_dir, const std::stri
   plan.dialect = choice_ == DialectChoice::current ? EmulatorDialect::current
                                                    : Identify(base_dir, mame_file).dialect;
   if (plan.dialect == EmulatorDialect::classic) {
-    plan.start = Start(base_dir, mame_file, rom + " " + std::string(classic_options));
+    plan.start = ComposeInvocationWith(base_dir, mame_file, rom, classic_options);
     return plan;
   }
   plan.refresh = RefreshRate(base_dir, mame_file, rom);
   // Without a refresh rate the pass still runs: the emulator then says why it has none.
-  plan.start = Start(base_dir, mame_file, rom + " " + CurrentPassOptions(plan.refresh, is_d3d));
+  plan.start =
+      ComposeInvocationWith(base_dir, mame_file, rom, CurrentPassOptions(plan.refresh, is_d3d));
   return plan;
 }
 
