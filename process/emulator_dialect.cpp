@@ -54,7 +54,29 @@ EmulatorInvocation Start(const std::string& base_dir, const std::string& mame_fi
   return {base_dir, base_dir + mame_file, mame_file + " " + arguments};
 }
 
-// Our children that lead a process group of their own: a probe's child is one of them.
+// The number at the start of text ("13.71% ..." gives 13.71); nothing when there is none.
+std::optional<double> LeadingNumber(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end == text.data() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// A line saying that the pass did not render the way it was asked to: its figure would be
+// stored under a method that was not measured.
+bool SaysVideoFellBack(const std::string& line) {
+  std::string lower = line;
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (std::string_view sign : {"video_init: initialization failed", "opengl not supported",
+                                "falling back", "fall back", "-video none"}) {
+    if (lower.find(sign) != std::string::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::set<pid_t> ChildGroupLeaders() {
   std::set<pid_t> leaders;
   DIR* dir = ::opendir("/proc");
@@ -79,29 +101,6 @@ std::set<pid_t> ChildGroupLeaders() {
   ::closedir(dir);
   return leaders;
 }
-
-// The number at the start of text ("13.71% ..." gives 13.71); nothing when there is none.
-std::optional<double> LeadingNumber(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end == text.data() || !std::isfinite(value)) return std::nullopt;
-  return value;
-}
-
-// A line saying that the pass did not render the way it was asked to: its figure would be
-// stored under a method that was not measured.
-bool SaysVideoFellBack(const std::string& line) {
-  std::string lower = line;
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  for (std::string_view sign : {"video_init: initialization failed", "opengl not supported",
-                                "falling back", "fall back", "-video none"}) {
-    if (lower.find(sign) != std::string::npos) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 const char* DialectName(EmulatorDialect dialect) {
   return dialect == EmulatorDialect::current ? "current" : "classic";

@@ -4,11 +4,14 @@
 // start values and reading a pass's result. The sequencer, the windows and the tools ask it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,6 +52,10 @@ void ConfigureEmulatorRunner(TJvCreateProcess& runner, const EmulatorInvocation&
 // The real probe: the runner on an event loop of its own; a child that overruns is killed.
 std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
                                             std::chrono::milliseconds limit);
+
+// Our children that lead a process group of their own (started with cfNewProcGroup); found
+// through /proc, as the runner keeps the process id to itself.
+std::set<pid_t> ChildGroupLeaders();
 
 // One pass as it will be started, and what is needed to read its result.
 struct PassPlan {

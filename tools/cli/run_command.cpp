@@ -1,6 +1,5 @@
 // velotrax-cli run: benchmark passes through the desktop program's own sequencer and runner, with
 // the results written to mark.dat as soon as each is known.
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -180,31 +180,10 @@ int32_t Median(std::vector<int32_t> values) {
 }
 
 // The emulator of the running pass: the runner starts it as the leader of its own process
-// group, so it is the one child of ours that leads a group of its own id. Found through /proc,
-// as the runner keeps its process id to itself.
+// group, so it is the one child of ours that leads a group of its own id.
 std::vector<pid_t> EmulatorGroups() {
-  std::vector<pid_t> groups;
-  DIR* dir = ::opendir("/proc");
-  if (dir == nullptr) return groups;
-  const pid_t self = ::getpid();
-  while (const dirent* entry = ::readdir(dir)) {
-    const long pid = ParseCount(entry->d_name);
-    if (pid <= 0) continue;
-    std::ifstream stat_file("/proc/" + std::string(entry->d_name) + "/stat");
-    std::string stat;
-    if (!std::getline(stat_file, stat)) continue;
-    // The command name in parentheses may hold anything; the fields follow its last ")".
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    long parent = 0, group = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &parent, &group) != 3) {
-      continue;
-    }
-    if (parent == self && group == pid) groups.push_back(static_cast<pid_t>(pid));
-  }
-  ::closedir(dir);
-  return groups;
+  const std::set<pid_t> leaders = ChildGroupLeaders();
+  return {leaders.begin(), leaders.end()};
 }
 
 // True while pid is a running child of ours: a signal never reaches a stranger that got its
