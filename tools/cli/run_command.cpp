@@ -1,6 +1,5 @@
 // velotrax-cli run: benchmark passes through the desktop program's own sequencer and runner, with
 // the results written to mark.dat as soon as each is known.
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -14,12 +13,14 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/errors.h"
 #include "core/sequencer.h"
+#include "process/emulator_dialect.h"
 #include "process/event_loop.h"
 #include "storage/files.h"
 #include "storage/int_text.h"
@@ -40,6 +41,7 @@ using namespace std::chrono_literals;
 constexpr const char* kRunHelp =
     "Usage: velotrax-cli run [--mode ddraw|d3d|both] [--repeat N | --confidence P]\n"
     "                        [--warmup K] [--export-json FILE] [--export-markdown FILE]\n"
+    "                        [--dialect auto|classic|current] [--dry-run]\n"
     "                        (--all | GAME...)\n"
     "\n"
     "Runs benchmark passes of the emulator for the games given (a rom such as pacman, or an\n"
@@ -63,6 +65,11 @@ constexpr const char* kRunHelp =
     "  --export-markdown FILE  the same as a Markdown report\n"
     "  --no-checks    do not check the machine (see below)\n"
     "  --all          every game of the catalogue\n"
+    "  --dialect D    the emulator's options: auto (the default) asks the emulator which it\n"
+    "                 takes; classic is the described command line (-ftr 5000 ...); current\n"
+    "                 is today's builds (-str SECONDS -video soft|opengl ...)\n"
+    "  --dry-run      print the emulator file, its version, its dialect and the command line\n"
+    "                 of each pass, and run nothing\n"
     "\n"
     "Passes far from the others (modified z-score beyond 3.5) are flagged. Before and during\n"
     "the run the machine is checked for what distorts figures (other busy processes, a held\n"
@@ -136,6 +143,7 @@ struct RunOptions {
   std::vector<std::string> games;
   std::string export_json, export_markdown;
   bool checks = true;
+  DialectOptions dialect;
 };
 
 // A count option's value from low to high; throws UsageError.
@@ -201,6 +209,8 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
       options.checks = false;
     } else if (name == "--all" && !scan.HasInlineValue()) {
       options.all = true;
+    } else if (TakeDialectOption(scan, options.dialect)) {
+      continue;
     } else {
       throw UsageError("unknown option '" + scan.Word() + "'");
     }
@@ -221,6 +231,14 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
   return options;
 }
 
+// The methods of a mode, DirectDraw first: false for DirectDraw, true for Direct3D.
+std::vector<bool> Methods(PassMode mode) {
+  std::vector<bool> methods;
+  if (mode != PassMode::d3d) methods.push_back(false);
+  if (mode != PassMode::ddraw) methods.push_back(true);
+  return methods;
+}
+
 // The middle pass; with an even number of passes the mean of the two middle ones, rounded down.
 int32_t Median(std::vector<int32_t> values) {
   std::sort(values.begin(), values.end());
@@ -231,31 +249,10 @@ int32_t Median(std::vector<int32_t> values) {
 }
 
 // The emulator of the running pass: the runner starts it as the leader of its own process
-// group, so it is the one child of ours that leads a group of its own id. Found through /proc,
-// as the runner keeps its process id to itself.
+// group, so it is the one child of ours that leads a group of its own id.
 std::vector<pid_t> EmulatorGroups() {
-  std::vector<pid_t> groups;
-  DIR* dir = ::opendir("/proc");
-  if (dir == nullptr) return groups;
-  const pid_t self = ::getpid();
-  while (const dirent* entry = ::readdir(dir)) {
-    const long pid = ParseCount(entry->d_name);
-    if (pid <= 0) continue;
-    std::ifstream stat_file("/proc/" + std::string(entry->d_name) + "/stat");
-    std::string stat;
-    if (!std::getline(stat_file, stat)) continue;
-    // The command name in parentheses may hold anything; the fields follow its last ")".
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    long parent = 0, group = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &parent, &group) != 3) {
-      continue;
-    }
-    if (parent == self && group == pid) groups.push_back(static_cast<pid_t>(pid));
-  }
-  ::closedir(dir);
-  return groups;
+  const std::set<pid_t> leaders = ChildGroupLeaders();
+  return {leaders.begin(), leaders.end()};
 }
 
 // True while pid is a running child of ours: a signal never reaches a stranger that got its
@@ -278,12 +275,7 @@ bool RunningChild(pid_t pid) {
 class CliHost : public SequencerHost {
  public:
   explicit CliHost(ProgramState& state) : state_(state), runner_(loop_) {
-    TJvCPSStartupInfo& startup = runner_.StartupInfo;
-    startup.DefaultPosition = false;
-    startup.DefaultSize = false;
-    startup.DefaultWindowState = false;
-    startup.ShowWindow = TJvCPSShowWindow::swHide;
-    runner_.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+    ConfigureEmulatorRunner(runner_, {});
     // Its own process group: the emulator can be asked to stop, with whatever it started.
     runner_.CreationFlags = {TJvCPSFlag::cfNewProcGroup};
     runner_.OnRead = [this](TJvCreateProcess&, std::string_view line, bool starts_on_new_line) {
@@ -294,6 +286,8 @@ class CliHost : public SequencerHost {
       if (cut_short_) return;  // its output is no measurement
       try {
         OnPassEnd(state_, *this, exit_code);
+      } catch (const EEmulatorError& e) {
+        reason_ = e.what();  // a pass that measured nothing; the run goes on
       } catch (...) {
         error_ = std::current_exception();
       }
@@ -317,6 +311,7 @@ class CliHost : public SequencerHost {
   void StartPass() {
     ended_ = false;
     error_ = nullptr;
+    reason_.clear();
     stop_signals_sent_ = 0;
     cut_short_ = false;
     state_.pass_log.clear();
@@ -331,6 +326,8 @@ class CliHost : public SequencerHost {
 
   bool Ended() const { return ended_; }
   std::exception_ptr Error() const { return error_; }
+  // Why the emulator measured nothing, in its own words; empty when it did.
+  const std::string& Reason() const { return reason_; }
   int StopSignalsSent() const { return stop_signals_sent_; }
   // True once a stop signal reached the running emulator.
   bool CutShort() const { return cut_short_; }
@@ -361,6 +358,7 @@ class CliHost : public SequencerHost {
   PassMode mode_ = PassMode::ddraw;
   bool ended_ = false;
   std::exception_ptr error_;
+  std::string reason_;
   int stop_signals_sent_ = 0;
   bool cut_short_ = false;
   std::vector<pid_t> groups_;
@@ -488,9 +486,7 @@ class RunSession {
   bool Adaptive() const { return options_.rule.confidence > 0; }
 
   int RunAll() {
-    std::vector<bool> methods;
-    if (options_.mode != PassMode::d3d) methods.push_back(false);
-    if (options_.mode != PassMode::ddraw) methods.push_back(true);
+    const std::vector<bool> methods = Methods(options_.mode);
     const int per_method =
         options_.warmup + (Adaptive() ? options_.rule.max_runs : options_.rule.repeat);
     total_passes_ = static_cast<int>(games_.size() * methods.size()) * per_method;
@@ -709,6 +705,10 @@ class RunSession {
     score = kept;
     if (!host_.Ended() || host_.CutShort()) return std::nullopt;
     if (host_.Error()) std::rethrow_exception(host_.Error());
+    if (!host_.Reason().empty()) {
+      progress_.Clear();
+      std::fprintf(stderr, "velotrax-cli: %s\n", TerminalText(DisplayText(host_.Reason())).c_str());
+    }
     if (checks_) watch_.PassEnded(OwnCpuSeconds());
     last_rate_ = fps;
     return fps;
@@ -772,6 +772,8 @@ int RunCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "velotrax-cli: interrupted; nothing was run\n");
     return 128 + StopSignals::First();
   }
+  state.emulators.SetChoice(options.dialect.choice);
+  if (options.dialect.dry_run) return PrintDryRun(state, games, Methods(options.mode));
   RunSession session(state, options, games);
   return session.Run();
 }

@@ -47,10 +47,10 @@ const char* MethodName(bool is_d3d) {
   return is_d3d ? "D3D" : "DDraw";
 }
 
-EmulatorIdentity IdentifyEmulator(const ProgramState& state) {
-  // Every emulator is started with the classic command line, which has no way to ask for a
-  // version.
-  return {state.mame_file, "classic", ""};
+EmulatorIdentity IdentifyEmulator(ProgramState& state) {
+  const velotrax::EmulatorIdentity identity =
+      state.emulators.Identify(state.base_dir, state.mame_file);
+  return {state.mame_file, DialectName(identity.dialect), identity.version};
 }
 
 std::string UtcNow() {

@@ -16,12 +16,12 @@ namespace velotrax::cli {
 // The emulator a run used. The version is empty when the emulator does not tell it.
 struct EmulatorIdentity {
   std::string file;     // the emulator file's name, as velotrax.ini names it
-  std::string dialect;  // the command line it was given: "classic"
+  std::string dialect;  // the command line it was given: "classic" or "current"
   std::string version;
 };
 
 // The emulator of the workspace as far as this tool can tell it.
-EmulatorIdentity IdentifyEmulator(const ProgramState& state);
+EmulatorIdentity IdentifyEmulator(ProgramState& state);
 
 // The passes of one game and method.
 struct SeriesRecord {

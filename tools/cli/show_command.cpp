@@ -474,6 +474,7 @@ int ShowCommand(const std::vector<std::string>& args) {
   }
 
   const Comparison comparison(state, std::move(computers), std::move(games));
+  NoteEmulatorBuild(state);
   if (options.svg) ReplaceFile(options.svg_path, FormatSvg(comparison));
   if (options.svg && !options.format_given) return kExitSuccess;
 
