@@ -17,6 +17,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <mutex>
 
@@ -41,6 +42,7 @@ constexpr std::size_t kQueueLimit = 2 * kQueueLastDoubling;
 constexpr std::chrono::milliseconds kOverflowGrace{20};
 // Without a process descriptor (an old kernel) the worker looks for the child's end this often.
 constexpr int kEndCheckMs = 20;
+constexpr std::chrono::milliseconds kWorkerLinger{1000};
 
 std::string SystemErrorText(int code) {
   if (code == 0) return "A call to an OS function failed";
@@ -344,13 +346,12 @@ void AppendToQueue(RunShared& run, const char* bytes, std::size_t n) {
 // it reads and discards until the output ends, so that a child still writing is never cut off.
 class Worker {
  public:
-  explicit Worker(std::shared_ptr<RunShared> run) : run_(std::move(run)) {}
+  Worker(std::shared_ptr<RunShared> run, char* buffer) : run_(std::move(run)), buffer_(buffer) {}
 
   void Run() {
     if (!WaitForStart()) return;
     bool output_open = static_cast<bool>(run_->output);
     bool child_running = true;
-    if (output_open) buffer_ = std::make_unique<char[]>(kReadSize);
     while (output_open || child_running) {
       pollfd fds[2];
       nfds_t count = 0;
@@ -417,7 +418,7 @@ class Worker {
 
   // One read into the queue; false once the output has ended.
   bool ReadOnce() {
-    const ssize_t n = read(run_->output.Get(), buffer_.get(), kReadSize);
+    const ssize_t n = read(run_->output.Get(), buffer_, kReadSize);
     if (n > 0) {
       Queue(static_cast<std::size_t>(n));
       return true;
@@ -430,8 +431,8 @@ class Worker {
     int held = 0;
     if (ioctl(run_->output.Get(), FIONREAD, &held) != 0) return;
     while (held > 0) {
-      const ssize_t n = read(run_->output.Get(), buffer_.get(),
-                             std::min(static_cast<std::size_t>(held), kReadSize));
+      const ssize_t n =
+          read(run_->output.Get(), buffer_, std::min(static_cast<std::size_t>(held), kReadSize));
       if (n <= 0) {
         if (n < 0 && errno == EINTR) continue;
         return;
@@ -452,39 +453,77 @@ class Worker {
       run.worker_waiting = false;
       if (run.ui == nullptr) return;
     }
-    AppendToQueue(run, buffer_.get(), n);
+    AppendToQueue(run, buffer_, n);
     // One wake-up for everything queued until the UI thread comes for it.
     if (!run.service_posted) PostService(run_);
   }
 
   std::shared_ptr<RunShared> run_;
-  std::unique_ptr<char[]> buffer_;
+  char* buffer_;  // kReadSize bytes
 };
+
+// Workers that have served a run wait a while for the next one: a pass started right after the
+// last one (the second pass of a pair, a batch of games) needs no new thread.
+struct WorkerPool {
+  std::mutex mutex;
+  std::condition_variable work;
+  std::deque<std::shared_ptr<RunShared>> waiting;  // handed to an idle worker, not yet taken
+  std::size_t idle = 0;
+};
+
+WorkerPool& Pool() {
+  static WorkerPool* const pool = new WorkerPool;  // never destroyed: idle workers may outlive main
+  return *pool;
+}
 
 void* WorkerMain(void* argument) {
   auto* handed = static_cast<std::shared_ptr<RunShared>*>(argument);
   std::shared_ptr<RunShared> run = std::move(*handed);
   delete handed;
   NameAndLowerThisThread("velotrax-run");
-  Worker(std::move(run)).Run();
+  char buffer[kReadSize];
+  WorkerPool& pool = Pool();
+  while (run) {
+    Worker(std::move(run), buffer).Run();
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    ++pool.idle;
+    pool.work.wait_for(lock, kWorkerLinger, [&] { return !pool.waiting.empty(); });
+    --pool.idle;
+    if (!pool.waiting.empty()) {
+      run = std::move(pool.waiting.front());
+      pool.waiting.pop_front();
+    }
+  }
   return nullptr;
+}
+
+// Gives the run to an idle worker, or makes a new one.
+void AssignWorker(const std::shared_ptr<RunShared>& run) {
+  WorkerPool& pool = Pool();
+  {
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    if (pool.idle > pool.waiting.size()) {
+      pool.waiting.push_back(run);
+      pool.work.notify_one();
+      return;
+    }
+  }
+  auto* handed = new std::shared_ptr<RunShared>(run);
+  const int code = StartRunnerThread(WorkerMain, handed);
+  if (code != 0) {
+    delete handed;
+    char buffer[256];
+    throw EOSCallError(
+        std::string("Thread creation error: ") + strerror_r(code, buffer, sizeof buffer), code,
+        "pthread_create");
+  }
 }
 
 // Makes the run's worker before the child exists: a worker that cannot be made leaves no child
 // behind. Until Handover the worker waits; a start that fails lets it go.
 class WorkerStart {
  public:
-  explicit WorkerStart(const std::shared_ptr<RunShared>& run) : run_(run) {
-    auto* handed = new std::shared_ptr<RunShared>(run);
-    const int code = StartRunnerThread(WorkerMain, handed);
-    if (code != 0) {
-      delete handed;
-      char buffer[256];
-      throw EOSCallError(
-          std::string("Thread creation error: ") + strerror_r(code, buffer, sizeof buffer), code,
-          "pthread_create");
-    }
-  }
+  explicit WorkerStart(const std::shared_ptr<RunShared>& run) : run_(run) { AssignWorker(run); }
   WorkerStart(const WorkerStart&) = delete;
   WorkerStart& operator=(const WorkerStart&) = delete;
   ~WorkerStart() {

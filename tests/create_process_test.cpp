@@ -578,6 +578,8 @@ TEST_F(RunnerTest, OutputQueuedBehindAFailingReadHandlerFollowsRightAfterTheErro
 TEST_F(RunnerTest, FailedStartsKeepTheCallAndLeaveNoChildBehind) {
   const std::string record = temp_.File("record");
   int (*const start_thread)(void* (*)(void*), void*) = StartRunnerThread;
+  // A worker that served an earlier run would take this one without a new thread.
+  ASSERT_TRUE(WaitFor([] { return CountWorkerThreads() == 0; }, 10s));
   const struct {
     const char* what;
     std::string directory;
