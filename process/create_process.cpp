@@ -43,6 +43,9 @@ constexpr std::chrono::milliseconds kOverflowGrace{20};
 // Without a process descriptor (an old kernel) the worker looks for the child's end this often.
 constexpr int kEndCheckMs = 20;
 constexpr std::chrono::milliseconds kWorkerLinger{1000};
+// How long queued output may wait for more before the UI thread is woken for it.
+constexpr int kCoalesceMs = 1;
+constexpr std::chrono::milliseconds kCoalesce{kCoalesceMs};
 
 std::string SystemErrorText(int code) {
   if (code == 0) return "A call to an OS function failed";
@@ -358,7 +361,12 @@ class Worker {
       if (output_open) fds[count++] = {run_->output.Get(), POLLIN, 0};
       const bool watch_pidfd = child_running && run_->pidfd;
       if (watch_pidfd) fds[count++] = {run_->pidfd.Get(), POLLIN, 0};
-      if (poll(fds, count, child_running && !watch_pidfd ? kEndCheckMs : -1) < 0) {
+      int timeout = child_running && !watch_pidfd ? kEndCheckMs : -1;
+      if (post_due_) timeout = timeout < 0 ? kCoalesceMs : std::min(timeout, kCoalesceMs);
+      const int ready = poll(fds, count, timeout);
+      // A child that keeps writing a little at a time still gets its output seen at once.
+      if (post_due_ && std::chrono::steady_clock::now() - due_since_ >= kCoalesce) PostNow();
+      if (ready < 0) {
         if (errno == EINTR) continue;
         // Nothing left to wait with: the output is given up, the end is still taken.
         output_open = false;
@@ -447,6 +455,7 @@ class Worker {
     std::unique_lock<std::mutex> lock(run.mutex);
     if (run.ui == nullptr) return;  // detached: discard
     if (run.queue.size() + n > kQueueLimit) {
+      PostService(run_);
       run.worker_waiting = true;
       run.room.wait_for(lock, kOverflowGrace,
                         [&] { return run.ui == nullptr || run.queue.size() + n <= kQueueLimit; });
@@ -454,12 +463,27 @@ class Worker {
       if (run.ui == nullptr) return;
     }
     AppendToQueue(run, buffer_, n);
-    // One wake-up for everything queued until the UI thread comes for it.
-    if (!run.service_posted) PostService(run_);
+    // One wake-up for everything queued until the UI thread comes for it: a child that writes a
+    // little and ends gets its output and its end handed over together.
+    if (run.queue.size() >= kReadSize) {
+      post_due_ = false;
+      PostService(run_);
+    } else if (!post_due_) {
+      post_due_ = true;
+      due_since_ = std::chrono::steady_clock::now();
+    }
+  }
+
+  void PostNow() {
+    post_due_ = false;
+    std::lock_guard<std::mutex> lock(run_->mutex);
+    PostService(run_);
   }
 
   std::shared_ptr<RunShared> run_;
-  char* buffer_;  // kReadSize bytes
+  char* buffer_;           // kReadSize bytes
+  bool post_due_ = false;  // output is queued that the UI thread has not been told of
+  std::chrono::steady_clock::time_point due_since_;
 };
 
 // Workers that have served a run wait a while for the next one: a pass started right after the
