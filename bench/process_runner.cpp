@@ -286,7 +286,7 @@ double QProcessExitLatencyMs() {
 }
 
 // Parent CPU per quick child: start it, take its one line, see its end; the same object each time.
-double RunnerQuickChildMicroseconds() {
+double RunnerQuickChildMicroseconds(int children) {
   EventLoop loop;
   TJvCreateProcess runner(loop);
   runner.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
@@ -297,16 +297,16 @@ double RunnerQuickChildMicroseconds() {
   runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) { log.emplace_back(s); };
   runner.OnTerminate = [&](TJvCreateProcess&, uint32_t) { ended = true; };
   const double cpu = CpuSeconds();
-  for (int i = 0; i < kQuickChildren; ++i) {
+  for (int i = 0; i < children; ++i) {
     ended = false;
     runner.Run();
     loop.RunUntil([&] { return ended; }, 60s);
     log.clear();
   }
-  return 1e6 * (CpuSeconds() - cpu) / kQuickChildren;
+  return 1e6 * (CpuSeconds() - cpu) / children;
 }
 
-double QProcessQuickChildMicroseconds() {
+double QProcessQuickChildMicroseconds(int children) {
   QProcess process;
   process.setProcessChannelMode(QProcess::MergedChannels);
   std::vector<std::string> log;
@@ -316,18 +316,18 @@ double QProcessQuickChildMicroseconds() {
   QEventLoop loop;
   QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
   const double cpu = CpuSeconds();
-  for (int i = 0; i < kQuickChildren; ++i) {
+  for (int i = 0; i < children; ++i) {
     process.start(QString::fromStdString(kWorkload), {"exit-stamp"});
     loop.exec();
     log.push_back(process.readAll().toStdString());
     log.clear();
   }
-  return 1e6 * (CpuSeconds() - cpu) / kQuickChildren;
+  return 1e6 * (CpuSeconds() - cpu) / children;
 }
 
-double SpawnQuickChildMicroseconds() {
+double SpawnQuickChildMicroseconds(int children) {
   const double cpu = CpuSeconds();
-  for (int i = 0; i < kQuickChildren; ++i) {
+  for (int i = 0; i < children; ++i) {
     int fd = -1;
     const pid_t pid = SpawnWithPipe({"workload", "exit-stamp"}, &fd);
     char buffer[256];
@@ -337,7 +337,7 @@ double SpawnQuickChildMicroseconds() {
     int status = 0;
     waitpid(pid, &status, 0);
   }
-  return 1e6 * (CpuSeconds() - cpu) / kQuickChildren;
+  return 1e6 * (CpuSeconds() - cpu) / children;
 }
 
 }  // namespace
@@ -361,13 +361,14 @@ int main(int argc, char** argv) {
   const double fps_runner = Median(under_runner);
   const double fps_qprocess = Median(under_qprocess);
 
-  // Interleaved halves, so that a change in the machine's load hits both alike.
-  double quick_runner = 0, quick_qprocess = 0;
-  for (int half = 0; half < 2; ++half) {
-    quick_runner += RunnerQuickChildMicroseconds() / 2;
-    quick_qprocess += QProcessQuickChildMicroseconds() / 2;
+  // Interleaved blocks, so that a change in the machine's load hits every column alike.
+  constexpr int kQuickBlocks = 10;
+  double quick_runner = 0, quick_qprocess = 0, quick_spawn = 0;
+  for (int block = 0; block < kQuickBlocks; ++block) {
+    quick_runner += RunnerQuickChildMicroseconds(kQuickChildren / kQuickBlocks) / kQuickBlocks;
+    quick_qprocess += QProcessQuickChildMicroseconds(kQuickChildren / kQuickBlocks) / kQuickBlocks;
+    quick_spawn += SpawnQuickChildMicroseconds(kQuickChildren / kQuickBlocks) / kQuickBlocks;
   }
-  const double quick_spawn = SpawnQuickChildMicroseconds();
 
   const double latency_runner = RunnerExitLatencyMs();
   const double latency_qprocess = QProcessExitLatencyMs();

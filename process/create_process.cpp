@@ -22,12 +22,13 @@
 #include <mutex>
 
 #include "base/errors.h"
+#include "process/child_start.h"
 #include "process/emulator_contract.h"
 #include "process/line_assembler.h"
 
-extern char** environ;
-
 namespace velotrax {
+
+using namespace child;  // the start of the child: descriptors, pipes, spawn
 
 namespace {
 
@@ -47,207 +48,11 @@ constexpr std::chrono::milliseconds kWorkerLinger{1000};
 constexpr int kCoalesceMs = 1;
 constexpr std::chrono::milliseconds kCoalesce{kCoalesceMs};
 
-std::string SystemErrorText(int code) {
-  if (code == 0) return "A call to an OS function failed";
-  char buffer[256];
-  const char* text = strerror_r(code, buffer, sizeof buffer);
-  return "System Error.  Code: " + std::to_string(code) + ".\r\n" + text;
-}
-
-// The user sees the system's own text for a failed start; the call stays with the error.
-[[noreturn]] void RaiseOSError(const char* call, int code) {
-  throw EOSCallError(SystemErrorText(code), code, call);
-}
-
 std::string TrimControlAndBlanks(std::string_view text) {
   auto is_blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
   while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
   return std::string(text);
-}
-
-// One descriptor, closed when its holder goes.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~Fd() { Reset(); }
-  int Get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-struct Pipe {
-  Fd read, write;
-};
-
-// A pipe whose ends are closed at exec: the child gets its three streams by dup2 alone.
-Pipe MakePipe() {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) RaiseOSError("pipe2", errno);
-  return {Fd(fds[0]), Fd(fds[1])};
-}
-
-// Moves a descriptor to 3 or above so that it survives the dup2 onto 0, 1 and 2 in the child.
-Fd AboveStandardStreams(Fd fd) {
-  if (fd.Get() > 2) return fd;
-  const int moved = fcntl(fd.Get(), F_DUPFD_CLOEXEC, 3);
-  if (moved < 0) RaiseOSError("fcntl", errno);
-  return Fd(moved);
-}
-
-uint32_t ExitCodeOf(int status) {
-  if (WIFEXITED(status)) return static_cast<uint32_t>(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return 128u + static_cast<uint32_t>(WTERMSIG(status));
-  return 0;
-}
-
-// Waits for the child's end and takes its status; 0 when the wait fails.
-uint32_t ReapChild(pid_t pid) {
-  int status = 0;
-  for (;;) {
-    const pid_t got = waitpid(pid, &status, 0);
-    if (got == pid) return ExitCodeOf(status);
-    if (got < 0 && errno == EINTR) continue;
-    return 0;
-  }
-}
-
-// Finds a bare program name the way a shell would, along PATH.
-std::string SearchPath(const std::string& name) {
-  const char* path = getenv("PATH");
-  std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  while (true) {
-    const std::size_t colon = dirs.find(':');
-    // An empty entry of PATH names the current directory.
-    const std::string_view dir =
-        colon == 0 || dirs.empty() ? std::string_view(".") : dirs.substr(0, colon);
-    const std::string candidate = std::string(dir) + "/" + name;
-    struct stat st {};
-    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
-    if (colon == std::string_view::npos) break;
-    dirs.remove_prefix(colon + 1);
-  }
-  return {};
-}
-
-// Everything the child's side of the start needs, made before it: in between, the child shares
-// our memory and may only make system calls.
-struct StartPlan {
-  std::string application;
-  std::string directory;
-  std::vector<std::string> arguments;
-  std::vector<char*> argv;
-  std::vector<char*> envp;  // empty: inherit
-  int nice_increment = 0;
-  bool new_process_group = false;
-  bool new_session = false;
-  int stdin_read = -1, stdout_write = -1;  // -1: not redirected
-};
-
-// What the child reports back before it dies of a failed start.
-struct StartFailure {
-  volatile int code = 0;
-  const char* volatile call = nullptr;
-};
-
-[[noreturn]] void FailStart(StartFailure* failure, const char* call) {
-  failure->code = errno;
-  failure->call = call;
-  _exit(127);
-}
-
-// Runs in the child until exec, on the parent's memory and stack (vfork): system calls only.
-[[noreturn]] void BecomeChild(const StartPlan& plan, StartFailure* failure) {
-  // A handler of ours must not run in here; exec resets the rest. A child that outlives us must
-  // not die of a write to a pipe nobody reads any more.
-  struct sigaction action {};
-  for (int signo = 1; signo < NSIG; ++signo) {
-    if (sigaction(signo, nullptr, &action) != 0) continue;
-    if (signo == SIGPIPE) {
-      action.sa_handler = SIG_IGN;
-      action.sa_flags = 0;
-    } else if (action.sa_handler == SIG_DFL || action.sa_handler == SIG_IGN) {
-      continue;
-    } else {
-      action.sa_handler = SIG_DFL;
-      action.sa_flags = 0;
-    }
-    sigaction(signo, &action, nullptr);
-  }
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-
-  if (plan.stdin_read >= 0) {
-    if (dup2(plan.stdin_read, 0) < 0 || dup2(plan.stdout_write, 1) < 0 ||
-        dup2(plan.stdout_write, 2) < 0) {
-      FailStart(failure, "dup2");
-    }
-  }
-  // Nothing of ours above 2 survives exec.
-  if (syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) != 0) {
-    struct rlimit limit {};
-    int top = 65536;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        limit.rlim_cur < 65536) {
-      top = static_cast<int>(limit.rlim_cur);
-    }
-    for (int fd = 3; fd < top; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
-  if (plan.new_session) {
-    setsid();
-  } else if (plan.new_process_group) {
-    setpgid(0, 0);
-  }
-  if (plan.nice_increment != 0) {
-    errno = 0;
-    const int nice_now = getpriority(PRIO_PROCESS, 0);
-    if (errno == 0) setpriority(PRIO_PROCESS, 0, nice_now + plan.nice_increment);
-  }
-  if (!plan.directory.empty() && chdir(plan.directory.c_str()) != 0) FailStart(failure, "chdir");
-  char** envp = plan.envp.empty() ? environ : const_cast<char**>(plan.envp.data());
-  execve(plan.application.c_str(), plan.argv.data(), envp);
-  FailStart(failure, "execve");
-}
-
-// Starts the child the cheap way: vfork copies nothing, and we resume once the child has
-// become the program (or has failed to). Every signal stays blocked in between so that none
-// of our handlers runs on the child's side.
-pid_t SpawnChild(const StartPlan& plan) {
-  StartFailure failure;
-  sigset_t all, old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &old);
-  const pid_t pid = vfork();
-  if (pid == 0) BecomeChild(plan, &failure);
-  const int spawn_error = errno;
-  // The child wrote into our memory behind the compiler's back.
-  asm volatile("" : : "r"(&failure) : "memory");
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  if (pid < 0) RaiseOSError("vfork", spawn_error);
-  if (failure.call != nullptr) {
-    ReapChild(pid);
-    RaiseOSError(failure.call, failure.code);
-  }
-  return pid;
 }
 
 // Workers carry a name (seen in ps, top and a debugger) and run below the UI thread so that
@@ -493,6 +298,7 @@ struct WorkerPool {
   std::condition_variable work;
   std::deque<std::shared_ptr<RunShared>> waiting;  // handed to an idle worker, not yet taken
   std::size_t idle = 0;
+  std::size_t reserved = 0;  // idle workers promised to a start under way
 };
 
 WorkerPool& Pool() {
@@ -511,7 +317,13 @@ void* WorkerMain(void* argument) {
     Worker(std::move(run), buffer).Run();
     std::unique_lock<std::mutex> lock(pool.mutex);
     ++pool.idle;
-    pool.work.wait_for(lock, kWorkerLinger, [&] { return !pool.waiting.empty(); });
+    // A worker leaves after a quiet while, unless a start under way counts on it.
+    while (pool.waiting.empty()) {
+      if (pool.work.wait_for(lock, kWorkerLinger) == std::cv_status::timeout &&
+          pool.waiting.empty() && pool.idle > pool.reserved) {
+        break;
+      }
+    }
     --pool.idle;
     if (!pool.waiting.empty()) {
       run = std::move(pool.waiting.front());
@@ -521,33 +333,31 @@ void* WorkerMain(void* argument) {
   return nullptr;
 }
 
-// Gives the run to an idle worker, or makes a new one.
-void AssignWorker(const std::shared_ptr<RunShared>& run) {
-  WorkerPool& pool = Pool();
-  {
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    if (pool.idle > pool.waiting.size()) {
-      pool.waiting.push_back(run);
-      pool.work.notify_one();
-      return;
-    }
-  }
-  auto* handed = new std::shared_ptr<RunShared>(run);
-  const int code = StartRunnerThread(WorkerMain, handed);
-  if (code != 0) {
-    delete handed;
-    char buffer[256];
-    throw EOSCallError(
-        std::string("Thread creation error: ") + strerror_r(code, buffer, sizeof buffer), code,
-        "pthread_create");
-  }
-}
-
-// Makes the run's worker before the child exists: a worker that cannot be made leaves no child
-// behind. Until Handover the worker waits; a start that fails lets it go.
+// Makes the run's worker before the child exists, or promises it an idle one: a worker that
+// cannot be made leaves no child behind. A new worker waits for the hand-over; an idle one gets
+// the run only then. A start that fails lets the worker go.
 class WorkerStart {
  public:
-  explicit WorkerStart(const std::shared_ptr<RunShared>& run) : run_(run) { AssignWorker(run); }
+  explicit WorkerStart(const std::shared_ptr<RunShared>& run) : run_(run) {
+    WorkerPool& pool = Pool();
+    {
+      std::lock_guard<std::mutex> lock(pool.mutex);
+      if (pool.idle > pool.waiting.size() + pool.reserved) {
+        ++pool.reserved;
+        pooled_ = true;
+        return;
+      }
+    }
+    auto* handed = new std::shared_ptr<RunShared>(run);
+    const int code = StartRunnerThread(WorkerMain, handed);
+    if (code != 0) {
+      delete handed;
+      char buffer[256];
+      throw EOSCallError(
+          std::string("Thread creation error: ") + strerror_r(code, buffer, sizeof buffer), code,
+          "pthread_create");
+    }
+  }
   WorkerStart(const WorkerStart&) = delete;
   WorkerStart& operator=(const WorkerStart&) = delete;
   ~WorkerStart() {
@@ -570,10 +380,21 @@ class WorkerStart {
       std::lock_guard<std::mutex> lock(run_->mutex);
       run_->start = start;
     }
-    run_->start_changed.notify_one();
+    if (!pooled_) {
+      run_->start_changed.notify_one();
+      return;
+    }
+    WorkerPool& pool = Pool();
+    {
+      std::lock_guard<std::mutex> lock(pool.mutex);
+      --pool.reserved;
+      if (start == RunShared::Start::started) pool.waiting.push_back(run_);
+    }
+    pool.work.notify_one();
   }
 
   std::shared_ptr<RunShared> run_;
+  bool pooled_ = false;
   bool handed_over_ = false;
 };
 
