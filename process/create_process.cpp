@@ -43,6 +43,7 @@ constexpr std::size_t kQueueLimit = 2 * kQueueLastDoubling;
 constexpr std::chrono::milliseconds kOverflowGrace{20};
 // Without a process descriptor (an old kernel) the worker looks for the child's end this often.
 constexpr int kEndCheckMs = 20;
+// How long a worker that has served a run waits for the next one before it ends.
 constexpr std::chrono::milliseconds kWorkerLinger{1000};
 // How long queued output may wait for more before the UI thread is woken for it.
 constexpr int kCoalesceMs = 1;
