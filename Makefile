@@ -27,6 +27,7 @@ build: configure
 # side: a fuzz target or a waiting test keeps one core busy while another phase compiles. Each
 # phase's output is shown whole when it ends.
 test: deps
+	@echo "make test: tests, fuzzing and the sanitizer run side by side; each shows its output when it ends"
 	@$(MAKE) --no-print-directory -j3 --output-sync=target test-phases
 	@echo "make test: every phase passed"
 
