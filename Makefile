@@ -3,6 +3,8 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# Tests mostly wait for the child processes they start: run more of them than there are cores.
+TEST_JOBS  ?= $(shell echo $$(( $(JOBS) * 2 )))
 CMAKE_GEN  := -G Ninja
 # `make install` puts Velotrax under PREFIX; DESTDIR stages the tree elsewhere (for packaging).
 PREFIX     ?= /usr/local
@@ -34,14 +36,14 @@ test: deps
 test-phases: test-core fuzz test-asan
 
 test-core: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
 	  -DVELOTRAX_WITH_UI=OFF -DVELOTRAX_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(TEST_JOBS)
 
 # Each fuzz target for FUZZ_SECONDS, one after the other, on a copy of its committed seeds: a run
 # writes only into $(FUZZ_BUILD). A finding leaves its input in $(FUZZ_BUILD)/findings/<target>/.
