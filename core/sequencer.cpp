@@ -1,6 +1,7 @@
 #include "core/sequencer.h"
 
 #include "process/emulator_contract.h"
+#include "process/windows_executable.h"
 #include "storage/int_text.h"
 
 namespace velotrax {
@@ -35,10 +36,14 @@ void StartPassFor(ProgramState& state, SequencerHost& host, int game) {
   host.SetStatusText(BenchmarkingText(state.current_rom, state.pass_is_d3d));
   state.pass_log.push_back("Benchmarking : " + state.current_rom);
 
+  // A Windows build of the emulator is started through Wine; a missing Wine stops the pass here.
+  const EmulatorInvocation pass =
+      ForThisPlatform({state.base_dir, state.base_dir + state.mame_file,
+                       state.mame_file + " " + state.current_rom + " " + PassOptions(state)});
   TJvCreateProcess& runner = host.Runner();
-  runner.CurrentDirectory = state.base_dir;
-  runner.ApplicationName = state.base_dir + state.mame_file;
-  runner.CommandLine = state.mame_file + " " + state.current_rom + " " + PassOptions(state);
+  runner.CurrentDirectory = pass.CurrentDirectory;
+  runner.ApplicationName = pass.ApplicationName;
+  runner.CommandLine = pass.CommandLine;
   runner.Run();
 }
 

@@ -8,6 +8,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "core/state.h"
 #include "process/emulator_contract.h"
@@ -123,12 +126,24 @@ std::optional<Run> ReadCommandLine(int argc, char** argv, int& exit_code) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Shows the words that reached the program, to check how a launcher hands them on.
+  if (const char* show = std::getenv("VELOTRAX_DEMO_SHOW_ARGS"); show && *show) {
+#ifdef _WIN32
+    std::printf("Command line: %s\n", GetCommandLineA());
+#endif
+    for (int i = 0; i < argc; ++i) std::printf("Argument %d: %s\n", i, argv[i]);
+  }
   int exit_code = 0;
   const std::optional<Run> run = ReadCommandLine(argc, argv, exit_code);
   if (!run) return exit_code;
 
-  // The output goes to a pipe: lines must not wait in a buffer until the end.
+    // The output goes to a pipe: lines must not wait in a buffer until the end.
+#ifdef _WIN32
+  // The Windows C library has no line buffering (it takes _IOLBF for whole blocks).
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+#endif
   namespace demo = velotrax::demo;
   const demo::SceneShape shape = demo::ShapeForGame(run->rom);
   std::printf("Velotrax demo emulator: a stand-in for trying Velotrax, not an emulator.\n");
