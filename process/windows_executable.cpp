@@ -146,8 +146,8 @@ EmulatorInvocation RunThroughWine(const EmulatorInvocation& pass, const WineTool
   if (tools.wine.empty()) {
     const std::string reason =
         tools.setting.empty()
-            ? "no \"wine\" was found in PATH. Install Wine (on Debian: scripts/install-deps "
-              "--wine, or apt-get install wine) or set VELOTRAX_WINE to the wine program."
+            ? "no \"wine\" was found in PATH. Install Wine (on Debian: apt-get install wine) or "
+              "set VELOTRAX_WINE to the wine program."
             : "VELOTRAX_WINE names \"" + tools.setting + "\", which is no program that can be run.";
     throw EOSError("\"" + pass.ApplicationName +
                        "\" is a Windows program; Wine is needed to run it on this computer, but " +
@@ -159,8 +159,8 @@ EmulatorInvocation RunThroughWine(const EmulatorInvocation& pass, const WineTool
   wine.ApplicationName = tools.wine;
   wine.CommandLine = QuoteCommandLineWord(tools.wine) + " ";
   if (!tools.launcher.empty()) {
-    // The launcher starts the program with this very command line, so it sees the words the
-    // description gives, its own bare name first.
+    // The launcher starts the program with this very command line, so it sees the emulator's
+    // command line as it stands, its own bare name first.
     wine.CommandLine += QuoteCommandLineWord(tools.launcher) + " " +
                         QuoteCommandLineWord(Absolute(pass.ApplicationName)) + " " +
                         QuoteCommandLineWord(pass.CommandLine);
