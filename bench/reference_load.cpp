@@ -1,10 +1,12 @@
-// Loading a reference file of 255 computers: through the kept, checked profile, and through a
-// reader that takes in the whole file again for every value, as a plain profile reader does.
-// The program loads the reference file once, at start-up, in a fresh process, so the first load
-// is measured in fresh processes of this benchmark started with --first-load.
+// Loading a reference file of 255 computers through the profile file, beside one plain parse of
+// the same file and beside a reader that takes in the whole file again for every value, as a
+// plain profile reader does. The program loads the reference file once, at start-up, in a fresh
+// process, so the first load and the plain parse are each measured in fresh processes of this
+// benchmark (started with --first-load or --plain-parse), taking turns.
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,12 +25,19 @@
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/int_text.h"
+#include "storage/profile_syntax.h"
 #include "storage/score_files.h"
 
 namespace {
 
 using namespace velotrax;
-using Clock = std::chrono::steady_clock;
+// The CPU time this thread has used, in milliseconds. Loads are timed by CPU time: on a busy
+// machine their wall time mostly measures the wait for a free core.
+double CpuMs() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 constexpr int kComputers = 255;
 
@@ -94,12 +103,19 @@ std::string RereadingReadValue(const std::string& path, std::string_view section
   return {};
 }
 
-// The same steps as LoadReferences, over the re-reading reader.
+// Re-reading the whole file for all 28,000 values takes minutes on a busy machine, so every
+// 16th computer is read (1, 17, ..., 241: sections spread over the file, as the reader scans up to
+// the section asked for) and the time is scaled to all 255.
+constexpr int kRereadStride = 16;
+constexpr int kRereadComputers = (kComputers + kRereadStride - 1) / kRereadStride;
+
+// The same steps as LoadReferences, over the re-reading reader, for every kRereadStride-th
+// computer.
 void LoadReferencesRereading(ProgramState& state, std::vector<std::string>& names) {
   const std::string path = state.base_dir + "reference.dat";
   state.references.assign(1, std::vector<Tgameinfo>(game_count));
   state.reference_count = std::max(0, TextToInt(RereadingReadValue(path, "0", "reference")));
-  for (int n = 1; n <= state.reference_count; ++n) {
+  for (int n = 1; n <= state.reference_count; n += kRereadStride) {
     const std::string section = IntToText(n);
     auto& row = state.references.emplace_back(game_count);
     row[0].cpu = RereadingReadValue(path, section, "cpu");
@@ -118,9 +134,9 @@ struct Timing {
 Timing Measure(int repetitions, const std::function<void()>& run) {
   std::vector<double> times;
   for (int r = 0; r < repetitions; ++r) {
-    const auto start = Clock::now();
+    const double start = CpuMs();
     run();
-    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    times.push_back(CpuMs() - start);
   }
   std::sort(times.begin(), times.end());
   return {times[times.size() / 2], times.front()};
@@ -132,9 +148,9 @@ int FirstLoadChild(const std::string& dir) {
   state.base_dir = dir + "/";
   BuildCatalogue(state);
   int names = 0;
-  const auto start = Clock::now();
+  const double start = CpuMs();
   LoadReferences(state, [&](const std::string&) { ++names; });
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  const double ms = CpuMs() - start;
   if (names != kComputers || state.references[kComputers][54].ddraw != kComputers * 11 + 54) {
     return 1;
   }
@@ -142,8 +158,23 @@ int FirstLoadChild(const std::string& dir) {
   return 0;
 }
 
-// Runs this benchmark again with --first-load; its time, or a negative number on failure.
-double FirstLoadInFreshProcess(const std::string& dir) {
+// One plain parse in this fresh process: the file read and parsed once into its sections and
+// entries, no value looked up; prints its time in milliseconds.
+int PlainParseChild(const std::string& dir) {
+  const std::string path = dir + "/reference.dat";
+  const double start = CpuMs();
+  std::string bytes;
+  FileStamp stamp;
+  if (ReadRegularFile(path, ParsedProfile::kMaxBytes, bytes, stamp) != nullptr) return 1;
+  const ParsedProfile profile(std::move(bytes));
+  const double ms = CpuMs() - start;
+  if (profile.Sections().size() != kComputers + 1) return 1;
+  std::printf("%.6f\n", ms);
+  return 0;
+}
+
+// Runs this benchmark again with the flag; its time, or a negative number on failure.
+double TimeInFreshProcess(const char* flag_text, const std::string& dir) {
   int out[2];
   if (::pipe(out) != 0) return -1;
   posix_spawn_file_actions_t actions;
@@ -151,7 +182,7 @@ double FirstLoadInFreshProcess(const std::string& dir) {
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, out[1]);
-  std::string self = "/proc/self/exe", flag = "--first-load", dir_arg = dir;
+  std::string self = "/proc/self/exe", flag = flag_text, dir_arg = dir;
   char* argv[] = {self.data(), flag.data(), dir_arg.data(), nullptr};
   pid_t pid = -1;
   const int spawned = ::posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
@@ -170,10 +201,16 @@ double FirstLoadInFreshProcess(const std::string& dir) {
   return std::strtod(text.c_str(), nullptr);
 }
 
+Timing MedianAndBest(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return {times[times.size() / 2], times.front()};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string_view(argv[1]) == "--first-load") return FirstLoadChild(argv[2]);
+  if (argc == 3 && std::string_view(argv[1]) == "--plain-parse") return PlainParseChild(argv[2]);
 
   std::string dir = (std::filesystem::temp_directory_path() / "velotrax-bench-XXXXXX").string();
   if (::mkdtemp(dir.data()) == nullptr) {
@@ -186,7 +223,7 @@ int main(int argc, char** argv) {
   const std::string text = ReferenceText(state);
   std::ofstream(state.base_dir + "reference.dat", std::ios::binary) << text;
   // A reference file is old when the program starts; one changed within the last seconds is
-  // compared by contents on every read, which is not what this measures.
+  // compared by contents whenever it is looked at, which is not what this measures.
   std::printf("reference.dat: %d computers, %zu bytes; letting it age 3 s...\n", kComputers,
               text.size());
   std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -195,15 +232,17 @@ int main(int argc, char** argv) {
   auto callback = [&](const std::string& name) { names.push_back(name); };
 
   constexpr int kFreshProcesses = 15;
-  bool first_ok = true;
-  std::vector<double> fresh;
+  bool fresh_ok = true;
+  std::vector<double> first_times, parse_times;
   for (int r = 0; r < kFreshProcesses; ++r) {
-    const double ms = FirstLoadInFreshProcess(dir);
-    if (ms < 0) first_ok = false;
-    fresh.push_back(ms);
+    for (const char* flag : {"--first-load", "--plain-parse"}) {
+      const double ms = TimeInFreshProcess(flag, dir);
+      if (ms < 0) fresh_ok = false;
+      (flag[2] == 'f' ? first_times : parse_times).push_back(ms);
+    }
   }
-  std::sort(fresh.begin(), fresh.end());
-  const Timing first = {fresh[fresh.size() / 2], fresh.front()};
+  const Timing first = MedianAndBest(first_times);
+  const Timing parse = MedianAndBest(parse_times);
 
   LoadReferences(state, callback);
   const Timing kept = Measure(31, [&] {
@@ -213,29 +252,35 @@ int main(int argc, char** argv) {
   const bool kept_ok =
       names.size() == kComputers && state.references[255][54].ddraw == 255 * 11 + 54;
 
-  const Timing rereading = Measure(1, [&] {
+  Timing rereading = Measure(1, [&] {
     names.clear();
     LoadReferencesRereading(state, names);
   });
   const bool rereading_ok =
-      names.size() == kComputers && state.references[255][54].ddraw == 255 * 11 + 54;
+      names.size() == kRereadComputers && state.references.back()[54].ddraw == 241 * 11 + 54;
+  rereading.median_ms *= static_cast<double>(kComputers) / kRereadComputers;
+  rereading.best_ms = rereading.median_ms;
 
   std::filesystem::remove_all(dir);
 
-  std::printf("\n%-52s %10s %10s %8s\n", "LoadReferences, 255 computers", "median ms", "best ms",
-              "ratio");
-  std::printf("%-52s %10.2f %10.2f %8.1f\n", "first load, fresh process (15 processes)",
-              first.median_ms, first.best_ms, 1.0);
-  std::printf("%-52s %10.2f %10.2f %8.1f\n", "later loads, kept profile (31 runs)", kept.median_ms,
-              kept.best_ms, kept.median_ms / first.median_ms);
-  std::printf("%-52s %10.2f %10.2f %8.1f\n", "re-reading the file for every value (1 run)",
-              rereading.median_ms, rereading.best_ms, rereading.median_ms / first.median_ms);
-  std::printf(
-      "\ntarget: the first load in a fresh process (what start-up pays) under 5 ms,\n"
-      "and at least 100 times faster than re-reading; ratios are to the first load\n");
-  std::printf("first load %s 5 ms; re-reading is %.0f times slower\n",
-              first.median_ms < 5.0 ? "under" : "NOT under", rereading.median_ms / first.median_ms);
-  if (!first_ok || !kept_ok || !rereading_ok) {
+  const double first_to_parse = first.median_ms / parse.median_ms;
+  const double rereading_to_first = rereading.median_ms / first.median_ms;
+  std::printf("\n%-52s %10s %10s\n", "LoadReferences, 255 computers: CPU time", "median ms",
+              "best ms");
+  std::printf("%-52s %10.2f %10.2f\n", "one plain parse, fresh process (15 processes)",
+              parse.median_ms, parse.best_ms);
+  std::printf("%-52s %10.2f %10.2f\n", "first load, fresh process (15 processes)", first.median_ms,
+              first.best_ms);
+  std::printf("%-52s %10.2f %10.2f\n", "later loads, kept profile (31 runs)", kept.median_ms,
+              kept.best_ms);
+  std::printf("%-52s %10.2f %10.2f\n", "re-reading for every value (16 computers, x255/16)",
+              rereading.median_ms, rereading.best_ms);
+  std::printf("\n%-52s %10s %10s\n", "ratio (medians of this run)", "measured", "target");
+  std::printf("%-52s %10.2f %10s%s\n", "first load / one plain parse", first_to_parse, "<= 3",
+              first_to_parse <= 3.0 ? "" : "  MISSED");
+  std::printf("%-52s %10.0f %10s%s\n", "re-reading per value / first load", rereading_to_first,
+              ">= 300", rereading_to_first >= 300.0 ? "" : "  MISSED");
+  if (!fresh_ok || !kept_ok || !rereading_ok) {
     std::printf("RESULTS DIFFER: the loads did not read the expected table\n");
     return 1;
   }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -14,6 +16,54 @@
 namespace velotrax {
 
 FileReplaceCalls file_replace_calls = {::write, ::rename};
+
+namespace {
+std::atomic<uint64_t> replace_count{0};
+}  // namespace
+
+uint64_t FileReplaceCount() noexcept {
+  return replace_count.load(std::memory_order_relaxed);
+}
+
+const char* ReadRegularFile(const std::string& path, std::size_t max_bytes, std::string& bytes,
+                            FileStamp& stamp) {
+  // O_NONBLOCK: a pipe placed where the file should be must not stop the program.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return "open";
+  const char* failed = nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    failed = "fstat";
+  } else if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    failed = "fstat";
+  } else {
+    stamp = StampOf(st);
+    // One byte more than the size, so that a file that grew since fstat is seen to have grown.
+    bytes.resize(std::min(static_cast<std::size_t>(st.st_size), max_bytes) + 1);
+    std::size_t filled = 0;
+    while (failed == nullptr) {
+      if (filled == bytes.size()) {
+        if (bytes.size() > max_bytes) {
+          errno = EFBIG;
+          failed = "read";
+          break;
+        }
+        bytes.resize(std::min(bytes.size() * 2, max_bytes + 1));
+      }
+      const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failed = "read";
+      if (n <= 0) break;
+      filled += static_cast<std::size_t>(n);
+    }
+    bytes.resize(failed == nullptr ? filled : 0);
+  }
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return failed;
+}
 
 bool FileIsPresent(const std::string& path) noexcept {
   struct stat st;
@@ -63,22 +113,35 @@ FileStamp StampOf(const struct ::stat& st) {
 
 namespace {
 
-ReplaceOutcome Failed(ReplaceOutcome::Failure failure, int error) {
+ReplaceOutcome Failed(ReplaceOutcome::Failure failure, int error, const char* call) {
   ReplaceOutcome outcome;
   outcome.failure = failure;
   outcome.error = error;
+  outcome.call = call;
   return outcome;
 }
 
-// A symbolic link is kept: the file it points to is the one replaced.
-std::string ResolveTarget(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string target = resolved;
-  std::free(resolved);
-  return target;
+// A symbolic link is kept: the file it leads to is the one replaced, also a file that does not
+// exist yet. False (errno set) for a loop of links or a link that cannot be read.
+bool ResolveTarget(const std::string& path, std::string& target) {
+  target = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    if (hops == 40) {
+      errno = ELOOP;
+      return false;
+    }
+    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n < 0) return false;
+    link.resize(static_cast<std::size_t>(n));
+    if (link.empty() || link.front() != '/') {
+      const std::size_t slash = target.rfind('/');
+      link = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + link;
+    }
+    target = link;
+  }
 }
 
 // Creates a new, empty temporary file beside target; the umask applies as for any new file.
@@ -126,44 +189,50 @@ void SyncDirectoryOf(const std::string& target) {
 
 ReplaceOutcome ReplaceFileContents(const std::string& path, std::string_view bytes) noexcept {
   using Failure = ReplaceOutcome::Failure;
+  replace_count.fetch_add(1, std::memory_order_relaxed);
   try {
-    const std::string target = ResolveTarget(path);
+    std::string target;
+    if (!ResolveTarget(path, target)) return Failed(Failure::create, errno, "readlink");
 
     struct stat old;
     const bool existed = ::stat(target.c_str(), &old) == 0;
     if (existed) {
-      if (S_ISDIR(old.st_mode)) return Failed(Failure::create, EISDIR);
-      if (!S_ISREG(old.st_mode)) return Failed(Failure::create, EINVAL);
+      if (S_ISDIR(old.st_mode)) return Failed(Failure::create, EISDIR, "stat");
+      if (!S_ISREG(old.st_mode)) return Failed(Failure::create, EINVAL, "stat");
       // A file nobody may write stays as it is, even for a user (root) whom access() lets through.
-      if ((old.st_mode & 0222) == 0) return Failed(Failure::create, EACCES);
-      if (::access(target.c_str(), W_OK) != 0) return Failed(Failure::create, errno);
+      if ((old.st_mode & 0222) == 0) return Failed(Failure::create, EACCES, "access");
+      if (::access(target.c_str(), W_OK) != 0) return Failed(Failure::create, errno, "access");
     } else if (errno != ENOENT) {
-      return Failed(Failure::create, errno);
+      return Failed(Failure::create, errno, "stat");
     }
 
     std::string temporary;
     const int fd = CreateTemporary(target, temporary);
-    if (fd < 0) return Failed(Failure::create, errno);
+    if (fd < 0) return Failed(Failure::create, errno, "open");
 
-    auto abandon = [&](Failure failure, int error) {
+    auto abandon = [&](Failure failure, int error, const char* call) {
       ::close(fd);
       ::unlink(temporary.c_str());
-      return Failed(failure, error);
+      return Failed(failure, error, call);
     };
 
     if (existed) {
-      if (::fchmod(fd, old.st_mode & 07777) != 0) return abandon(Failure::create, errno);
       if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-        // Keep the owner when we may (we are root); otherwise the file becomes ours.
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-          // Not allowed: the permission bits above still apply.
+        // Keep owner and group when we may (as root). Another user who may write the file keeps
+        // at least its group, so that a file shared by a group stays writable for the group;
+        // where even that is refused, the permission bits below still apply.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0 && old.st_gid != ::getegid() &&
+            ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+          // Refused: the new file is this user's, with the permission bits below.
         }
       }
+      // After fchown, which may clear the set-user and set-group bits.
+      if (::fchmod(fd, old.st_mode & 07777) != 0) return abandon(Failure::create, errno, "fchmod");
     }
-    if (!WriteAll(fd, bytes)) return abandon(Failure::write, errno);
-    if (::fsync(fd) != 0) return abandon(Failure::write, errno);
+    if (!WriteAll(fd, bytes)) return abandon(Failure::write, errno, "write");
+    if (::fsync(fd) != 0) return abandon(Failure::write, errno, "fsync");
     if (file_replace_calls.rename(temporary.c_str(), target.c_str()) != 0) {
-      return abandon(Failure::create, errno);
+      return abandon(Failure::create, errno, "rename");
     }
 
     ReplaceOutcome outcome;
@@ -173,7 +242,7 @@ ReplaceOutcome ReplaceFileContents(const std::string& path, std::string_view byt
     SyncDirectoryOf(target);
     return outcome;
   } catch (...) {
-    return Failed(Failure::create, ENOMEM);
+    return Failed(Failure::create, ENOMEM, "malloc");
   }
 }
 

@@ -37,13 +37,25 @@ FileStamp StampOf(const struct ::stat& st);
 struct ReplaceOutcome {
   enum class Failure { none, create, write } failure = Failure::none;
   int error = 0;
-  FileStamp written;  // the new file, when failure is none
+  const char* call = "";  // the failing system call's name
+  FileStamp written;      // the new file, when failure is none
 };
 
 // Writes bytes to a temporary file beside path and renames it over path, keeping the replaced
-// file's permission bits. A file without any write permission bit is refused like a read-only
-// file. On failure the old file is intact and no temporary file is left.
+// file's permission bits, and its owner and group as far as the system lets this user. A
+// symbolic link stays: the file it leads to is written, also when that file does not exist yet.
+// A file without any write permission bit is refused like a read-only file. On failure the old
+// file is intact and no temporary file is left.
 ReplaceOutcome ReplaceFileContents(const std::string& path, std::string_view bytes) noexcept;
+
+// How many times ReplaceFileContents has been called in this process; kept copies of files
+// look at their files again when it changes.
+uint64_t FileReplaceCount() noexcept;
+
+// Reads a whole regular file, never waiting on a pipe put in its place: nullptr, or (errno set)
+// the name of the call that found it missing, not a regular file, unreadable or too large.
+const char* ReadRegularFile(const std::string& path, std::size_t max_bytes, std::string& bytes,
+                            FileStamp& stamp);
 
 // The system calls that write and rename the new file, replaceable so that tests can make them
 // fail. Only the UI thread writes files, so tests may swap them freely.

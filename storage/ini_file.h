@@ -26,14 +26,15 @@ class TIniFile {
   void FlushProfile();
 
   // The parsed file as kept for every profile object of the same path.
-  struct CachedProfile;
+  struct KeptProfile;
 
  private:
-  CachedProfile& Cached();
+  KeptProfile& Kept();
 
   std::string path_;
-  std::shared_ptr<CachedProfile> cached_;  // found once, looked up again after a cache reset
-  uint64_t cached_generation_ = 0;
+  std::shared_ptr<KeptProfile> kept_;  // found once, looked up again after the cache starts afresh
+  uint64_t kept_generation_ = 0;
+  bool has_read_ = false;  // the first read looks at the file, however recent the last look
 };
 
 }  // namespace velotrax

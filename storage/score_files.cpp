@@ -10,6 +10,8 @@
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/int_text.h"
+#include "storage/string_list.h"
+#include "storage/system_error.h"
 
 namespace velotrax {
 
@@ -29,22 +31,20 @@ void KeepUnreadableScores(const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
       if (errno == ENOENT) return;  // gone since: nothing to keep
-      throw EFCreateError("Cannot create file \"" + path + ".bak\". " + SystemErrorText(errno));
+      throw WithSystemCall<EFCreateError>(
+          "Cannot create file \"" + path + ".bak\". " + SystemErrorText(errno), errno, "fopen");
     }
     char buffer[65536];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    const bool failed = std::ferror(file) != 0;
+    const int error = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
     std::fclose(file);
-    if (failed)
-      throw EFCreateError("Cannot create file \"" + path + ".bak\". " + SystemErrorText(EIO));
+    if (error != 0) {
+      throw WithSystemCall<EFCreateError>(
+          "Cannot create file \"" + path + ".bak\". " + SystemErrorText(error), error, "fread");
+    }
   }
-  const ReplaceOutcome outcome = ReplaceFileContents(path + ".bak", bytes);
-  if (outcome.failure == ReplaceOutcome::Failure::write) throw EWriteError("Stream write error");
-  if (outcome.failure == ReplaceOutcome::Failure::create) {
-    throw EFCreateError("Cannot create file \"" + path + ".bak\". " +
-                        SystemErrorText(outcome.error));
-  }
+  SaveBytesToFile(path + ".bak", bytes);
 }
 
 }  // namespace

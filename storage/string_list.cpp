@@ -2,6 +2,7 @@
 
 #include "base/errors.h"
 #include "storage/files.h"
+#include "storage/system_error.h"
 
 namespace velotrax {
 
@@ -32,9 +33,11 @@ void SaveBytesToFile(const std::string& path, std::string_view bytes) {
     case ReplaceOutcome::Failure::none:
       return;
     case ReplaceOutcome::Failure::create:
-      throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(outcome.error));
+      throw WithSystemCall<EFCreateError>(
+          "Cannot create file \"" + path + "\". " + SystemErrorText(outcome.error), outcome.error,
+          outcome.call);
     case ReplaceOutcome::Failure::write:
-      throw EWriteError("Stream write error");
+      throw WithSystemCall<EWriteError>("Stream write error", outcome.error, outcome.call);
   }
 }
 

@@ -1,10 +1,13 @@
 #include "storage/files.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -147,6 +150,98 @@ TEST_F(FilesTest, MissingDirectoryOrDirectoryInTheWay) {
   ASSERT_EQ(::mkdir(dir_.File("mark.dat").c_str(), 0755), 0);
   EXPECT_EQ(ReplaceFileContents(dir_.File("mark.dat"), "x").error, EISDIR);
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"mark.dat"});
+}
+
+TEST_F(FilesTest, DanglingLinksAreWrittenThroughAndKept) {
+  ASSERT_EQ(::mkdir(dir_.File("real").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("real/relative.dat", dir_.File("relative").c_str()), 0);
+  ASSERT_EQ(::symlink(dir_.File("real/absolute.dat").c_str(), dir_.File("absolute").c_str()), 0);
+  ASSERT_EQ(::symlink("chain2", dir_.File("chain1").c_str()), 0);
+  ASSERT_EQ(::symlink("real/chain.dat", dir_.File("chain2").c_str()), 0);
+  const struct {
+    const char* link;
+    const char* target;
+  } written[] = {{"relative", "real/relative.dat"},
+                 {"absolute", "real/absolute.dat"},
+                 {"chain1", "real/chain.dat"}};
+  for (const auto& c : written) {
+    SCOPED_TRACE(c.link);
+    ASSERT_EQ(ReplaceFileContents(dir_.File(c.link), "new").failure, ReplaceOutcome::Failure::none);
+    struct stat st;
+    ASSERT_EQ(::lstat(dir_.File(c.link).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadBytes(dir_.File(c.target)), "new");
+  }
+
+  // A link into a missing directory, and a loop of links: refused, the links stay.
+  ASSERT_EQ(::symlink("missing/x.dat", dir_.File("nowhere").c_str()), 0);
+  ASSERT_EQ(::symlink("loop2", dir_.File("loop1").c_str()), 0);
+  ASSERT_EQ(::symlink("loop1", dir_.File("loop2").c_str()), 0);
+  EXPECT_EQ(ReplaceFileContents(dir_.File("nowhere"), "x").error, ENOENT);
+  const ReplaceOutcome loop = ReplaceFileContents(dir_.File("loop1"), "x");
+  EXPECT_EQ(loop.failure, ReplaceOutcome::Failure::create);
+  EXPECT_EQ(loop.error, ELOOP);
+  for (const char* link : {"nowhere", "loop1", "loop2"}) {
+    struct stat st;
+    ASSERT_EQ(::lstat(dir_.File(link).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+  }
+}
+
+// Runs f in a child process acting as another user; f's exit code, 77 when this system does not
+// let the test change user.
+int RunAsUser(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()>& f) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setresgid(gid, gid, gid) != 0 ||
+        ::setresuid(uid, uid, uid) != 0) {
+      ::_exit(77);
+    }
+    ::_exit(f());
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST_F(FilesTest, AnotherUserWhoMayWriteKeepsTheFilesGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as two users needs root";
+  constexpr uid_t kOwner = 64101, kWriter = 64102;
+  constexpr gid_t kShared = 64150, kWriterGroup = 64151;
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0777), 0);
+  const std::string shared = dir_.File("mark.dat"), others = dir_.File("reference.dat");
+  for (const std::string& path : {shared, others}) {
+    WriteBytes(path, "old");
+    ASSERT_EQ(::chown(path.c_str(), kOwner, kShared), 0);
+  }
+  ASSERT_EQ(::chmod(shared.c_str(), 0664), 0);
+  ASSERT_EQ(::chmod(others.c_str(), 0666), 0);
+
+  // A member of the file's group; then a user outside it who may write through the bits for all.
+  const int member = RunAsUser(kWriter, kWriterGroup, {kWriterGroup, kShared}, [&] {
+    return ReplaceFileContents(shared, "new").failure == ReplaceOutcome::Failure::none ? 0 : 1;
+  });
+  if (member == 77) GTEST_SKIP() << "this system does not let the test act as another user";
+  ASSERT_EQ(member, 0);
+  ASSERT_EQ(RunAsUser(kWriter, kWriterGroup, {kWriterGroup},
+                      [&] {
+                        return ReplaceFileContents(others, "new").failure ==
+                                       ReplaceOutcome::Failure::none
+                                   ? 0
+                                   : 1;
+                      }),
+            0);
+
+  struct stat st;
+  ASSERT_EQ(::stat(shared.c_str(), &st), 0);
+  EXPECT_EQ(ReadBytes(shared), "new");
+  EXPECT_EQ(st.st_gid, kShared);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+  // Outside the group the system refuses it: the file becomes the writer's, with the same bits.
+  ASSERT_EQ(::stat(others.c_str(), &st), 0);
+  EXPECT_EQ(ReadBytes(others), "new");
+  EXPECT_EQ(st.st_gid, kWriterGroup);
+  EXPECT_EQ(st.st_mode & 07777, 0666u);
 }
 
 }  // namespace

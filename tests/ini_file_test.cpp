@@ -5,15 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/errors.h"
 #include "storage/files.h"
+#include "storage/system_error.h"
 #include "tests/helpers_common/temp_dir.h"
 
 namespace velotrax {
@@ -32,6 +35,12 @@ std::string WithLf(std::string text) {
 }
 
 class IniFileTest : public testing::TempDirTest {};
+
+// A profile object looks at its file again at most once per millisecond, so a change that this
+// process did not make through the program's own writes is seen once a millisecond has passed.
+void LetAMillisecondPass() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
 
 const char kSample[] =
     "; written by hand\r\n"
@@ -258,7 +267,7 @@ TEST_F(IniFileTest, EveryReadSeesEveryEarlierWrite) {
   }
 }
 
-TEST_F(IniFileTest, ChangesByOtherProgramsAreSeenAtOnce) {
+TEST_F(IniFileTest, ChangesByOtherProgramsAreSeenAMillisecondLater) {
   const std::string path = dir_.File("mark.dat");
   TIniFile profile(path);
   WriteBytes(path, "[0]\r\npacman=1111\r\n");
@@ -266,21 +275,26 @@ TEST_F(IniFileTest, ChangesByOtherProgramsAreSeenAtOnce) {
 
   // Rewritten in place within the same second, same size.
   WriteBytes(path, "[0]\r\npacman=2222\r\n");
+  LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "pacman", ""), "2222");
 
   // Rewritten by a separate process.
   ASSERT_EQ(std::system(("printf '[0]\\r\\npacman=3333\\r\\n' > '" + path + "'").c_str()), 0);
+  LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "pacman", ""), "3333");
 
   // Replaced by another file of the same size.
   const std::string other = dir_.File("other.tmp");
   WriteBytes(other, "[0]\r\npacman=4444\r\n");
   ASSERT_EQ(::rename(other.c_str(), path.c_str()), 0);
+  LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "pacman", ""), "4444");
 
   ASSERT_EQ(::unlink(path.c_str()), 0);
+  LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "pacman", "gone"), "gone");
   WriteBytes(path, "[0]\r\npacman=5555\r\n");
+  LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "pacman", ""), "5555");
 }
 
@@ -301,13 +315,105 @@ TEST_F(IniFileTest, ChangesToAnOldFileAreSeenEvenWithItsTimesPutBack) {
 
   WriteBytes(in_place, "[0]\r\ncpu=new\r\n");
   ASSERT_EQ(::utimensat(AT_FDCWD, in_place.c_str(), times, 0), 0);
+  LetAMillisecondPass();
   EXPECT_EQ(a.ReadValue("0", "cpu", ""), "new");
 
   const std::string other = dir_.File("other.tmp");
   WriteBytes(other, "[0]\r\ncpu=new\r\n");
   ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
   ASSERT_EQ(::rename(other.c_str(), replaced.c_str()), 0);
+  LetAMillisecondPass();
   EXPECT_EQ(b.ReadValue("0", "cpu", ""), "new");
+}
+
+TEST_F(IniFileTest, ADirectoryAboveTheFileRenamedOrSwappedIsSeen) {
+  const std::string top = dir_.File("top"), other = dir_.File("other");
+  for (const std::string& d : {top, top + "/bench", other, other + "/bench"}) {
+    ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+  }
+  WriteBytes(top + "/bench/mark.dat", "[0]\r\ncpu=first\r\n");
+  WriteBytes(other + "/bench/mark.dat", "[0]\r\ncpu=second\r\n");
+  TIniFile profile(top + "/bench/mark.dat");
+  EXPECT_EQ(profile.ReadValue("0", "cpu", ""), "first");
+
+  ASSERT_EQ(::rename(top.c_str(), dir_.File("moved").c_str()), 0);
+  LetAMillisecondPass();
+  EXPECT_EQ(profile.ReadValue("0", "cpu", "gone"), "gone");
+  ASSERT_EQ(::rename(other.c_str(), top.c_str()), 0);
+  LetAMillisecondPass();
+  EXPECT_EQ(profile.ReadValue("0", "cpu", ""), "second");
+  // Swapped back while this process wrote another file: seen without waiting.
+  ASSERT_EQ(::rename(top.c_str(), other.c_str()), 0);
+  ASSERT_EQ(::rename(dir_.File("moved").c_str(), top.c_str()), 0);
+  TIniFile(dir_.File("elsewhere.ini")).WriteValue("s", "k", "v");
+  EXPECT_EQ(profile.ReadValue("0", "cpu", ""), "first");
+}
+
+// The inotify watches this process holds, over all its inotify descriptors.
+int InotifyWatches() {
+  int watches = 0;
+  DIR* fds = ::opendir("/proc/self/fdinfo");
+  if (fds == nullptr) return -1;
+  while (const dirent* entry = ::readdir(fds)) {
+    std::ifstream info(std::string("/proc/self/fdinfo/") + entry->d_name);
+    for (std::string line; std::getline(info, line);) watches += line.starts_with("inotify wd:");
+  }
+  ::closedir(fds);
+  return watches;
+}
+
+TEST_F(IniFileTest, OldVersionsKeptOpenLeaveNothingBehind) {
+  const std::string path = dir_.File("velotrax.ini");
+  TIniFile profile(path);
+  profile.WriteValue("velotrax", "selected", "0");
+  EXPECT_EQ(profile.ReadValue("velotrax", "selected", ""), "0");
+  const int watches_before = InotifyWatches();
+  std::vector<int> old_versions;
+  for (int i = 1; i <= 100; ++i) {
+    old_versions.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    profile.WriteValue("velotrax", "selected", std::to_string(i));
+    LetAMillisecondPass();
+    ASSERT_EQ(profile.ReadValue("velotrax", "selected", ""), std::to_string(i));
+  }
+  EXPECT_EQ(InotifyWatches(), watches_before);
+  for (int fd : old_versions) ::close(fd);
+}
+
+TEST_F(IniFileTest, WriteErrorsCarryTheFailedCallAndItsErrno) {
+  const std::string path = dir_.File("velotrax.ini");
+  WriteBytes(path, "[velotrax]\r\nselected=1\r\n");
+  ASSERT_EQ(::mkdir(dir_.File("dir.ini").c_str(), 0755), 0);
+  struct Case {
+    const char* what;
+    std::string path;
+    bool failing_rename;
+    int error;
+    const char* call;
+  } cases[] = {
+      {"rename refused", path, true, EIO, "rename"},
+      {"missing directory", dir_.File("missing/velotrax.ini"), false, ENOENT, "open"},
+      {"a directory in the way", dir_.File("dir.ini"), false, EISDIR, "fstat"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.failing_rename) {
+      file_replace_calls.rename = [](const char*, const char*) {
+        errno = EIO;
+        return -1;
+      };
+    }
+    try {
+      TIniFile(c.path).WriteValue("velotrax", "selected", "2");
+      ADD_FAILURE() << "no error";
+    } catch (const EIniFileException& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + c.path);
+      const auto* system = dynamic_cast<const SystemCallError*>(&e);
+      ASSERT_NE(system, nullptr);
+      EXPECT_EQ(system->ErrorNumber(), c.error);
+      EXPECT_EQ(system->FailedCall(), c.call);
+    }
+    file_replace_calls = saved_;
+  }
 }
 
 }  // namespace

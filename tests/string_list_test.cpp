@@ -5,11 +5,13 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/errors.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"
+#include "storage/system_error.h"
 #include "tests/helpers_common/temp_dir.h"
 
 namespace velotrax {
@@ -99,6 +101,43 @@ TEST_F(StringListTest, FailedRenameKeepsTheOldFile) {
             "Cannot create file \"" + path + "\". Invalid cross-device link");
   EXPECT_EQ(ReadBytes(path), "old");
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"mark.dat"});
+}
+
+// The errno and the call an error of type E from f carries.
+template <typename E, typename F>
+std::pair<int, std::string> CauseOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    const auto* system = dynamic_cast<const SystemCallError*>(&e);
+    return system ? std::pair<int, std::string>(system->ErrorNumber(), system->FailedCall())
+                  : std::pair<int, std::string>(0, "<no system call>");
+  }
+  return {0, "<no error>"};
+}
+
+TEST_F(StringListTest, FailuresCarryTheFailedCallAndItsErrno) {
+  list_.AppendLine("x");
+  const std::string path = dir_.File("mark.dat");
+  using Cause = std::pair<int, std::string>;
+  EXPECT_EQ(CauseOf<EFCreateError>([&] { list_.SaveLinesToFile(dir_.File("no/mark.dat")); }),
+            Cause(ENOENT, "open"));
+  WriteBytes(path, "old");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(CauseOf<EFCreateError>([&] { list_.SaveLinesToFile(path); }), Cause(EACCES, "access"));
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  file_replace_calls.write = [](int, const void*, std::size_t) -> ssize_t {
+    errno = ENOSPC;
+    return -1;
+  };
+  EXPECT_EQ(CauseOf<EWriteError>([&] { list_.SaveLinesToFile(path); }), Cause(ENOSPC, "write"));
+  file_replace_calls = saved_;
+  file_replace_calls.rename = [](const char*, const char*) {
+    errno = EXDEV;
+    return -1;
+  };
+  EXPECT_EQ(CauseOf<EFCreateError>([&] { list_.SaveLinesToFile(path); }), Cause(EXDEV, "rename"));
+  EXPECT_EQ(ReadBytes(path), "old");
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "storage/file_names.h"
 #include "tests/fuzz/reference_models.h"
-#include "ui/filename_edit.h"
 
 using namespace velotrax;
 using reference::Check;

@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "storage/files.h"
 #include "storage/int_text.h"
+#include "storage/profile_syntax.h"
 #include "tools/cli/cli.h"
 
 namespace velotrax::cli {
@@ -53,83 +54,34 @@ std::string ParseName(const std::vector<std::string>& args) {
   return *name;
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The value as it must stand in the file to read back as the very same text: the reader drops
 // blanks around a value and one pair of enclosing quotes, so such a name is put in quotes.
 std::string StoredName(const std::string& name) {
-  const bool blank_edge = IsBlank(name.front()) || IsBlank(name.back());
+  const bool blank_edge = TrimBlanks(name).size() != name.size();
   const bool quoted = name.size() >= 2 && (name.front() == '"' || name.front() == '\'') &&
                       name.back() == name.front();
   return blank_edge || quoted ? "\"" + name + "\"" : name;
 }
 
-struct Line {
-  std::size_t begin = 0, end = 0;  // the text, without its line break
-};
-
-std::vector<Line> SplitLines(const std::string& bytes) {
-  std::vector<Line> lines;
-  std::size_t begin = 0;
-  while (begin < bytes.size()) {
-    std::size_t end = bytes.find('\n', begin);
-    const std::size_t next = end == std::string::npos ? bytes.size() : end + 1;
-    if (end == std::string::npos) end = bytes.size();
-    if (end > begin && bytes[end - 1] == '\r') --end;
-    lines.push_back({begin, end});
-    begin = next;
-  }
-  return lines;
-}
-
-// The section a header line names (blanks trimmed, lower-cased), or nothing for another line;
-// the profile reader's own rule.
-std::optional<std::string> SectionOf(std::string_view line) {
-  const std::string_view text = Trim(line);
-  if (text.empty() || text.front() != '[') return std::nullopt;
-  const std::size_t close = text.find(']');
-  if (close == std::string_view::npos) return std::nullopt;
-  return AsciiLowerCase(Trim(text.substr(1, close - 1)));
-}
-
-// The new text of reference.dat: the count line rewritten to count, the section appended.
+// The new text of reference.dat: the count's value rewritten to count, the section appended.
 std::string WithNewComputer(const std::string& bytes, int32_t count, const std::string& section) {
   const std::string new_section_name = IntToText(count);
-  std::optional<Line> count_line;
-  std::optional<std::string> current;
-  for (const Line& line : SplitLines(bytes)) {
-    const std::string_view text(bytes.data() + line.begin, line.end - line.begin);
-    if (std::optional<std::string> name = SectionOf(text)) {
-      if (*name == new_section_name) {
-        throw CliError("reference.dat already has a section [" + new_section_name +
-                       "] beyond its count of " + IntToText(count - 1) +
-                       "; correct the count in section [0] first (the file was left as it is)");
-      }
-      current = std::move(name);
-      continue;
-    }
-    const std::size_t equals = text.find('=');
-    // The first "reference" key of section "0" is the one the reader takes.
-    if (!count_line && current == "0" && equals != std::string_view::npos &&
-        AsciiLowerCase(Trim(text.substr(0, equals))) == "reference") {
-      count_line = Line{line.begin + equals + 1, line.end};
-    }
+  const ParsedProfile profile(bytes);
+  if (profile.FindSection(new_section_name) != ParsedProfile::kNone) {
+    throw CliError("reference.dat already has a section [" + new_section_name +
+                   "] beyond its count of " + IntToText(count - 1) +
+                   "; correct the count in section [0] first (the file was left as it is)");
   }
-  if (!count_line) {
+  // The "reference" entry the reader takes.
+  const uint32_t count_entry = profile.FindEntry(profile.FindSection("0"), "reference");
+  if (count_entry == ParsedProfile::kNone) {
     throw CliError(
         "reference.dat has no count (key reference in section [0]); it was left as it is");
   }
-  std::string result = bytes.substr(0, count_line->begin);
+  const ParsedProfile::Span old_count = profile.Entries()[count_entry].raw_value;
+  std::string result = bytes.substr(0, old_count.begin);
   result += IntToText(count);
-  result += bytes.substr(count_line->end);
+  result += bytes.substr(old_count.begin + old_count.size);
   if (!result.empty() && result.back() != '\n') result += "\r\n";
   result += section;
   return result;
