@@ -31,22 +31,6 @@ const Tgameinfo& ReferenceEntry(const ProgramState& state, int row, int g) {
   return EntryAt(state.references[static_cast<std::size_t>(row)], g);
 }
 
-struct ReferenceControls {
-  ScoreLabel d3d_label;
-  ScoreLabel ddraw_label;
-  GaugeId ddraw_gauge;  // navy
-  GaugeId d3d_gauge;    // maroon
-};
-
-constexpr std::array<ReferenceControls, 3> kReferenceControls = {{
-    {ScoreLabel::Label_ref1_d3d, ScoreLabel::label_ref1_ddraw, GaugeId::gauge_ref1ddraw,
-     GaugeId::Gauge_ref1d3d},
-    {ScoreLabel::Label_ref2_d3d, ScoreLabel::label_ref2_ddraw, GaugeId::Gauge_ref2ddraw,
-     GaugeId::Gauge_ref2d3d},
-    {ScoreLabel::Label_ref3_d3d, ScoreLabel::label_ref3_ddraw, GaugeId::Gauge_ref3ddraw,
-     GaugeId::Gauge_ref3d3d},
-}};
-
 }  // namespace
 
 std::string ScoreText(int32_t score) {
@@ -71,24 +55,23 @@ void RefreshComparison(const ProgramState& state, ComparisonView& view) {
   const Tgameinfo& own = GameEntry(state, g);
   view.SetGameCaption(own.rom + " (driver: " + own.driver + ")");
   view.SetPcDescription(GameEntry(state, 0).cpu);
-  view.SetScoreLabel(ScoreLabel::edit1, ScoreText(own.d3d));
-  view.SetScoreLabel(ScoreLabel::edit2, ScoreText(own.ddraw));
+  view.SetScoreText(kThisComputer, ScoreMethod::d3d, ScoreText(own.d3d));
+  view.SetScoreText(kThisComputer, ScoreMethod::ddraw, ScoreText(own.ddraw));
 
   // One scale for all eight bars, set before any value so that no value ever lies above the
   // maximum in force.
-  view.SetGaugeMaximum(ComputeGaugeScale(state, g, rows[0], rows[1], rows[2]));
-  view.SetGaugeProgress(GaugeId::gauge_3d3, own.d3d);
-  view.SetGaugeProgress(GaugeId::Gauge_ddraw, own.ddraw);
+  view.SetBarScale(ComputeGaugeScale(state, g, rows[0], rows[1], rows[2]));
+  view.SetScoreBar(kThisComputer, ScoreMethod::d3d, own.d3d);
+  view.SetScoreBar(kThisComputer, ScoreMethod::ddraw, own.ddraw);
 
   for (int k = 1; k <= 3; ++k) {
     const int row = rows[static_cast<std::size_t>(k - 1)];
-    const ReferenceControls& controls = kReferenceControls[static_cast<std::size_t>(k - 1)];
     const Tgameinfo& reference = ReferenceEntry(state, row, g);
     view.SetReferenceName(k, ReferenceEntry(state, row, 0).cpu);
-    view.SetScoreLabel(controls.d3d_label, ScoreText(reference.d3d));
-    view.SetScoreLabel(controls.ddraw_label, ScoreText(reference.ddraw));
-    view.SetGaugeProgress(controls.ddraw_gauge, reference.ddraw);
-    view.SetGaugeProgress(controls.d3d_gauge, reference.d3d);
+    view.SetScoreText(k, ScoreMethod::d3d, ScoreText(reference.d3d));
+    view.SetScoreText(k, ScoreMethod::ddraw, ScoreText(reference.ddraw));
+    view.SetScoreBar(k, ScoreMethod::ddraw, reference.ddraw);
+    view.SetScoreBar(k, ScoreMethod::d3d, reference.d3d);
   }
 }
 

@@ -9,48 +9,33 @@
 
 namespace velotrax {
 
-// The six score labels of the display, by their control names.
-enum class ScoreLabel {
-  edit1,  // this computer, Direct3D
-  edit2,  // this computer, DirectDraw
-  Label_ref1_d3d,
-  label_ref1_ddraw,
-  Label_ref2_d3d,
-  label_ref2_ddraw,
-  Label_ref3_d3d,
-  label_ref3_ddraw,
-};
+// The pass a score comes from.
+enum class ScoreMethod { ddraw, d3d };
 
-// The eight bars of the display, by their control names.
-enum class GaugeId {
-  gauge_3d3,        // this computer, Direct3D, red
-  Gauge_ddraw,      // this computer, DirectDraw, blue
-  gauge_ref1ddraw,  // navy
-  Gauge_ref1d3d,    // maroon
-  Gauge_ref2ddraw,
-  Gauge_ref2d3d,
-  Gauge_ref3ddraw,
-  Gauge_ref3d3d,
-};
+// The rows of the display: this computer, then the chosen reference computers 1, 2 and 3.
+inline constexpr int kThisComputer = 0;
 
-// What the refresh reads from and writes to the main window.
+// What the refresh reads from and writes to the main window, by meaning; the window maps each
+// output to its control.
 class ComparisonView {
  public:
   virtual ~ComparisonView() = default;
-  // Item index of rom_selector.
+  // Index of the selected game (0 is "Select Rom").
   virtual int SelectedGame() const = 0;
-  // Item index of ref1, ref2 or ref3 (k = 1, 2, 3).
+  // Row of reference computer k (k = 1, 2, 3) in the reference table (0 is "Select reference").
   virtual int SelectedReference(int k) const = 0;
-  // rom_display's caption.
+  // The selected game and its driver, above the scores.
   virtual void SetGameCaption(const std::string& text) = 0;
-  // cpu_info's caption.
+  // This computer's description.
   virtual void SetPcDescription(const std::string& text) = 0;
-  virtual void SetScoreLabel(ScoreLabel label, const std::string& text) = 0;
-  // refname1, refname2 or refname3 (k = 1, 2, 3).
+  // One score as text, of row kThisComputer or reference k (1, 2, 3).
+  virtual void SetScoreText(int row, ScoreMethod method, const std::string& text) = 0;
+  // The name of reference computer k (1, 2, 3).
   virtual void SetReferenceName(int k, const std::string& text) = 0;
-  // MaxValue of all eight bars, in the order of GaugeId; may throw EInvalidOperation.
-  virtual void SetGaugeMaximum(int32_t maximum) = 0;
-  virtual void SetGaugeProgress(GaugeId gauge, int32_t value) = 0;
+  // The one scale of all eight bars, set before any bar; may throw EInvalidOperation.
+  virtual void SetBarScale(int32_t maximum) = 0;
+  // One score as a bar, of row kThisComputer or reference k (1, 2, 3).
+  virtual void SetScoreBar(int row, ScoreMethod method, int32_t value) = 0;
 };
 
 // "N/A" for 0, otherwise the decimal value.

@@ -15,16 +15,23 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-// The controls' names, in the order of the enumerations.
-constexpr const char* kLabelNames[] = {"edit1",          "edit2",
-                                       "Label_ref1_d3d", "label_ref1_ddraw",
-                                       "Label_ref2_d3d", "label_ref2_ddraw",
-                                       "Label_ref3_d3d", "label_ref3_ddraw"};
-constexpr const char* kGaugeNames[] = {"gauge_3d3",       "Gauge_ddraw",     "gauge_ref1ddraw",
-                                       "Gauge_ref1d3d",   "Gauge_ref2ddraw", "Gauge_ref2d3d",
-                                       "Gauge_ref3ddraw", "Gauge_ref3d3d"};
+// The display's outputs by meaning, in the order the refresh writes a row's texts and bars.
+constexpr const char* kTextNames[] = {"own.d3d.text",    "own.ddraw.text", "ref1.d3d.text",
+                                      "ref1.ddraw.text", "ref2.d3d.text",  "ref2.ddraw.text",
+                                      "ref3.d3d.text",   "ref3.ddraw.text"};
+constexpr const char* kBarNames[] = {"own.d3d.bar",    "own.ddraw.bar",  "ref1.ddraw.bar",
+                                     "ref1.d3d.bar",   "ref2.ddraw.bar", "ref2.d3d.bar",
+                                     "ref3.ddraw.bar", "ref3.d3d.bar"};
 
-// Records every write in order, as "control=text", and keeps the gauges' rule that a maximum
+std::string RowName(int row) {
+  return row == kThisComputer ? "own" : "ref" + std::to_string(row);
+}
+
+std::string MethodName(ScoreMethod method) {
+  return method == ScoreMethod::d3d ? "d3d" : "ddraw";
+}
+
+// Records every write in order, as "output=text", and keeps the gauges' rule that a maximum
 // below the minimum 0 is refused.
 class RecordingView : public ComparisonView {
  public:
@@ -34,28 +41,28 @@ class RecordingView : public ComparisonView {
 
   int SelectedGame() const override { return game; }
   int SelectedReference(int k) const override { return refs[k - 1]; }
-  void SetGameCaption(const std::string& text) override { calls.push_back("rom_display=" + text); }
-  void SetPcDescription(const std::string& text) override { calls.push_back("cpu_info=" + text); }
-  void SetScoreLabel(ScoreLabel label, const std::string& text) override {
-    calls.push_back(kLabelNames[static_cast<int>(label)] + ("=" + text));
+  void SetGameCaption(const std::string& text) override { calls.push_back("game=" + text); }
+  void SetPcDescription(const std::string& text) override { calls.push_back("pc=" + text); }
+  void SetScoreText(int row, ScoreMethod method, const std::string& text) override {
+    calls.push_back(RowName(row) + "." + MethodName(method) + ".text=" + text);
   }
   void SetReferenceName(int k, const std::string& text) override {
-    calls.push_back("refname" + std::to_string(k) + "=" + text);
+    calls.push_back("ref" + std::to_string(k) + ".name=" + text);
   }
-  void SetGaugeMaximum(int32_t maximum) override {
+  void SetBarScale(int32_t maximum) override {
     if (maximum < 0) {
       throw EInvalidOperation("Value must be between 0 and " + std::to_string(INT32_MAX));
     }
-    calls.push_back("MaxValue=" + std::to_string(maximum));
+    calls.push_back("scale=" + std::to_string(maximum));
   }
-  void SetGaugeProgress(GaugeId gauge, int32_t value) override {
-    calls.push_back(kGaugeNames[static_cast<int>(gauge)] + ("=" + std::to_string(value)));
+  void SetScoreBar(int row, ScoreMethod method, int32_t value) override {
+    calls.push_back(RowName(row) + "." + MethodName(method) + ".bar=" + std::to_string(value));
   }
 
-  // The value last written to one control.
-  std::string Shown(const std::string& control) const {
+  // The value last written to one output.
+  std::string Shown(const std::string& output) const {
     for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
-      if (it->rfind(control + "=", 0) == 0) return it->substr(control.size() + 1);
+      if (it->rfind(output + "=", 0) == 0) return it->substr(output.size() + 1);
     }
     return "<never written>";
   }
@@ -142,28 +149,28 @@ TEST(RefreshComparison, WritesEveryControlInItsOrder) {
   RefreshComparison(state, view);
 
   EXPECT_THAT(view.calls, ElementsAreArray<std::string>({
-                              "rom_display=pacman (driver: pacman.c)",
-                              "cpu_info=Bench PC",
-                              "edit1=812",
-                              "edit2=1033",
-                              "MaxValue=1500",
-                              "gauge_3d3=812",
-                              "Gauge_ddraw=1033",
-                              "refname1=Reference B",
-                              "Label_ref1_d3d=N/A",
-                              "label_ref1_ddraw=1500",
-                              "gauge_ref1ddraw=1500",
-                              "Gauge_ref1d3d=0",
-                              "refname2=",
-                              "Label_ref2_d3d=N/A",
-                              "label_ref2_ddraw=N/A",
-                              "Gauge_ref2ddraw=0",
-                              "Gauge_ref2d3d=0",
-                              "refname3=Reference A",
-                              "Label_ref3_d3d=700",
-                              "label_ref3_ddraw=900",
-                              "Gauge_ref3ddraw=900",
-                              "Gauge_ref3d3d=700",
+                              "game=pacman (driver: pacman.c)",
+                              "pc=Bench PC",
+                              "own.d3d.text=812",
+                              "own.ddraw.text=1033",
+                              "scale=1500",
+                              "own.d3d.bar=812",
+                              "own.ddraw.bar=1033",
+                              "ref1.name=Reference B",
+                              "ref1.d3d.text=N/A",
+                              "ref1.ddraw.text=1500",
+                              "ref1.ddraw.bar=1500",
+                              "ref1.d3d.bar=0",
+                              "ref2.name=",
+                              "ref2.d3d.text=N/A",
+                              "ref2.ddraw.text=N/A",
+                              "ref2.ddraw.bar=0",
+                              "ref2.d3d.bar=0",
+                              "ref3.name=Reference A",
+                              "ref3.d3d.text=700",
+                              "ref3.ddraw.text=900",
+                              "ref3.ddraw.bar=900",
+                              "ref3.d3d.bar=700",
                           }));
 }
 
@@ -173,16 +180,16 @@ TEST(RefreshComparison, NothingMeasuredNothingChosen) {
   view.game = 5;
   RefreshComparison(state, view);
 
-  EXPECT_EQ(view.Shown("rom_display"), "dkong (driver: dkong.c)");
-  EXPECT_EQ(view.Shown("MaxValue"), "0");
-  for (const char* label : kLabelNames) {
-    SCOPED_TRACE(label);
-    EXPECT_EQ(view.Shown(label), "N/A");
+  EXPECT_EQ(view.Shown("game"), "dkong (driver: dkong.c)");
+  EXPECT_EQ(view.Shown("scale"), "0");
+  for (const char* text : kTextNames) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(view.Shown(text), "N/A");
   }
-  for (const char* name : {"refname1", "refname2", "refname3"}) EXPECT_EQ(view.Shown(name), "");
-  for (const char* gauge : kGaugeNames) {
-    SCOPED_TRACE(gauge);
-    EXPECT_EQ(view.Shown(gauge), "0");
+  for (const char* name : {"ref1.name", "ref2.name", "ref3.name"}) EXPECT_EQ(view.Shown(name), "");
+  for (const char* bar : kBarNames) {
+    SCOPED_TRACE(bar);
+    EXPECT_EQ(view.Shown(bar), "0");
   }
 }
 
@@ -198,30 +205,30 @@ TEST(RefreshComparison, HalfBarAgainstAReferenceAndAClearedSelector) {
   view.refs[2] = 1;  // the same computer twice shows in both rows
   RefreshComparison(state, view);
 
-  EXPECT_EQ(view.Shown("MaxValue"), "400");
-  EXPECT_EQ(view.Shown("Gauge_ddraw"), "200");
-  EXPECT_EQ(view.Shown("gauge_3d3"), "0");
-  EXPECT_EQ(view.Shown("edit1"), "N/A");
-  EXPECT_EQ(view.Shown("edit2"), "200");
+  EXPECT_EQ(view.Shown("scale"), "400");
+  EXPECT_EQ(view.Shown("own.ddraw.bar"), "200");
+  EXPECT_EQ(view.Shown("own.d3d.bar"), "0");
+  EXPECT_EQ(view.Shown("own.d3d.text"), "N/A");
+  EXPECT_EQ(view.Shown("own.ddraw.text"), "200");
   for (const char* row : {"1", "3"}) {
     SCOPED_TRACE(row);
-    EXPECT_EQ(view.Shown(std::string("refname") + row), "Reference A");
-    EXPECT_EQ(view.Shown(std::string("Label_ref") + row + "_d3d"), "100");
-    EXPECT_EQ(view.Shown(std::string("label_ref") + row + "_ddraw"), "400");
+    EXPECT_EQ(view.Shown(std::string("ref") + row + ".name"), "Reference A");
+    EXPECT_EQ(view.Shown(std::string("ref") + row + ".d3d.text"), "100");
+    EXPECT_EQ(view.Shown(std::string("ref") + row + ".ddraw.text"), "400");
   }
-  EXPECT_EQ(view.Shown("gauge_ref1ddraw"), "400");
-  EXPECT_EQ(view.Shown("Gauge_ref1d3d"), "100");
+  EXPECT_EQ(view.Shown("ref1.ddraw.bar"), "400");
+  EXPECT_EQ(view.Shown("ref1.d3d.bar"), "100");
 
   // "Select reference" again in ref1: its name goes, its scores read N/A, its bars empty.
   view.refs[0] = 0;
   view.calls.clear();
   RefreshComparison(state, view);
-  EXPECT_EQ(view.Shown("refname1"), "");
-  EXPECT_EQ(view.Shown("Label_ref1_d3d"), "N/A");
-  EXPECT_EQ(view.Shown("label_ref1_ddraw"), "N/A");
-  EXPECT_EQ(view.Shown("gauge_ref1ddraw"), "0");
-  EXPECT_EQ(view.Shown("Gauge_ref1d3d"), "0");
-  EXPECT_EQ(view.Shown("Gauge_ref3ddraw"), "400");
+  EXPECT_EQ(view.Shown("ref1.name"), "");
+  EXPECT_EQ(view.Shown("ref1.d3d.text"), "N/A");
+  EXPECT_EQ(view.Shown("ref1.ddraw.text"), "N/A");
+  EXPECT_EQ(view.Shown("ref1.ddraw.bar"), "0");
+  EXPECT_EQ(view.Shown("ref1.d3d.bar"), "0");
+  EXPECT_EQ(view.Shown("ref3.ddraw.bar"), "400");
 }
 
 TEST(RefreshComparison, PlaceholderShowsAnEmptyDriver) {
@@ -229,8 +236,8 @@ TEST(RefreshComparison, PlaceholderShowsAnEmptyDriver) {
   RecordingView view;
   view.game = 0;
   RefreshComparison(state, view);
-  EXPECT_EQ(view.Shown("rom_display"), "Select Rom (driver: )");
-  EXPECT_EQ(view.Shown("cpu_info"), "Bench PC");
+  EXPECT_EQ(view.Shown("game"), "Select Rom (driver: )");
+  EXPECT_EQ(view.Shown("pc"), "Bench PC");
 }
 
 TEST(RefreshComparison, NegativeScaleStopsBeforeAnyBarValue) {
@@ -244,8 +251,8 @@ TEST(RefreshComparison, NegativeScaleStopsBeforeAnyBarValue) {
   view.refs[1] = 2;
   view.refs[2] = 1;
   EXPECT_THROW(RefreshComparison(state, view), EInvalidOperation);
-  EXPECT_THAT(view.calls, ElementsAre("rom_display=cyvern (driver: suprnova.c)",
-                                      "cpu_info=Bench PC", "edit1=-3", "edit2=-8"));
+  EXPECT_THAT(view.calls, ElementsAre("game=cyvern (driver: suprnova.c)", "pc=Bench PC",
+                                      "own.d3d.text=-3", "own.ddraw.text=-8"));
 }
 
 // Indices beyond the tables, a catalogue never built and a reference table cut short all read
@@ -291,11 +298,11 @@ TEST(RefreshComparison, IndicesOutsideTheTablesReadAsEmptyEntries) {
 
     const bool game_known = c.catalogue_built && c.game >= 0 && c.game < game_count;
     if (!game_known) {
-      EXPECT_EQ(view.Shown("rom_display"), " (driver: )");
-      EXPECT_EQ(view.Shown("edit1"), "N/A");
-      EXPECT_EQ(view.Shown("gauge_3d3"), "0");
+      EXPECT_EQ(view.Shown("game"), " (driver: )");
+      EXPECT_EQ(view.Shown("own.d3d.text"), "N/A");
+      EXPECT_EQ(view.Shown("own.d3d.bar"), "0");
     }
-    EXPECT_EQ(view.Shown("cpu_info"), c.catalogue_built ? "Bench PC" : "");
+    EXPECT_EQ(view.Shown("pc"), c.catalogue_built ? "Bench PC" : "");
     for (int k = 1; k <= 3; ++k) {
       SCOPED_TRACE(k);
       const int row = c.refs[k - 1];
@@ -303,10 +310,10 @@ TEST(RefreshComparison, IndicesOutsideTheTablesReadAsEmptyEntries) {
       const bool entry_known = row_known && c.game >= 0 &&
                                static_cast<std::size_t>(c.game) < state.references[row].size();
       if (!entry_known) {
-        EXPECT_EQ(view.Shown("Label_ref" + std::to_string(k) + "_d3d"), "N/A");
+        EXPECT_EQ(view.Shown("ref" + std::to_string(k) + ".d3d.text"), "N/A");
       }
       if (!row_known || state.references[row].empty()) {
-        EXPECT_EQ(view.Shown("refname" + std::to_string(k)), "");
+        EXPECT_EQ(view.Shown("ref" + std::to_string(k) + ".name"), "");
       }
     }
   }
@@ -319,9 +326,9 @@ TEST(RefreshComparison, AShortRowKeepsItsNameWhileItsScoresReadEmpty) {
   view.game = 23;
   view.refs[1] = 2;
   RefreshComparison(state, view);
-  EXPECT_EQ(view.Shown("refname2"), "Reference B");
-  EXPECT_EQ(view.Shown("Label_ref2_d3d"), "N/A");
-  EXPECT_EQ(view.Shown("Gauge_ref2d3d"), "0");
+  EXPECT_EQ(view.Shown("ref2.name"), "Reference B");
+  EXPECT_EQ(view.Shown("ref2.d3d.text"), "N/A");
+  EXPECT_EQ(view.Shown("ref2.d3d.bar"), "0");
 }
 
 }  // namespace

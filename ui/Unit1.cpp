@@ -25,6 +25,7 @@
 #include "ui/guard.h"
 #include "ui/icons.h"
 #include "ui/text_codec.h"
+#include "ui/window_frame.h"
 
 namespace velotrax {
 
@@ -32,6 +33,7 @@ namespace {
 
 constexpr int kClientWidth = 538;
 constexpr int kClientHeight = 371;
+constexpr const char* kReadyText = "Status : Ready";
 
 // A sunken (etched) horizontal line along the bottom edge of its box.
 class TBevel : public QWidget {
@@ -124,6 +126,9 @@ QComboBox* MakeSelector(QWidget* parent, const char* name, QRect geometry, int v
   combo->setStyleSheet("QComboBox { combobox-popup: 0; }");
   combo->setItemDelegate(new TSelectorItemDelegate(combo));
   combo->setMaxVisibleItems(visible_items);
+  // The list was set up before the style sheet took the menu away, without its scroll bar:
+  // a longer list than fits shows one, so that the items beyond the last row can be found.
+  combo->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   combo->setFocusPolicy(Qt::StrongFocus);
   return combo;
 }
@@ -282,8 +287,14 @@ void TForm1::BuildControls() {
                           "Label_ref3_d3d", "Gauge_ref3d3d"});
 
   for (QComboBox* ref : {ref1, ref2, ref3}) ref->addItem("Select reference");
-  gauges_ = {gauge_3d3,       Gauge_ddraw,   gauge_ref1ddraw, Gauge_ref1d3d,
-             Gauge_ref2ddraw, Gauge_ref2d3d, Gauge_ref3ddraw, Gauge_ref3d3d};
+  score_labels_ = {{{edit2, edit1},
+                    {label_ref1_ddraw, Label_ref1_d3d},
+                    {label_ref2_ddraw, Label_ref2_d3d},
+                    {label_ref3_ddraw, Label_ref3_d3d}}};
+  gauges_ = {{{Gauge_ddraw, gauge_3d3},
+              {gauge_ref1ddraw, Gauge_ref1d3d},
+              {Gauge_ref2ddraw, Gauge_ref2d3d},
+              {Gauge_ref3ddraw, Gauge_ref3d3d}}};
 
   StatusBar = new QStatusBar(client);
   StatusBar->setObjectName("StatusBar");
@@ -376,7 +387,7 @@ void TForm1::FormShow() {
   LoadSettings(state_, *this);
   BuildCatalogue(state_);
   if (FileIsPresent(state_.base_dir + "mark.dat")) LoadScores(state_);
-  LoadReferences(state_, [this](const std::string& name) { AppendReferenceItem(name); });
+  LoadReferenceItems();
   RefreshComparison();
   state_.current_game = 1;
   state_.pass_is_d3d = true;
@@ -428,6 +439,7 @@ void TForm1::StartBenchmark1Click() {
     StartBenchmark(state_, *this);
   } catch (...) {
     ShowPassLog();
+    EndRefusedStart();
     throw;
   }
   ShowPassLog();
@@ -459,9 +471,20 @@ void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
     OnPassEnd(state_, *this, ExitCode);
   } catch (...) {
     ShowPassLog();
+    EndRefusedStart();
     throw;
   }
   ShowPassLog();
+}
+
+void TForm1::EndRefusedStart() {
+  // The runner refused to start the emulator and nothing runs, yet the status bar would go on
+  // saying that a benchmark does, under an hourglass, until the next benchmark ends. A refused
+  // start beside a running pass leaves that pass's status alone; a pass end that failed before
+  // any start has already said "Ready" and keeps its cursors until the next benchmark.
+  if (mame_->Watching() || StatusPanel->text() == QLatin1String(kReadyText)) return;
+  SetStatusText(kReadyText);
+  RestoreCursors();
 }
 
 void TForm1::ShowPassLog() {
@@ -488,12 +511,9 @@ void TForm1::SetPcDescription(const std::string& text) {
   cpu_info->setText(ShowText(text));
 }
 
-void TForm1::SetScoreLabel(ScoreLabel label, const std::string& text) {
-  QLabel* const labels[] = {edit1,          edit2,
-                            Label_ref1_d3d, label_ref1_ddraw,
-                            Label_ref2_d3d, label_ref2_ddraw,
-                            Label_ref3_d3d, label_ref3_ddraw};
-  labels[static_cast<int>(label)]->setText(ShowText(text));
+void TForm1::SetScoreText(int row, ScoreMethod method, const std::string& text) {
+  if (row < 0 || row >= static_cast<int>(score_labels_.size())) return;
+  score_labels_[static_cast<std::size_t>(row)][method == ScoreMethod::d3d]->setText(ShowText(text));
 }
 
 void TForm1::SetReferenceName(int k, const std::string& text) {
@@ -501,12 +521,15 @@ void TForm1::SetReferenceName(int k, const std::string& text) {
   if (k >= 1 && k <= 3) names[k - 1]->setText(ShowText(text));
 }
 
-void TForm1::SetGaugeMaximum(int32_t maximum) {
-  for (TGauge* gauge : gauges_) gauge->SetMaxValue(maximum);
+void TForm1::SetBarScale(int32_t maximum) {
+  for (const auto& row : gauges_) {
+    for (TGauge* gauge : row) gauge->SetMaxValue(maximum);
+  }
 }
 
-void TForm1::SetGaugeProgress(GaugeId gauge, int32_t value) {
-  gauges_[static_cast<int>(gauge)]->SetProgress(value);
+void TForm1::SetScoreBar(int row, ScoreMethod method, int32_t value) {
+  if (row < 0 || row >= static_cast<int>(gauges_.size())) return;
+  gauges_[static_cast<std::size_t>(row)][method == ScoreMethod::d3d]->SetProgress(value);
 }
 
 PassMode TForm1::CheckedPassMode() const {
@@ -562,12 +585,32 @@ void TForm1::CheckPassMode(PassMode mode) {
   if (Form2 != nullptr) Form2->CheckPassMode(mode);
 }
 
-void TForm1::AppendReferenceItem(const std::string& name) {
-  for (QComboBox* ref : {ref1, ref2, ref3}) {
-    ref->addItem(ShowText(name));
-    // The list drops down as wide as its longest name, so that names are not cut short.
-    ref->view()->setMinimumWidth(ref->view()->sizeHintForColumn(0) + 8);
+void TForm1::LoadReferenceItems() {
+  // The selectors take the names in one batch once the file has been read, also when the read
+  // breaks off part way: one item at a time, each addition measured every item again, which
+  // made a long reference file slow to start.
+  QStringList names;
+  try {
+    LoadReferences(state_, [&names](const std::string& name) { names.append(ShowText(name)); });
+  } catch (...) {
+    AppendReferenceItems(names);
+    throw;
   }
+  AppendReferenceItems(names);
+}
+
+void TForm1::AppendReferenceItems(const QStringList& names) {
+  if (names.isEmpty()) return;
+  for (QComboBox* ref : {ref1, ref2, ref3}) ref->addItems(names);
+  // The list drops down as wide as its longest name, so that names are not cut short; the three
+  // lists hold the same names in the same font, so one measure serves all.
+  const int width = ref1->view()->sizeHintForColumn(0) + 8;
+  for (QComboBox* ref : {ref1, ref2, ref3}) ref->view()->setMinimumWidth(width);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  ApplyFrameHints(this);
+  QMainWindow::showEvent(event);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -99,10 +99,10 @@ class TForm1 : public QMainWindow,
   int SelectedReference(int k) const override;
   void SetGameCaption(const std::string& text) override;
   void SetPcDescription(const std::string& text) override;
-  void SetScoreLabel(ScoreLabel label, const std::string& text) override;
+  void SetScoreText(int row, ScoreMethod method, const std::string& text) override;
   void SetReferenceName(int k, const std::string& text) override;
-  void SetGaugeMaximum(int32_t maximum) override;
-  void SetGaugeProgress(GaugeId gauge, int32_t value) override;
+  void SetBarScale(int32_t maximum) override;
+  void SetScoreBar(int row, ScoreMethod method, int32_t value) override;
   PassMode CheckedPassMode() const override;
   void SetStatusText(const std::string& text) override;
   void ShowBusyCursors() override;
@@ -118,6 +118,7 @@ class TForm1 : public QMainWindow,
   void Closed();
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -127,8 +128,11 @@ class TForm1 : public QMainWindow,
   void BindEvents();
   void SetUpRunner();
   void CommitData(QSessionManager& manager);
-  void AppendReferenceItem(const std::string& name);
+  void LoadReferenceItems();
+  void AppendReferenceItems(const QStringList& names);
   void ShowPassLog();
+  // After a failed start: when nothing runs, the status and the pointers say so again.
+  void EndRefusedStart();
   QList<QWidget*> BusySet() const;
 
   ProgramState state_;
@@ -139,7 +143,10 @@ class TForm1 : public QMainWindow,
   // The UI thread goes after the runner, which may still be handing it events.
   std::unique_ptr<QtUiThread> ui_thread_;
   std::unique_ptr<TJvCreateProcess> mame_;
-  std::array<TGauge*, 8> gauges_{};  // in the order of GaugeId
+  // The score controls of each row of the display (this computer, references 1 to 3), the
+  // DirectDraw one first.
+  std::array<std::array<QLabel*, 2>, 4> score_labels_{};
+  std::array<std::array<TGauge*, 2>, 4> gauges_{};
 };
 
 }  // namespace velotrax

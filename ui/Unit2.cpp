@@ -7,14 +7,19 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTabWidget>
+#include <QTextDocument>
+#include <QWindow>
 #include <algorithm>
 
 #include "ui/application.h"
 #include "ui/classic_group_box.h"
 #include "ui/guard.h"
 #include "ui/text_codec.h"
+#include "ui/window_frame.h"
 
 namespace velotrax {
 
@@ -52,6 +57,22 @@ QPushButton* AddPushButton(QWidget* parent, const char* name, const char* text, 
   button->setAutoDefault(false);
   button->setDefault(false);
   return button;
+}
+
+// The lines were broken for a narrower font than the ones found here: the letters are closed
+// up just enough that the widest line keeps to one line of a text box `width` pixels wide.
+QFont FontFittingLines(QFont font, const QStringList& lines, qreal width) {
+  for (int spacing = 100; spacing >= 80; --spacing) {
+    font.setLetterSpacing(QFont::PercentageSpacing, spacing);
+    const QFontMetricsF metrics(font);
+    qreal widest = 0;
+    // A blank at the end of a line never moves to the next one.
+    for (const QString& line : lines) {
+      widest = std::max(widest, metrics.horizontalAdvance(line.trimmed()));
+    }
+    if (widest <= width) break;
+  }
+  return font;
 }
 
 }  // namespace
@@ -167,6 +188,13 @@ void TForm2::BuildControls() {
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   QStringList lines;
   for (const std::string& line : InformationLines()) lines << QString::fromStdString(line);
+  // Where the text wraps: the box less its frame, its scroll bar and the text's margins, and a
+  // pixel for the cursor.
+  const qreal text_width =
+      Memo1->width() - 2 * Memo1->frameWidth() -
+      Memo1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Memo1->verticalScrollBar()) -
+      2 * Memo1->document()->documentMargin() - 1;
+  Memo1->setFont(FontFittingLines(Memo1->font(), lines, text_width));
   Memo1->setPlainText(lines.join(QLatin1Char('\n')));
 
   setTabOrder(ok_button, cancel_button);
@@ -228,8 +256,29 @@ void TForm2::cancel_buttonClick() {
 }
 
 void TForm2::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) RunGuarded([this] { FormShow(); });
+  if (!event->spontaneous()) {
+    RunGuarded([this] { FormShow(); });
+    if (left_at_) {
+      // The window system is asked for the frame's place, not the client's: shown again, the
+      // dialog would otherwise come up lower and to the right by the size of its frame.
+      windowHandle()->setFramePosition(*left_at_);
+    } else if (QWidget* main_window = parentWidget()) {
+      PlaceFrame(this, [main_window](QSize frame) {
+        const QWindow* handle = main_window->windowHandle();
+        const QRect over = handle != nullptr ? handle->frameGeometry() : main_window->geometry();
+        return QPoint(over.left() + (over.width() - frame.width()) / 2,
+                      over.top() + (over.height() - frame.height()) / 2);
+      });
+    }
+    ApplyFrameHints(this);
+  }
   QDialog::showEvent(event);
+}
+
+void TForm2::done(int result) {
+  // Taken while the dialog is still on the screen: once hidden, its frame is no longer known.
+  if (isVisible() && windowHandle() != nullptr) left_at_ = windowHandle()->framePosition();
+  QDialog::done(result);
 }
 
 void TForm2::keyPressEvent(QKeyEvent* event) {

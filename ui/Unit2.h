@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,10 @@ class TForm2 : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+
+ public slots:
+  // Every way of closing ends here: OK, Cancel and close requests.
+  void done(int result) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -57,6 +63,7 @@ class TForm2 : public QDialog {
 
   ProgramState& state_;
   std::string shown_description_;  // the bytes pc_description was filled from
+  std::optional<QPoint> left_at_;  // where the frame was when the dialog was last closed
 };
 
 }  // namespace velotrax

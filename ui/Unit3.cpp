@@ -5,6 +5,7 @@
 
 #include "ui/application.h"
 #include "ui/guard.h"
+#include "ui/window_frame.h"
 
 namespace velotrax {
 
@@ -77,8 +78,9 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
 void TForm3::showEvent(QShowEvent* event) {
   if (!shown_before_) {
     shown_before_ = true;
-    move(DesktopCentre(frameGeometry().size()));
+    PlaceFrame(this, DesktopCentre);
   }
+  ApplyFrameHints(this);
   QDialog::showEvent(event);
 }
 

@@ -15,6 +15,7 @@
 #include "ui/forms.h"
 #include "ui/guard.h"
 #include "ui/icons.h"
+#include "ui/window_frame.h"
 
 namespace velotrax {
 
@@ -109,14 +110,30 @@ void CreateForms() {
 void ShowMainForm() {
   RunGuarded([] { Form1->FormShow(); });
   Form1->layout()->activate();  // the fixed size stands before the window is placed
-  Form1->move(DesktopCentre(Form1->frameGeometry().size()));
+  PlaceFrame(Form1, DesktopCentre);
   Form1->show();
-  // Only now is the frame around the window known; place it once more with it.
-  if (Form1->frameGeometry().size() != Form1->size()) {
-    Form1->move(DesktopCentre(Form1->frameGeometry().size()));
-  }
   Form1->activateWindow();
   Form1->ref1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void ExitOnceShown() {
+  // The first paint of the main window is the moment the user sees it; the exit is queued so
+  // that the paint completes.
+  class FirstPaint : public QObject {
+   public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint && !seen_) {
+        seen_ = true;
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+      }
+      return false;
+    }
+
+   private:
+    bool seen_ = false;
+  };
+  Form1->installEventFilter(new FirstPaint(Form1));
 }
 
 void DestroyForms() {

@@ -44,7 +44,9 @@ QStringList DialogFilters(const QString& filter) {
     if (patterns.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(QStringLiteral("*"))) {
       shows_all = true;
     }
-    entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+    // A label that already names its patterns, "All files (*.exe)", shows them once.
+    const bool named = parts[i].endsWith(QStringLiteral("(%1)").arg(patterns));
+    entries << (named ? parts[i] : QStringLiteral("%1 (%2)").arg(parts[i], patterns));
   }
   // Programs here rarely carry an extension, so a filter such as "*.exe" alone would hide them.
   if (!shows_all) entries << QStringLiteral("All files (*)");

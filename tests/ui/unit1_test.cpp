@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
@@ -273,16 +274,20 @@ class Unit1Test : public velotrax::testing::WindowFixture {
   }
 
   void F1AndMenuKeysStartABenchmarkWhereverTheFocusIs() {
-    // mame.exe is missing, so each start ends in the runner's error; its status text and the
-    // error box show that the start got as far as the runner.
-    const QString expected = "Status : Benchmarking 720 using DDraw Please Wait...";
+    // mame.exe is missing, so each start ends in the runner's error; the pass log's line and the
+    // error box show that the start got as far as the runner. Nothing runs afterwards, and the
+    // window says so: "Ready" and the default pointers.
+    const QString ready = "Status : Ready";
+    auto starts_shown = [] { return Form1->Memo1->toPlainText().count("Benchmarking : 720"); };
     Form1->ref2->setFocus();
     QTRY_VERIFY(Form1->ref2->hasFocus());
     QTest::keyClick(Form1->ref2, Qt::Key_F1);
-    QCOMPARE(Form1->StatusPanel->text(), expected);
+    QCOMPARE(Form1->StatusPanel->text(), ready);
     QCOMPARE(errors_.size(), 1);
-    QCOMPARE(Form1->ref2->cursor().shape(), Qt::WaitCursor);
-    QCOMPARE(Form2->use_d3d->cursor().shape(), Qt::WaitCursor);
+    QCOMPARE(starts_shown(), 1);
+    QVERIFY(!Form1->ref2->testAttribute(Qt::WA_SetCursor));
+    QCOMPARE(Form1->cursor().shape(), Qt::ArrowCursor);
+    QVERIFY(!Form2->use_d3d->testAttribute(Qt::WA_SetCursor));
 
     Form1->SetStatusText("Status :");
     Form1->ref3->setFocus();
@@ -290,14 +295,53 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     QTest::keyClick(Form1->ref3, Qt::Key_F, Qt::AltModifier);
     QTRY_VERIFY(QApplication::activePopupWidget() == Form1->File1);
     QTest::keyClick(Form1->File1, Qt::Key_S);
-    QTRY_COMPARE(Form1->StatusPanel->text(), expected);
+    QTRY_COMPARE(Form1->StatusPanel->text(), ready);
     QCOMPARE(errors_.size(), 2);
+    QCOMPARE(starts_shown(), 2);
 
     Form1->SetStatusText("Status :");
     Form1->ToolButton4->click();
-    QCOMPARE(Form1->StatusPanel->text(), expected);
+    QCOMPARE(Form1->StatusPanel->text(), ready);
     QCOMPARE(errors_.size(), 3);
+    QCOMPARE(starts_shown(), 3);
     QVERIFY(!errors_.last().isEmpty());
+  }
+
+  void ARefusedSecondPassSaysReadyAFailedReadingKeepsTheHourglass() {
+    // The DirectDraw pass of a combined benchmark ends while the emulator has gone: the Direct3D
+    // pass cannot start.
+    ProgramState& state = Form1->State();
+    Form1->ShowBusyCursors();
+    Form1->SetStatusText("Status : Benchmarking 720 using DDraw Please Wait...");
+    state.current_game = 1;
+    state.pass_is_d3d = false;
+    state.both_pending = true;
+    state.pass_log = {"Average speed: 245.73%"};
+    RunGuarded([] { Form1->mameTerminate(Form1->mame(), 0); });
+    QCOMPARE(errors_.size(), 1);
+    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
+    QVERIFY(!Form1->ref1->testAttribute(Qt::WA_SetCursor));
+    QVERIFY(Form1->Memo1->toPlainText().contains("Benchmarking : 720"));
+
+    // A frame rate that does not read ends the pass end before any start, as described: the
+    // hourglass stays until the next benchmark ends.
+    Form1->ShowBusyCursors();
+    state.both_pending = false;
+    state.pass_log = {"Average FPS: .5"};
+    RunGuarded([] { Form1->mameTerminate(Form1->mame(), 0); });
+    QCOMPARE(errors_.size(), 2);
+    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
+    QCOMPARE(Form1->ref1->cursor().shape(), Qt::WaitCursor);
+  }
+
+  void TheGameListShowsItsScrollBar() {
+    QComboBox* list = Form1->rom_selector;
+    list->showPopup();
+    QTRY_VERIFY(list->view()->isVisible());
+    QVERIFY(list->view()->verticalScrollBar()->isVisible());
+    QCOMPARE(list->view()->visualRect(list->model()->index(1, 0)).height(), 13);
+    QCOMPARE(list->view()->viewport()->height() / 13, 35);
+    list->hidePopup();
   }
 
   void TabOrderRunsThroughTheFourSelectors() {

@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QtTest>
 #include <fstream>
@@ -164,6 +165,15 @@ class Unit2Test : public QObject {
     QCOMPARE(lines[17] + lines[18] + lines[19] + lines[20], std::string(D3DOptionString));
     QCOMPARE(lines[19],
              std::string("nomouse -nojoy -nogun -nosleep -rompath roms -d3d -d3dfilter 0 -d3"));
+
+    // Each line of the text fits on one line of the box.
+    dialog.PageControl1->setCurrentIndex(1);
+    Open(dialog);
+    QTRY_COMPARE(text->size().height(), 46.0);
+    for (QTextBlock block = text->begin(); block.isValid(); block = block.next()) {
+      QVERIFY2(block.layout()->lineCount() <= 1, qPrintable(block.text()));
+    }
+    dialog.hide();
   }
 
   void OpeningShowsTheStoredValues() {
