@@ -63,4 +63,9 @@ class EJclError : public Exception {
   using Exception::Exception;
 };
 
+// An emulator pass that measured nothing, with the emulator's own reason.
+class EEmulatorError : public Exception {
+  using Exception::Exception;
+};
+
 }  // namespace velotrax

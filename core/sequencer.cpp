@@ -1,7 +1,8 @@
 #include "core/sequencer.h"
 
+#include "base/errors.h"
 #include "process/emulator_contract.h"
-#include "process/windows_executable.h"
+#include "process/emulator_dialect.h"
 #include "storage/int_text.h"
 
 namespace velotrax {
@@ -36,14 +37,10 @@ void StartPassFor(ProgramState& state, SequencerHost& host, int game) {
   host.SetStatusText(BenchmarkingText(state.current_rom, state.pass_is_d3d));
   state.pass_log.push_back("Benchmarking : " + state.current_rom);
 
-  // A Windows build of the emulator is started through Wine; a missing Wine stops the pass here.
-  const EmulatorInvocation pass =
-      ForThisPlatform({state.base_dir, state.base_dir + state.mame_file,
-                       state.mame_file + " " + state.current_rom + " " + PassOptions(state)});
   TJvCreateProcess& runner = host.Runner();
-  runner.CurrentDirectory = pass.CurrentDirectory;
-  runner.ApplicationName = pass.ApplicationName;
-  runner.CommandLine = pass.CommandLine;
+  state.pass_plan = state.emulators.PlanPass(state.base_dir, state.mame_file, state.current_rom,
+                                             state.pass_is_d3d, PassOptions(state));
+  ConfigureEmulatorRunner(runner, state.pass_plan.start);
   runner.Run();
 }
 
@@ -55,12 +52,17 @@ struct RunningPass {
   bool pass_is_d3d;
   bool both_pending;
   int32_t second_pass_game;
-  std::string current_directory, application_name, command_line;
+  PassPlan plan;
+  EmulatorInvocation start;
 
   static RunningPass Remember(const ProgramState& state, const TJvCreateProcess& runner) {
-    return {state.current_game,     state.current_rom,      state.pass_is_d3d,
-            state.both_pending,     state.second_pass_game, runner.CurrentDirectory,
-            runner.ApplicationName, runner.CommandLine};
+    return {state.current_game,
+            state.current_rom,
+            state.pass_is_d3d,
+            state.both_pending,
+            state.second_pass_game,
+            state.pass_plan,
+            {runner.CurrentDirectory, runner.ApplicationName, runner.CommandLine}};
   }
 
   void PutBack(ProgramState& state, SequencerHost& host) const {
@@ -72,10 +74,8 @@ struct RunningPass {
     // the one the refused start was asked for.
     state.second_pass_game =
         both_pending && second_pass_game == 0 ? current_game : second_pass_game;
-    TJvCreateProcess& runner = host.Runner();
-    runner.CurrentDirectory = current_directory;
-    runner.ApplicationName = application_name;
-    runner.CommandLine = command_line;
+    state.pass_plan = plan;
+    ConfigureEmulatorRunner(host.Runner(), start);
     host.SetStatusText(BenchmarkingText(current_rom, pass_is_d3d));
   }
 };
@@ -167,13 +167,23 @@ void OnOutputLine(ProgramState& state, std::string_view line, bool starts_on_new
 
 void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t /*exit_code*/) {
   host.SetStatusText(kReadyText);
-  const int32_t fps = ExtractFrameRate(state.pass_log);
+  const PassResult result = ReadPassResult(state.pass_plan, state.pass_log, ExtractFrameRate);
   if (IsGame(state, state.current_game)) {
     Tgameinfo& game = state.games[static_cast<std::size_t>(state.current_game)];
-    (state.pass_is_d3d ? game.d3d : game.ddraw) = fps;
+    (state.pass_is_d3d ? game.d3d : game.ddraw) = result.fps;
   }
   host.RefreshComparison();
   state.pass_log.clear();
+
+  if (!result.reason.empty()) {
+    // The emulator refused the pass: the user hears its reason, and a Direct3D pass due next
+    // is not started, as it would end the same way.
+    state.both_pending = false;
+    state.second_pass_game = 0;
+    host.RestoreCursors();
+    throw EEmulatorError(state.current_rom + (state.pass_is_d3d ? " using D3D" : " using DDraw") +
+                         ": nothing was measured. " + result.reason);
+  }
 
   if (state.both_pending) {
     // The Direct3D pass runs for the game selected now; with no game selected (the placeholder)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/game.h"
+#include "process/emulator_dialect.h"
 #include "storage/stored_state.h"
 
 namespace velotrax {
@@ -23,6 +24,8 @@ struct ProgramState : StoredState {
   int32_t second_pass_game = 0;
   std::string d3d_options, ddraw_options;
   std::vector<std::string> pass_log;  // the emulator's output lines of the running pass
+  EmulatorDialects emulators;         // what each emulator file is, asked once per file
+  PassPlan pass_plan;                 // how the running pass was started and is read
 };
 
 // The main window's creation step: base_dir from the working directory, mame_file "mame.exe",

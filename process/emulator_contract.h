@@ -30,6 +30,9 @@ struct EmulatorInvocation {
 // The start values of a pass of rom with the Direct3D (is_d3d) or the DirectDraw options.
 EmulatorInvocation ComposeInvocation(std::string_view base_dir, std::string_view mame_file,
                                      std::string_view rom, bool is_d3d);
+// The start values of a pass of rom with the given options.
+EmulatorInvocation ComposeInvocationWith(std::string_view base_dir, std::string_view mame_file,
+                                         std::string_view rom, std::string_view options);
 
 // Splits a command line into words the Windows way: blanks and tabs separate, double quotes
 // group, 2n backslashes before a quote give n backslashes, 2n+1 give n and a literal quote.

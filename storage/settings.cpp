@@ -15,8 +15,9 @@ constexpr std::string_view kSection = "velotrax";
 constexpr std::string_view kSettingsFile = "velotrax.ini";
 
 // Emulator builds looked for on a first run; when several exist the last one found is kept.
-constexpr std::array<std::string_view, 6> kEmulatorNames = {
-    "fastmame.exe", "mameat.exe", "mamep.exe", "mamepp.exe", "mamep4.exe", "mame.exe"};
+// "mame", the emulator's name on Linux, comes first so that any of the others wins over it.
+constexpr std::array<std::string_view, 7> kEmulatorNames = {
+    "mame", "fastmame.exe", "mameat.exe", "mamep.exe", "mamepp.exe", "mamep4.exe", "mame.exe"};
 
 // The selector has the placeholder and 54 games; the rest of the program indexes the catalogue
 // with its index unchecked.
@@ -32,6 +33,13 @@ TIniFile& Settings(StoredState& state) {
 
 }  // namespace
 
+std::string FindEmulatorFile(const std::string& base_dir, std::string fallback) {
+  for (std::string_view name : kEmulatorNames) {
+    if (FileIsPresent(base_dir + std::string(name))) fallback = name;
+  }
+  return fallback;
+}
+
 void LoadSettings(StoredState& state, SettingsHost& host) {
   state.settings = std::make_unique<TIniFile>(state.base_dir + std::string(kSettingsFile));
   TIniFile& settings = *state.settings;
@@ -39,9 +47,7 @@ void LoadSettings(StoredState& state, SettingsHost& host) {
 
   if (!FileIsPresent(path)) host.ShowDisclaimer();
   if (!FileIsPresent(path)) {
-    for (std::string_view name : kEmulatorNames) {
-      if (FileIsPresent(state.base_dir + std::string(name))) state.mame_file = name;
-    }
+    state.mame_file = FindEmulatorFile(state.base_dir, state.mame_file);
     settings.WriteValue(kSection, "mamefile", state.mame_file);
     settings.WriteValue(kSection, "selected", "0");
     settings.WriteValue(kSection, "methode", "1");

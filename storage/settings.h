@@ -2,6 +2,8 @@
 // emulator detection) and written at every close. The windows implement SettingsHost.
 #pragma once
 
+#include <string>
+
 #include "storage/stored_state.h"
 
 namespace velotrax {
@@ -22,6 +24,8 @@ class SettingsHost {
   virtual void CheckPassMode(PassMode mode) = 0;
 };
 
+// The emulator a first run takes: the last of the known names found in base_dir, else fallback.
+std::string FindEmulatorFile(const std::string& base_dir, std::string fallback);
 // First step of the show sequence; throws EConvertError, EIniFileException.
 void LoadSettings(StoredState& state, SettingsHost& host);
 // First step of the close handling; throws EIniFileException.

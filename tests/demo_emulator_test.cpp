@@ -17,6 +17,7 @@
 
 #include "core/sequencer.h"
 #include "process/emulator_contract.h"
+#include "process/emulator_dialect.h"
 #include "storage/score_files.h"
 #include "tests/helpers_common/temp_dir.h"
 
@@ -225,9 +226,10 @@ class DemoWorkspaceTest : public ::testing::Test {
     std::filesystem::permissions(build_.File("velotrax-demo-emulator"),
                                  std::filesystem::perms::owner_all);
   }
-  int Prepare() const {
+  int Prepare(const std::string& option = "") const {
     const std::string command = std::string("'") + VELOTRAX_SOURCE_DIR +
-                                "/scripts/demo-workspace' '" + build_.Path() + "' >/dev/null 2>&1";
+                                "/scripts/demo-workspace' " + option + " '" + build_.Path() +
+                                "' >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -283,6 +285,19 @@ TEST_F(DemoWorkspaceTest, AgainRefreshesMameExeAndKeepsTheUsersFiles) {
   EXPECT_EQ(ReadBytes(Demo("velotrax.ini")), "[velotrax]\r\nselected=5\r\n");
   EXPECT_EQ(ReadBytes(Demo("reference.dat")), "[0]\r\nreference=0\r\n");
   EXPECT_EQ(ReadBytes(Demo("roms/pacman.zip")), "rom");
+}
+
+TEST_F(DemoWorkspaceTest, CurrentHoldsTheDemoEmulatorAsATodaysBuildNamedMame) {
+  ASSERT_EQ(Prepare("--current"), 0);
+  const std::string dir = build_.File("demo-current/");
+  EXPECT_EQ(access((dir + "mame").c_str(), X_OK), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir + "reference.dat"));
+  EmulatorDialects dialects;
+  const EmulatorIdentity identity = dialects.Identify(dir, "mame");
+  EXPECT_EQ(identity.dialect, EmulatorDialect::current);
+  EXPECT_EQ(identity.version, "1.0 (a stand-in, not an emulator)");
+  const double refresh = dialects.RefreshRate(dir, "mame", "pacman");
+  EXPECT_TRUE(refresh >= 55 && refresh < 61.1) << refresh;
 }
 
 TEST_F(DemoWorkspaceTest, WithoutTheBuiltEmulatorItFailsAndMakesNothing) {

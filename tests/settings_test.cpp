@@ -8,6 +8,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/errors.h"
@@ -101,6 +102,23 @@ TEST_F(SettingsTest, FirstRunDetectsTheLastExistingEmulator) {
     EXPECT_EQ(ReadIni(),
               "[velotrax]\r\nmamefile=" + c.expected + "\r\nselected=0\r\nmethode=1\r\n");
     EXPECT_EQ(host.calls, (std::vector<std::string>{"select 0", "mode 1"}));
+  }
+}
+
+TEST_F(SettingsTest, FirstRunFindsTheLinuxEmulatorOnlyWhenNoOtherIsThere) {
+  for (const auto& [present, expected] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"mame"}, "mame"},
+           {{"mame", "fastmame.exe"}, "fastmame.exe"},
+           {{"Mame"}, "mame.exe"}}) {
+    SCOPED_TRACE(expected);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const std::string& name : present) Touch(name);
+    FakeHost host;
+    state_.mame_file = "mame.exe";
+    LoadSettings(state_, host);
+    EXPECT_EQ(ReadIni(), "[velotrax]\r\nmamefile=" + expected + "\r\nselected=0\r\nmethode=1\r\n");
   }
 }
 

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "process/emulator_contract.h"
+#include "process/emulator_dialect.h"
 #include "storage/files.h"
 #include "storage/score_files.h"
 #include "ui/Unit2.h"
@@ -343,13 +344,7 @@ void TForm1::BuildMenu() {
 }
 
 void TForm1::SetUpRunner() {
-  // The emulator runs hidden; its output comes back line by line and is not kept by the runner.
-  TJvCPSStartupInfo& startup = mame_->StartupInfo;
-  startup.DefaultPosition = false;
-  startup.DefaultSize = false;
-  startup.DefaultWindowState = false;
-  startup.ShowWindow = TJvCPSShowWindow::swHide;
-  mame_->ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+  ConfigureEmulatorRunner(*mame_, {});
   mame_->OnRead = [this](TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine) {
     RunGuarded([&] { mameRead(Sender, S, StartsOnNewLine); });
   };

@@ -13,6 +13,7 @@
 #include "base/errors.h"
 #include "core/sequencer.h"
 #include "process/emulator_contract.h"
+#include "process/emulator_dialect.h"
 #include "process/event_loop.h"
 
 namespace velotrax::testing {
@@ -20,7 +21,7 @@ namespace velotrax::testing {
 class FakeSequencerHost : public SequencerHost {
  public:
   explicit FakeSequencerHost(ProgramState& state) : state_(state), runner_(loop_) {
-    runner_.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+    ConfigureEmulatorRunner(runner_, {});
     runner_.OnRead = [this](TJvCreateProcess&, std::string_view line, bool starts_on_new_line) {
       OnOutputLine(state_, line, starts_on_new_line);
     };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/state.h"
+#include "process/emulator_dialect.h"
 
 namespace velotrax::cli {
 
@@ -44,6 +45,7 @@ int RunCommand(const std::vector<std::string>& args);
 int ShowCommand(const std::vector<std::string>& args);
 int PublishCommand(const std::vector<std::string>& args);
 int GamesCommand(const std::vector<std::string>& args);
+int CompareCommand(const std::vector<std::string>& args);
 
 // True when args hold "-h" or "--help" before any "--".
 bool WantsHelp(const std::vector<std::string>& args);
@@ -75,6 +77,25 @@ class ArgumentScanner {
   bool has_inline_value_ = false;
   std::string name_, inline_value_;
 };
+
+// run's choice of emulator dialect and its --dry-run.
+struct DialectOptions {
+  DialectChoice choice = DialectChoice::automatic;
+  bool dry_run = false;
+};
+
+// Takes the current option when it is --dialect or --dry-run; throws UsageError for a wrong
+// dialect.
+bool TakeDialectOption(ArgumentScanner& scan, DialectOptions& options);
+
+// Prints the emulator file, its version, its dialect and the command line of each pass that run
+// would start, without starting any.
+int PrintDryRun(ProgramState& state, const std::vector<int>& games,
+                const std::vector<bool>& methods);
+
+// Says on standard error which emulator build this directory's scores come from, since scores of
+// different builds do not compare.
+void NoteEmulatorBuild(ProgramState& state);
 
 // A whole non-negative decimal number without sign or blanks, or -1.
 long ParseCount(const std::string& text);

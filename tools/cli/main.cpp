@@ -1,12 +1,15 @@
 // velotrax-cli: runs benchmark passes, shows and publishes scores without a window, in the
 // working directory, on the same files as the desktop program.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "base/errors.h"
 #include "core/state.h"
+#include "storage/files.h"
 #include "tools/cli/cli.h"
 
 namespace velotrax::cli {
@@ -17,7 +20,8 @@ constexpr const char* kToolHelp =
     "Usage: velotrax-cli COMMAND [OPTIONS]\n"
     "\n"
     "The headless companion of Velotrax. It works in the current directory on the same files\n"
-    "as the desktop program: the emulator named in velotrax.ini (mame.exe when none is named),\n"
+    "as the desktop program: the emulator named in velotrax.ini (without one, the emulator a\n"
+    "first start would find: mame.exe, or mame on Linux when no other is there),\n"
     "this computer's scores in mark.dat and the reference computers in reference.dat.\n"
     "\n"
     "Commands:\n"
@@ -25,10 +29,11 @@ constexpr const char* kToolHelp =
     "  show     show this computer's scores beside reference computers\n"
     "  publish  add this computer's scores to reference.dat\n"
     "  games    list the 54 games (index, rom, driver)\n"
+    "  compare  tell whether two exported runs differ beyond their noise\n"
     "\n"
     "'velotrax-cli COMMAND --help' describes a command.\n"
     "Exit codes: 0 success, 1 a run or file error, 2 a wrong command line,\n"
-    "130 (143) when a run was interrupted by Ctrl+C (SIGTERM).\n";
+    "130 (143, 129) when a run was interrupted by Ctrl+C (SIGTERM, SIGHUP).\n";
 
 constexpr const char* kGamesHelp =
     "Usage: velotrax-cli games\n"
@@ -41,14 +46,6 @@ bool IsHelp(const std::string& arg) {
 }
 
 }  // namespace
-
-bool WantsHelp(const std::vector<std::string>& args) {
-  for (const std::string& arg : args) {
-    if (arg == "--") return false;
-    if (IsHelp(arg)) return true;
-  }
-  return false;
-}
 
 int GamesCommand(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
@@ -81,6 +78,7 @@ int Dispatch(const std::vector<std::string>& args) {
   if (command == "show") return ShowCommand(rest);
   if (command == "publish") return PublishCommand(rest);
   if (command == "games") return GamesCommand(rest);
+  if (command == "compare") return CompareCommand(rest);
   throw UsageError("unknown command '" + command + "'");
 }
 
@@ -88,18 +86,34 @@ int Dispatch(const std::vector<std::string>& args) {
 
 }  // namespace velotrax::cli
 
+namespace {
+
+// A result that did not reach its reader is a failure: standard output is checked once all is
+// written (a full disk, a closed pipe). The first error's reason is said.
+int CheckStandardOutput(int code) {
+  using namespace velotrax::cli;
+  int error = std::fflush(stdout) == 0 ? 0 : errno;
+  const bool failed = error != 0 || std::ferror(stdout) != 0;
+  if (std::fclose(stdout) != 0 && error == 0) error = errno;
+  if (!failed && error == 0) return code;
+  std::fprintf(stderr, "velotrax-cli: cannot write the output%s%s\n", error != 0 ? ": " : "",
+               error != 0 ? velotrax::SystemErrorText(error).c_str() : "");
+  return code == kExitSuccess ? kExitFailure : code;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace velotrax::cli;
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    const int code = Dispatch(args);
-    if (std::fflush(stdout) != 0) return kExitFailure;
-    return code;
+    return CheckStandardOutput(Dispatch(args));
   } catch (const UsageError& e) {
     std::fflush(stdout);
     const bool known_command =
-        !args.empty() && (args.front() == "run" || args.front() == "show" ||
-                          args.front() == "publish" || args.front() == "games");
+        !args.empty() &&
+        (args.front() == "run" || args.front() == "show" || args.front() == "publish" ||
+         args.front() == "games" || args.front() == "compare");
     const std::string help = known_command ? "velotrax-cli " + args.front() : "velotrax-cli";
     std::fprintf(stderr, "velotrax-cli: %s\nTry '%s --help'.\n", e.what(), help.c_str());
     return kExitUsage;

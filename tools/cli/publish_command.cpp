@@ -140,6 +140,7 @@ int PublishCommand(const std::vector<std::string>& args) {
   ReplaceFile(path, updated);
   std::printf("Added this computer's scores to reference.dat as reference computer %d.\n",
               static_cast<int>(number));
+  NoteEmulatorBuild(state);
   return kExitSuccess;
 }
 

@@ -1,6 +1,5 @@
 // velotrax-cli run: benchmark passes through the desktop program's own sequencer and runner, with
 // the results written to mark.dat as soon as each is known.
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,21 +8,27 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/errors.h"
 #include "core/sequencer.h"
+#include "process/emulator_dialect.h"
 #include "process/event_loop.h"
 #include "storage/files.h"
 #include "storage/int_text.h"
 #include "storage/score_files.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/conditions.h"
+#include "tools/cli/run_record.h"
+#include "tools/cli/statistics.h"
 #include "tools/cli/text_output.h"
 
 namespace velotrax::cli {
@@ -34,7 +39,10 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kRunHelp =
-    "Usage: velotrax-cli run [--mode ddraw|d3d|both] [--repeat N] (--all | GAME...)\n"
+    "Usage: velotrax-cli run [--mode ddraw|d3d|both] [--repeat N | --confidence P]\n"
+    "                        [--warmup K] [--export-json FILE] [--export-markdown FILE]\n"
+    "                        [--dialect auto|classic|current] [--dry-run]\n"
+    "                        (--all | GAME...)\n"
     "\n"
     "Runs benchmark passes of the emulator for the games given (a rom such as pacman, or an\n"
     "index from 1 to 54; see 'velotrax-cli games') or for all 54 games, and stores each game's\n"
@@ -46,11 +54,32 @@ constexpr const char* kRunHelp =
     "  --mode both    a DirectDraw pass, then a Direct3D pass, as the desktop program does\n"
     "  --repeat N     N passes per game and method (1 to 1000); the median is stored, and\n"
     "                 every pass and the spread are printed\n"
+    "  --confidence P repeat the passes of each game and method until the 95 % confidence\n"
+    "                 interval of their median is within P per cent of it (P from 0.1 to 50)\n"
+    "  --min-runs N   with --confidence: at least N passes (default 6, the fewest that give\n"
+    "                 a 95 % interval)\n"
+    "  --max-runs N   with --confidence: at most N passes (default 50)\n"
+    "  --warmup K     first run K passes of each game and method that are not counted\n"
+    "  --export-json FILE      write every pass, the statistics, the warnings and the\n"
+    "                          conditions of the run as JSON (read by 'velotrax-cli compare')\n"
+    "  --export-markdown FILE  the same as a Markdown report\n"
+    "  --no-checks    do not check the machine (see below)\n"
     "  --all          every game of the catalogue\n"
+    "  --dialect D    the emulator's options: auto (the default) asks the emulator which it\n"
+    "                 takes; classic is the described command line (-ftr 5000 ...); current\n"
+    "                 is today's builds (-str SECONDS -video soft|opengl ...)\n"
+    "  --dry-run      print the emulator file, its version, its dialect and the command line\n"
+    "                 of each pass, and run nothing\n"
     "\n"
-    "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM) asks the\n"
-    "emulator to stop and ends the run; results measured before it stay stored, the interrupted\n"
-    "pass counts for nothing, and the exit code is 130 (143 for SIGTERM).\n";
+    "Passes far from the others (modified z-score beyond 3.5) are flagged. Before and during\n"
+    "the run the machine is checked for what distorts figures (other busy processes, a held\n"
+    "back clock, heat, a battery) when standard error is a terminal, passes are repeated or the\n"
+    "run is exported; warnings go to standard error.\n"
+    "\n"
+    "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM, or SIGHUP when\n"
+    "the terminal closes) asks the emulator to stop and ends the run; results measured before\n"
+    "it stay stored, the interrupted pass counts for nothing, and the exit code is 130 (143 for\n"
+    "SIGTERM, 129 for SIGHUP).\n";
 
 constexpr int kMostRepeats = 1000;
 // How long a signalled emulator gets before the next, harder signal.
@@ -58,6 +87,8 @@ constexpr auto kStopGrace = 5s;
 // How often the loop looks at signals and redraws the progress line.
 constexpr auto kLoopSlice = 100ms;
 constexpr auto kProgressEvery = 250ms;
+// When the clock of a running pass is looked at: once it has had time to rise.
+constexpr auto kClockCheckAfter = 500ms;
 
 volatile std::sig_atomic_t signals_received = 0;
 volatile std::sig_atomic_t first_signal = 0;
@@ -77,6 +108,8 @@ class StopSignals {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &old_int_);
     sigaction(SIGTERM, &action, &old_term_);
+    // A closed terminal ends the run as Ctrl+C does, and stops the emulator with it.
+    sigaction(SIGHUP, &action, &old_hup_);
     // A closed standard output must not kill the run and leave the emulator running unseen.
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
@@ -86,6 +119,7 @@ class StopSignals {
   ~StopSignals() {
     sigaction(SIGINT, &old_int_, nullptr);
     sigaction(SIGTERM, &old_term_, nullptr);
+    sigaction(SIGHUP, &old_hup_, nullptr);
     sigaction(SIGPIPE, &old_pipe_, nullptr);
   }
   StopSignals(const StopSignals&) = delete;
@@ -97,18 +131,45 @@ class StopSignals {
  private:
   struct sigaction old_int_ = {};
   struct sigaction old_term_ = {};
+  struct sigaction old_hup_ = {};
   struct sigaction old_pipe_ = {};
 };
 
 struct RunOptions {
   PassMode mode = PassMode::ddraw;
-  int repeat = 1;
+  StopRule rule;
+  int warmup = 0;
   bool all = false;
   std::vector<std::string> games;
+  std::string export_json, export_markdown;
+  bool checks = true;
+  DialectOptions dialect;
 };
+
+// A count option's value from low to high; throws UsageError.
+int CountValue(ArgumentScanner& scan, long low, long high, const char* what) {
+  const std::string text = scan.Value();
+  const long value = ParseCount(text);
+  if (value < low || value > high) {
+    throw UsageError(scan.Name() + " wants " + what + " from " + std::to_string(low) + " to " +
+                     std::to_string(high) + ", not '" + text + "'");
+  }
+  return static_cast<int>(value);
+}
+
+double PercentValue(ArgumentScanner& scan) {
+  const std::string text = scan.Value();
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= 0.1 && value <= 50)) {
+    throw UsageError("--confidence wants a per cent from 0.1 to 50, not '" + text + "'");
+  }
+  return value;
+}
 
 RunOptions ParseRunOptions(const std::vector<std::string>& args) {
   RunOptions options;
+  bool repeat_given = false, min_given = false, max_given = false;
   ArgumentScanner scan(args);
   while (scan.Next()) {
     if (!scan.IsOption()) {
@@ -128,15 +189,28 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
         throw UsageError("--mode must be ddraw, d3d or both, not '" + mode + "'");
       }
     } else if (name == "--repeat") {
-      const std::string count = scan.Value();
-      const long repeat = ParseCount(count);
-      if (repeat < 1 || repeat > kMostRepeats) {
-        throw UsageError("--repeat wants a number of passes from 1 to " +
-                         std::to_string(kMostRepeats) + ", not '" + count + "'");
-      }
-      options.repeat = static_cast<int>(repeat);
+      repeat_given = true;
+      options.rule.repeat = CountValue(scan, 1, kMostRepeats, "a number of passes");
+    } else if (name == "--confidence") {
+      options.rule.confidence = PercentValue(scan);
+    } else if (name == "--min-runs") {
+      min_given = true;
+      options.rule.min_runs = CountValue(scan, 1, kMostRepeats, "a number of passes");
+    } else if (name == "--max-runs") {
+      max_given = true;
+      options.rule.max_runs = CountValue(scan, 1, kMostRepeats, "a number of passes");
+    } else if (name == "--warmup") {
+      options.warmup = CountValue(scan, 0, 100, "a number of passes");
+    } else if (name == "--export-json" || name == "--export-markdown") {
+      std::string& path = name == "--export-json" ? options.export_json : options.export_markdown;
+      path = scan.Value();
+      if (path.empty()) throw UsageError(name + " needs a file name");
+    } else if (name == "--no-checks" && !scan.HasInlineValue()) {
+      options.checks = false;
     } else if (name == "--all" && !scan.HasInlineValue()) {
       options.all = true;
+    } else if (TakeDialectOption(scan, options.dialect)) {
+      continue;
     } else {
       throw UsageError("unknown option '" + scan.Word() + "'");
     }
@@ -145,11 +219,24 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
     throw UsageError("give either --all or games, not both");
   if (!options.all && options.games.empty())
     throw UsageError("no game given (name games or --all)");
+  const bool adaptive = options.rule.confidence > 0;
+  if (adaptive && repeat_given) throw UsageError("give either --repeat or --confidence, not both");
+  if (!adaptive && (min_given || max_given))
+    throw UsageError("--min-runs and --max-runs go with --confidence");
+  if (options.rule.min_runs > options.rule.max_runs) {
+    if (min_given && max_given) throw UsageError("--min-runs is above --max-runs");
+    (min_given ? options.rule.max_runs : options.rule.min_runs) =
+        min_given ? options.rule.min_runs : options.rule.max_runs;
+  }
   return options;
 }
 
-const char* MethodName(bool is_d3d) {
-  return is_d3d ? "D3D" : "DDraw";
+// The methods of a mode, DirectDraw first: false for DirectDraw, true for Direct3D.
+std::vector<bool> Methods(PassMode mode) {
+  std::vector<bool> methods;
+  if (mode != PassMode::d3d) methods.push_back(false);
+  if (mode != PassMode::ddraw) methods.push_back(true);
+  return methods;
 }
 
 // The middle pass; with an even number of passes the mean of the two middle ones, rounded down.
@@ -162,31 +249,10 @@ int32_t Median(std::vector<int32_t> values) {
 }
 
 // The emulator of the running pass: the runner starts it as the leader of its own process
-// group, so it is the one child of ours that leads a group of its own id. Found through /proc,
-// as the runner keeps its process id to itself.
+// group, so it is the one child of ours that leads a group of its own id.
 std::vector<pid_t> EmulatorGroups() {
-  std::vector<pid_t> groups;
-  DIR* dir = ::opendir("/proc");
-  if (dir == nullptr) return groups;
-  const pid_t self = ::getpid();
-  while (const dirent* entry = ::readdir(dir)) {
-    const long pid = ParseCount(entry->d_name);
-    if (pid <= 0) continue;
-    std::ifstream stat_file("/proc/" + std::string(entry->d_name) + "/stat");
-    std::string stat;
-    if (!std::getline(stat_file, stat)) continue;
-    // The command name in parentheses may hold anything; the fields follow its last ")".
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    long parent = 0, group = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &parent, &group) != 3) {
-      continue;
-    }
-    if (parent == self && group == pid) groups.push_back(static_cast<pid_t>(pid));
-  }
-  ::closedir(dir);
-  return groups;
+  const std::set<pid_t> leaders = ChildGroupLeaders();
+  return {leaders.begin(), leaders.end()};
 }
 
 // True while pid is a running child of ours: a signal never reaches a stranger that got its
@@ -209,12 +275,7 @@ bool RunningChild(pid_t pid) {
 class CliHost : public SequencerHost {
  public:
   explicit CliHost(ProgramState& state) : state_(state), runner_(loop_) {
-    TJvCPSStartupInfo& startup = runner_.StartupInfo;
-    startup.DefaultPosition = false;
-    startup.DefaultSize = false;
-    startup.DefaultWindowState = false;
-    startup.ShowWindow = TJvCPSShowWindow::swHide;
-    runner_.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+    ConfigureEmulatorRunner(runner_, {});
     // Its own process group: the emulator can be asked to stop, with whatever it started.
     runner_.CreationFlags = {TJvCPSFlag::cfNewProcGroup};
     runner_.OnRead = [this](TJvCreateProcess&, std::string_view line, bool starts_on_new_line) {
@@ -225,6 +286,8 @@ class CliHost : public SequencerHost {
       if (cut_short_) return;  // its output is no measurement
       try {
         OnPassEnd(state_, *this, exit_code);
+      } catch (const EEmulatorError& e) {
+        reason_ = e.what();  // a pass that measured nothing; the run goes on
       } catch (...) {
         error_ = std::current_exception();
       }
@@ -248,6 +311,7 @@ class CliHost : public SequencerHost {
   void StartPass() {
     ended_ = false;
     error_ = nullptr;
+    reason_.clear();
     stop_signals_sent_ = 0;
     cut_short_ = false;
     state_.pass_log.clear();
@@ -262,6 +326,8 @@ class CliHost : public SequencerHost {
 
   bool Ended() const { return ended_; }
   std::exception_ptr Error() const { return error_; }
+  // Why the emulator measured nothing, in its own words; empty when it did.
+  const std::string& Reason() const { return reason_; }
   int StopSignalsSent() const { return stop_signals_sent_; }
   // True once a stop signal reached the running emulator.
   bool CutShort() const { return cut_short_; }
@@ -292,6 +358,7 @@ class CliHost : public SequencerHost {
   PassMode mode_ = PassMode::ddraw;
   bool ended_ = false;
   std::exception_ptr error_;
+  std::string reason_;
   int stop_signals_sent_ = 0;
   bool cut_short_ = false;
   std::vector<pid_t> groups_;
@@ -342,19 +409,92 @@ void PrintLine(Progress& progress, const std::string& line) {
   std::fflush(stdout);
 }
 
+std::vector<double> AsDoubles(const std::vector<int32_t>& rates) {
+  return std::vector<double>(rates.begin(), rates.end());
+}
+
+std::string OneDecimal(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
+// "95% interval 990 to 1010 = ±1.0%", or what is missing for one.
+std::string IntervalText(const std::vector<int32_t>& rates) {
+  const std::vector<double> values = AsDoubles(rates);
+  const Interval interval = MedianInterval(values);
+  if (!interval.bounded) {
+    return "95% interval after " + std::to_string(FewestPassesForInterval()) + " passes";
+  }
+  return "95% interval " + IntToText(static_cast<int32_t>(interval.low)) + " to " +
+         IntToText(static_cast<int32_t>(interval.high)) + " = ±" +
+         OneDecimal(IntervalPercent(MedianOf(values), interval)) + "%";
+}
+
 class RunSession {
  public:
   RunSession(ProgramState& state, const RunOptions& options, std::vector<int> games)
-      : state_(state), options_(options), games_(std::move(games)), host_(state) {}
+      : state_(state),
+        options_(options),
+        games_(std::move(games)),
+        host_(state),
+        watch_(SystemRoot()),
+        checks_(options.checks &&
+                (::isatty(STDERR_FILENO) == 1 || options.rule.confidence > 0 ||
+                 options.rule.repeat > 1 || options.warmup > 0 || !options.export_json.empty() ||
+                 !options.export_markdown.empty())) {
+    watch_.SetReporter([this](const std::string& text) {
+      progress_.Clear();
+      std::fprintf(stderr, "velotrax-cli: warning: %s\n", text.c_str());
+    });
+    record_.date = UtcNow();
+    record_.velotrax_version = VelotraxVersion();
+    record_.machine = ReadMachineFacts(SystemRoot());
+    record_.emulator = IdentifyEmulator(state);
+    RunSettings& settings = record_.settings;
+    settings.mode = options.mode == PassMode::both  ? "both"
+                    : options.mode == PassMode::d3d ? "d3d"
+                                                    : "ddraw";
+    settings.warmup = options.warmup;
+    settings.repeat = options.rule.repeat;
+    settings.confidence = options.rule.confidence;
+    settings.min_runs = options.rule.min_runs;
+    settings.max_runs = options.rule.max_runs;
+  }
 
+  // Runs every pass, then writes the exports once more with the last warnings; what was
+  // measured is exported even when an interrupt or an error ends the run.
   int Run() {
-    std::vector<bool> methods;
-    if (options_.mode != PassMode::d3d) methods.push_back(false);
-    if (options_.mode != PassMode::ddraw) methods.push_back(true);
-    total_passes_ = static_cast<int>(games_.size() * methods.size()) * options_.repeat;
+    int code = kExitFailure;
+    try {
+      code = RunAll();
+    } catch (...) {
+      try {
+        Export();
+      } catch (const std::exception& e) {
+        progress_.Clear();
+        std::fprintf(stderr, "velotrax-cli: %s\n", e.what());
+      }
+      throw;
+    }
+    Export();
+    return code;
+  }
 
+ private:
+  static bool Interrupted() { return StopSignals::Received() > 0; }
+  bool Adaptive() const { return options_.rule.confidence > 0; }
+
+  int RunAll() {
+    const std::vector<bool> methods = Methods(options_.mode);
+    const int per_method =
+        options_.warmup + (Adaptive() ? options_.rule.max_runs : options_.rule.repeat);
+    total_passes_ = static_cast<int>(games_.size() * methods.size()) * per_method;
+
+    if (checks_) watch_.BeforeRun();
     for (int game : games_) {
       for (bool is_d3d : methods) {
+        if (Interrupted()) return Stop();
         RunMethod(game, is_d3d);
         if (Interrupted()) return Stop();
       }
@@ -370,9 +510,6 @@ class RunSession {
     return kExitSuccess;
   }
 
- private:
-  static bool Interrupted() { return StopSignals::Received() > 0; }
-
   int Stop() {
     progress_.Clear();
     std::fprintf(stderr, "velotrax-cli: interrupted; %s\n",
@@ -381,60 +518,132 @@ class RunSession {
     return 128 + StopSignals::First();
   }
 
-  // The passes of one game and method; their result is stored even when an interrupt or an
-  // error ends them early, as long as one pass was complete.
+  void Export() {
+    if (options_.export_json.empty() && options_.export_markdown.empty()) return;
+    record_.warnings = watch_.Warnings();
+    if (!options_.export_json.empty()) ReplaceFile(options_.export_json, ExportJson(record_));
+    if (!options_.export_markdown.empty()) {
+      ReplaceFile(options_.export_markdown, ExportMarkdown(record_));
+    }
+  }
+
+  // The passes of one game and method: the warm-up, then passes until the stop rule is met.
+  // Their result is stored even when an interrupt or an error ends them early, as long as one
+  // counted pass was complete.
   void RunMethod(int game, bool is_d3d) {
-    std::vector<int32_t> rates;
+    SeriesRecord series;
+    series.game = game;
+    series.rom = state_.games[static_cast<std::size_t>(game)].rom;
+    series.is_d3d = is_d3d;
+    current_ = &series;
     try {
-      for (int k = 1; k <= options_.repeat && !Interrupted(); ++k) {
+      for (int k = 1; k <= options_.warmup && !Interrupted(); ++k) {
         const std::optional<int32_t> fps = RunPass(game, is_d3d);
         if (!fps) break;
-        rates.push_back(*fps);
-        if (*fps == 0) ++passes_without_rate_;
-        if (options_.repeat > 1) {
-          PrintLine(progress_, Label(game, is_d3d) + " pass " + std::to_string(k) + " of " +
-                                   std::to_string(options_.repeat) + ": " + RateText(*fps));
+        series.warmup.push_back(*fps);
+        PrintLine(progress_, Label(game, is_d3d) + " warm-up pass " + std::to_string(k) + " of " +
+                                 std::to_string(options_.warmup) + ": " + RateText(*fps) +
+                                 " (not counted)");
+      }
+      while (!Interrupted()) {
+        series.stop = StopReason(options_.rule, AsDoubles(series.passes));
+        if (!series.stop.empty()) break;
+        const std::optional<int32_t> fps = RunPass(game, is_d3d);
+        if (!fps) break;
+        series.passes.push_back(*fps);
+        PrintPass(series);
+        if (*fps == 0) {
+          ++passes_without_rate_;
+          // The emulator did not say its frame rate: more passes would not make it converge.
+          if (Adaptive()) {
+            series.stop = "a pass found no frame rate";
+            break;
+          }
         }
       }
+      if (series.stop.empty()) series.stop = "interrupted";
     } catch (...) {
+      series.stop = "an error ended the passes";
+      current_ = nullptr;
       // The error that ended the passes is the one reported; a failed save is said as well.
       try {
-        Store(game, is_d3d, rates);
+        Store(series);
       } catch (const std::exception& e) {
         progress_.Clear();
         std::fprintf(stderr, "velotrax-cli: %s\n", e.what());
       }
       throw;
     }
-    Store(game, is_d3d, rates);
+    current_ = nullptr;
+    Store(series);
   }
 
-  void Store(int game, bool is_d3d, const std::vector<int32_t>& rates) {
+  void PrintPass(const SeriesRecord& series) {
+    const int k = static_cast<int>(series.passes.size());
+    const std::string label = Label(series.game, series.is_d3d);
+    if (Adaptive()) {
+      PrintLine(progress_, label + " pass " + std::to_string(k) + ": " +
+                               RateText(series.passes.back()) + "; median " +
+                               OneDecimal(MedianOf(AsDoubles(series.passes))) + ", " +
+                               IntervalText(series.passes));
+    } else if (options_.rule.repeat > 1) {
+      PrintLine(progress_, label + " pass " + std::to_string(k) + " of " +
+                               std::to_string(options_.rule.repeat) + ": " +
+                               RateText(series.passes.back()));
+    }
+  }
+
+  void Store(SeriesRecord& series) {
+    const std::vector<int32_t>& rates = series.passes;
     if (rates.empty()) return;
     const int32_t fps = Median(rates);
+    const int game = series.game;
+    const bool is_d3d = series.is_d3d;
+    series.stored = fps;
+    series.interval = MedianInterval(AsDoubles(rates));
+    series.outliers = Outliers(AsDoubles(rates));
+    record_.series.push_back(series);
     results_[{game, is_d3d}] = fps;
     Tgameinfo& entry = state_.games[static_cast<std::size_t>(game)];
     (is_d3d ? entry.d3d : entry.ddraw) = fps;
     SaveResults(results_);
+    // The exports grow with the scores: a long run that dies keeps what it measured, and an
+    // export that cannot be written stops the run at once.
+    Export();
 
+    const int wanted = Adaptive() ? 0 : options_.rule.repeat;
     std::string line = Label(game, is_d3d) + ": " + RateText(fps) + " stored";
-    if (rates.size() > 1 || options_.repeat > 1) {
+    if (rates.size() > 1 || wanted > 1 || Adaptive()) {
       const auto [low, high] = std::minmax_element(rates.begin(), rates.end());
       line += " (median of " + std::to_string(rates.size());
-      if (static_cast<int>(rates.size()) < options_.repeat) {
-        line += " of " + std::to_string(options_.repeat);
-      }
+      if (static_cast<int>(rates.size()) < wanted) line += " of " + std::to_string(wanted);
       line += " passes; min " + IntToText(*low) + ", max " + IntToText(*high) + ", spread " +
               std::to_string(int64_t{*high} - *low);
       if (fps > 0) {
-        char percent[32];
-        std::snprintf(percent, sizeof percent, " = %.1f%%",
-                      100.0 * static_cast<double>(int64_t{*high} - *low) / fps);
-        line += percent;
+        line += " = " + OneDecimal(100.0 * static_cast<double>(int64_t{*high} - *low) / fps) + "%";
+      }
+      if (series.interval.bounded) line += "; " + IntervalText(rates);
+      if (!series.outliers.empty()) {
+        line += "; outlier(s):";
+        for (std::size_t k : series.outliers) {
+          line += " pass " + std::to_string(k + 1) + " (" + IntToText(rates[k]) + " fps)";
+        }
       }
       line += ")";
     }
     PrintLine(progress_, line);
+    if (!series.outliers.empty()) {
+      std::fprintf(stderr,
+                   "velotrax-cli: warning: %s: %zu pass(es) far from the others (modified "
+                   "z-score beyond 3.5); something else may have run at the time\n",
+                   Label(game, is_d3d).c_str(), series.outliers.size());
+    }
+    if (Adaptive() && series.stop.rfind("the interval was still", 0) == 0) {
+      std::fprintf(stderr,
+                   "velotrax-cli: warning: %s: %s; the score may be off by more than %s%%\n",
+                   Label(game, is_d3d).c_str(), series.stop.c_str(),
+                   OneDecimal(options_.rule.confidence).c_str());
+    }
   }
 
   std::string Label(int game, bool is_d3d) const {
@@ -454,11 +663,13 @@ class RunSession {
     const int32_t kept = score;  // the sequencer stores every pass; we store the median
 
     host_.Select(game, is_d3d);
+    if (checks_) watch_.PassStarted(OwnCpuSeconds());
     host_.StartPass();
     const Clock::time_point started = Clock::now();
     Clock::time_point next_signal_at{};
     Clock::time_point next_progress{};
     int signals_handled = 0;
+    bool clock_checked = false;
     while (!host_.Ended()) {
       const int received = StopSignals::Received();
       if (received > signals_handled) {
@@ -478,6 +689,10 @@ class RunSession {
         host_.SendStopSignal(StopSignals::First());
         next_signal_at = Clock::now() + kStopGrace;
       }
+      if (checks_ && !clock_checked && Clock::now() - started >= kClockCheckAfter) {
+        watch_.DuringPass();
+        clock_checked = true;
+      }
       if (Clock::now() >= next_progress) {
         progress_.Show(ProgressText(game, is_d3d, Clock::now() - started));
         next_progress = Clock::now() + kProgressEvery;
@@ -490,6 +705,11 @@ class RunSession {
     score = kept;
     if (!host_.Ended() || host_.CutShort()) return std::nullopt;
     if (host_.Error()) std::rethrow_exception(host_.Error());
+    if (!host_.Reason().empty()) {
+      progress_.Clear();
+      std::fprintf(stderr, "velotrax-cli: %s\n", TerminalText(DisplayText(host_.Reason())).c_str());
+    }
+    if (checks_) watch_.PassEnded(OwnCpuSeconds());
     last_rate_ = fps;
     return fps;
   }
@@ -497,18 +717,29 @@ class RunSession {
   std::string ProgressText(int game, bool is_d3d, Clock::duration elapsed) const {
     char text[256];
     const double seconds = std::chrono::duration<double>(elapsed).count();
-    std::snprintf(
-        text, sizeof text, "pass %d of %d  %s  %s  %.1f s  last %s", pass_number_, total_passes_,
-        TerminalText(state_.games[static_cast<std::size_t>(game)].rom).c_str(), MethodName(is_d3d),
-        seconds, last_rate_ ? (IntToText(*last_rate_) + " fps").c_str() : "-");
-    return text;
+    std::snprintf(text, sizeof text, "pass %d of %s%d  %s  %s  %.1f s  last %s", pass_number_,
+                  Adaptive() ? "at most " : "", total_passes_,
+                  TerminalText(state_.games[static_cast<std::size_t>(game)].rom).c_str(),
+                  MethodName(is_d3d), seconds,
+                  last_rate_ ? (IntToText(*last_rate_) + " fps").c_str() : "-");
+    std::string line = text;
+    // The estimate so far, as timing tools show it.
+    if (current_ != nullptr && !current_->passes.empty()) {
+      line += "  median " + OneDecimal(MedianOf(AsDoubles(current_->passes))) + ", " +
+              IntervalText(current_->passes);
+    }
+    return line;
   }
 
   ProgramState& state_;
   const RunOptions& options_;
   std::vector<int> games_;
   CliHost host_;
+  MachineWatch watch_;
+  const bool checks_;
   Progress progress_;
+  RunRecord record_;
+  const SeriesRecord* current_ = nullptr;
   std::map<std::pair<int, bool>, int32_t> results_;
   int total_passes_ = 0;
   int pass_number_ = 0;
@@ -541,6 +772,8 @@ int RunCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "velotrax-cli: interrupted; nothing was run\n");
     return 128 + StopSignals::First();
   }
+  state.emulators.SetChoice(options.dialect.choice);
+  if (options.dialect.dry_run) return PrintDryRun(state, games, Methods(options.mode));
   RunSession session(state, options, games);
   return session.Run();
 }

@@ -31,7 +31,8 @@ constexpr const char* kShowHelp =
     "                 printed only when --format is given\n"
     "\n"
     "Texts that are not valid UTF-8 are shown as Windows-1252, as the desktop program shows\n"
-    "them.\n";
+    "them. A CSV cell that begins with =, +, - or @ gets a leading apostrophe, so that\n"
+    "spreadsheets show it as text and never run it as a formula.\n";
 
 constexpr int kBarWidth = 20;
 constexpr std::size_t kLongestNameShown = 40;
@@ -168,18 +169,21 @@ std::string PadLeft(const std::string& text, std::size_t width) {
   return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
-// A name cut to the width of the table's column, on a character boundary.
-std::string Shorten(const std::string& utf8) {
-  if (DisplayWidth(utf8) <= kLongestNameShown) return utf8;
+// A label cut to at most the given number of characters, on a character boundary.
+std::string CutTo(const std::string& utf8, std::size_t characters) {
+  if (DisplayWidth(utf8) <= characters) return utf8;
   std::string out;
-  std::size_t characters = 0;
+  std::size_t count = 0;
   for (char c : utf8) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++characters > kLongestNameShown - 3) {
-      break;
-    }
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++count > characters - 3) break;
     out += c;
   }
   return out + "...";
+}
+
+// A name cut to the width of the table's column.
+std::string Shorten(const std::string& utf8) {
+  return CutTo(utf8, kLongestNameShown);
 }
 
 std::string TableLabel(const Computer& c) {
@@ -204,7 +208,7 @@ std::string FormatTable(const Comparison& comparison) {
 
   const std::string score_column = std::string(6 + 1 + kBarWidth, ' ');
   out += " # " + PadRight("Game", rom_width) + "  " + PadRight("Computer", name_width) + "  " +
-         PadRight(PadLeft("D3D", 6), score_column.size()) + "  " + PadLeft("DDraw", 6) + "\n";
+         PadRight(PadLeft("DDraw", 6), score_column.size()) + "  " + PadLeft("D3D", 6) + "\n";
   for (int g : comparison.Games()) {
     const int32_t scale = comparison.Scale(g);
     bool first = true;
@@ -215,8 +219,9 @@ std::string FormatTable(const Comparison& comparison) {
       out += first ? std::string(index) + " " +
                          PadRight(TerminalText(comparison.Game(g).rom), rom_width)
                    : std::string(3 + rom_width, ' ');
-      out += "  " + PadRight(TableLabel(c), name_width) + "  " + PadLeft(ScoreText(d3d), 6) + " " +
-             Bar(d3d, scale) + "  " + PadLeft(ScoreText(ddraw), 6) + " " + Bar(ddraw, scale) + "\n";
+      out += "  " + PadRight(TableLabel(c), name_width) + "  " + PadLeft(ScoreText(ddraw), 6) +
+             " " + Bar(ddraw, scale) + "  " + PadLeft(ScoreText(d3d), 6) + " " + Bar(d3d, scale) +
+             "\n";
       first = false;
     }
   }
@@ -224,14 +229,14 @@ std::string FormatTable(const Comparison& comparison) {
 }
 
 std::string FormatCsv(const Comparison& comparison) {
-  std::string out = "index,rom,driver,reference,computer,d3d,ddraw\r\n";
+  std::string out = "index,rom,driver,reference,computer,ddraw,d3d\r\n";
   for (int g : comparison.Games()) {
     const Tgameinfo& game = comparison.Game(g);
     for (const Computer& c : comparison.Computers()) {
-      out += IntToText(g) + "," + CsvField(DisplayText(game.rom)) + "," +
-             CsvField(DisplayText(game.driver)) + "," + IntToText(c.reference) + "," +
-             CsvField(c.name) + "," + ScoreText(comparison.D3d(c, g)) + "," +
-             ScoreText(comparison.DDraw(c, g)) + "\r\n";
+      out += IntToText(g) + "," + SpreadsheetCsvField(DisplayText(game.rom)) + "," +
+             SpreadsheetCsvField(DisplayText(game.driver)) + "," + IntToText(c.reference) + "," +
+             SpreadsheetCsvField(c.name) + "," + ScoreText(comparison.DDraw(c, g)) + "," +
+             ScoreText(comparison.D3d(c, g)) + "\r\n";
     }
   }
   return out;
@@ -260,8 +265,8 @@ std::string FormatJson(const Comparison& comparison) {
     bool first_score = true;
     for (const Computer& c : comparison.Computers()) {
       out += first_score ? "" : ", ";
-      out += "{\"d3d\": " + JsonScore(comparison.D3d(c, g)) +
-             ", \"ddraw\": " + JsonScore(comparison.DDraw(c, g)) + "}";
+      out += "{\"ddraw\": " + JsonScore(comparison.DDraw(c, g)) +
+             ", \"d3d\": " + JsonScore(comparison.D3d(c, g)) + "}";
       first_score = false;
     }
     out += "]}";
@@ -280,7 +285,7 @@ std::string FormatMarkdown(const Comparison& comparison) {
   std::string header = "| # | Game | Driver |";
   std::string rule = "|--:|:--|:--|";
   for (const Computer& c : comparison.Computers()) {
-    header += " " + MarkdownName(c) + " D3D | " + MarkdownName(c) + " DDraw |";
+    header += " " + MarkdownName(c) + " DDraw | " + MarkdownName(c) + " D3D |";
     rule += "--:|--:|";
   }
   std::string out = header + "\n" + rule + "\n";
@@ -290,7 +295,7 @@ std::string FormatMarkdown(const Comparison& comparison) {
            MarkdownCell(DisplayText(game.driver)) + " |";
     for (const Computer& c : comparison.Computers()) {
       out +=
-          " " + ScoreText(comparison.D3d(c, g)) + " | " + ScoreText(comparison.DDraw(c, g)) + " |";
+          " " + ScoreText(comparison.DDraw(c, g)) + " | " + ScoreText(comparison.D3d(c, g)) + " |";
     }
     out += "\n";
   }
@@ -312,14 +317,52 @@ BarColours ColoursOf(std::size_t computer) {
   return kColours[1 + (computer - 1) % (std::size(kColours) - 1)];
 }
 
+// A step for the ticks of a value axis from 0 to scale: 1, 2 or 5 times a power of ten, giving
+// from three to about eight ticks.
+int32_t TickStep(int32_t scale) {
+  int64_t step = 1;
+  while (true) {
+    for (int64_t factor : {1, 2, 5}) {
+      if (scale / (step * factor) <= 6) return static_cast<int32_t>(step * factor);
+    }
+    step *= 10;
+  }
+}
+
+// What one character of the chart's 11-pixel sans-serif text may take, wide letters included, so
+// that no label reaches past its room.
+constexpr int kCharWidth = 7;
+
 std::string FormatSvg(const Comparison& comparison) {
-  constexpr int kLabelWidth = 260, kBarArea = 440, kRow = 14, kGameGap = 10, kTop = 20;
+  constexpr int kBarArea = 440, kRow = 14, kGameGap = 10, kTop = 20, kAxis = 16, kMargin = 10;
+  constexpr std::size_t kLongestLabel = 40, kLongestLegend = 80;
   const std::size_t computers = comparison.Computers().size();
+  const char* const kMethods[2] = {" DDraw", " D3D"};
+
+  auto bar_label = [&](const Computer& c, int method) {
+    return CutTo(c.reference == 0 ? std::string("This computer") : c.name, kLongestLabel) +
+           kMethods[method];
+  };
+  auto legend_label = [&](const Computer& c, int method) {
+    const std::string name =
+        c.reference == 0 ? "This computer" + (c.name.empty() ? "" : " (" + c.name + ")") : c.name;
+    return CutTo(name, kLongestLegend) + kMethods[method];
+  };
+  // The label column is as wide as its longest label; the chart as wide as its legend.
+  std::size_t longest_label = 0, longest_legend = 0;
+  for (const Computer& c : comparison.Computers()) {
+    for (int method = 0; method < 2; ++method) {
+      longest_label = std::max(longest_label, DisplayWidth(bar_label(c, method)));
+      longest_legend = std::max(longest_legend, DisplayWidth(legend_label(c, method)));
+    }
+  }
+  const int label_width = kMargin + static_cast<int>(longest_label) * kCharWidth + 6;
   const int legend_height = static_cast<int>(computers) * 2 * kRow + 10;
-  const int game_height = static_cast<int>(computers) * 2 * kRow + kGameGap;
+  const int game_height = static_cast<int>(computers) * 2 * kRow + kAxis + kGameGap;
   const int height =
       kTop + legend_height + static_cast<int>(comparison.Games().size()) * (game_height + 16) + 10;
-  const int width = kLabelWidth + kBarArea + 80;
+  const int width = std::max(label_width + kBarArea + 60,
+                             26 + static_cast<int>(longest_legend) * kCharWidth + kMargin);
 
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
@@ -332,15 +375,13 @@ std::string FormatSvg(const Comparison& comparison) {
   int y = kTop;
   for (std::size_t k = 0; k < computers; ++k) {
     const Computer& c = comparison.Computers()[k];
-    const std::string name =
-        c.reference == 0 ? "This computer" + (c.name.empty() ? "" : " (" + c.name + ")") : c.name;
     const BarColours colours = ColoursOf(k);
     for (int method = 0; method < 2; ++method) {
       out += "<rect x=\"10\" y=\"" + std::to_string(y - 9) +
-             "\" width=\"10\" height=\"10\" fill=\"" + (method == 0 ? colours.d3d : colours.ddraw) +
+             "\" width=\"10\" height=\"10\" fill=\"" + (method == 0 ? colours.ddraw : colours.d3d) +
              "\"/>";
-      out += "<text x=\"26\" y=\"" + std::to_string(y) + "\">" + XmlText(name) +
-             (method == 0 ? " D3D" : " DDraw") + "</text>\n";
+      out += "<text x=\"26\" y=\"" + std::to_string(y) + "\">" + XmlText(legend_label(c, method)) +
+             "</text>\n";
       y += kRow;
     }
   }
@@ -357,26 +398,40 @@ std::string FormatSvg(const Comparison& comparison) {
       const Computer& c = comparison.Computers()[k];
       const BarColours colours = ColoursOf(k);
       for (int method = 0; method < 2; ++method) {
-        const int32_t score = method == 0 ? comparison.D3d(c, g) : comparison.DDraw(c, g);
+        const int32_t score = method == 0 ? comparison.DDraw(c, g) : comparison.D3d(c, g);
         const int length =
             score > 0 && scale > 0
                 ? static_cast<int>(std::max<int64_t>(1, int64_t{score} * kBarArea / scale))
                 : 0;
-        const std::string label =
-            (c.reference == 0 ? std::string("This computer") : Shorten(c.name)) +
-            (method == 0 ? " D3D" : " DDraw");
-        out += "<text x=\"" + std::to_string(kLabelWidth - 6) + "\" y=\"" + std::to_string(y + 10) +
-               "\" text-anchor=\"end\">" + XmlText(label) + "</text>";
-        out += "<rect x=\"" + std::to_string(kLabelWidth) + "\" y=\"" + std::to_string(y + 1) +
+        out += "<text x=\"" + std::to_string(label_width - 6) + "\" y=\"" + std::to_string(y + 10) +
+               "\" text-anchor=\"end\">" + XmlText(bar_label(c, method)) + "</text>";
+        out += "<rect x=\"" + std::to_string(label_width) + "\" y=\"" + std::to_string(y + 1) +
                "\" width=\"" + std::to_string(length) + "\" height=\"" + std::to_string(kRow - 3) +
-               "\" fill=\"" + (method == 0 ? colours.d3d : colours.ddraw) + "\"/>";
-        out += "<text x=\"" + std::to_string(kLabelWidth + length + 4) + "\" y=\"" +
+               "\" fill=\"" + (method == 0 ? colours.ddraw : colours.d3d) + "\"/>";
+        out += "<text x=\"" + std::to_string(label_width + length + 4) + "\" y=\"" +
                std::to_string(y + 10) + "\">" + ScoreText(score) + "</text>\n";
         y += kRow;
       }
     }
+    // The game's value axis: its bars share the scale of its largest score.
+    if (scale > 0) {
+      const std::string axis_y = std::to_string(y + 2);
+      out += "<g class=\"axis\" stroke=\"#808080\"><line x1=\"" + std::to_string(label_width) +
+             "\" y1=\"" + axis_y + "\" x2=\"" + std::to_string(label_width + kBarArea) +
+             "\" y2=\"" + axis_y + "\"/>";
+      std::string ticks;
+      const int32_t step = TickStep(scale);
+      for (int64_t value = 0; value <= scale; value += step) {
+        const std::string x = std::to_string(label_width + value * kBarArea / scale);
+        out += "<line x1=\"" + x + "\" y1=\"" + axis_y + "\" x2=\"" + x + "\" y2=\"" +
+               std::to_string(y + 6) + "\"/>";
+        ticks += "<text x=\"" + x + "\" y=\"" + std::to_string(y + 15) +
+                 "\" text-anchor=\"middle\">" + std::to_string(value) + "</text>";
+      }
+      out += "</g>\n<g class=\"ticks\" font-size=\"9\" fill=\"#404040\">" + ticks + "</g>\n";
+    }
     out += "</g>\n";
-    y += kGameGap;
+    y += kAxis + kGameGap;
   }
   out += "</svg>\n";
   return out;
@@ -405,6 +460,11 @@ int ShowCommand(const std::vector<std::string>& args) {
   // reference.dat is read only when a reference is asked for: a broken one does not keep
   // anybody from seeing this computer's scores.
   if (!options.references.empty()) {
+    if (!FileIsPresent(state.base_dir + "reference.dat")) {
+      throw CliError(
+          "there is no reference.dat in this directory, so no reference computer "
+          "can be shown (velotrax-cli publish creates one)");
+    }
     LoadReferenceTable(state);
     for (const std::string& wanted : options.references) {
       const int row = FindReference(state, wanted);
@@ -414,6 +474,7 @@ int ShowCommand(const std::vector<std::string>& args) {
   }
 
   const Comparison comparison(state, std::move(computers), std::move(games));
+  NoteEmulatorBuild(state);
   if (options.svg) ReplaceFile(options.svg_path, FormatSvg(comparison));
   if (options.svg && !options.format_given) return kExitSuccess;
 

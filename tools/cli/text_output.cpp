@@ -121,6 +121,19 @@ std::string CsvField(std::string_view utf8) {
   return out;
 }
 
+std::string SpreadsheetCsvField(std::string_view utf8) {
+  if (utf8.empty() || std::string_view("=+-@\t\r").find(utf8.front()) == std::string_view::npos) {
+    return CsvField(utf8);
+  }
+  std::string out = "\"'";
+  for (char c : utf8) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
 std::string JsonString(std::string_view utf8) {
   std::string out = "\"";
   for (std::size_t i = 0; i < utf8.size();) {

@@ -21,6 +21,11 @@ std::size_t DisplayWidth(std::string_view utf8);
 // A CSV field: quoted, with quotes doubled, when it holds a comma, quote, CR or LF.
 std::string CsvField(std::string_view utf8);
 
+// A CSV field for a text from another computer: one that begins with =, +, -, @, a tab or a CR
+// gets a leading apostrophe and quotes, so that spreadsheets show it as text and never run it as
+// a formula.
+std::string SpreadsheetCsvField(std::string_view utf8);
+
 // A JSON string literal with its quotes; control characters, quotes and backslashes escaped.
 std::string JsonString(std::string_view utf8);
 

@@ -9,6 +9,7 @@
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/score_files.h"
+#include "storage/settings.h"
 #include "storage/string_list.h"
 #include "tools/cli/cli.h"
 
@@ -29,7 +30,9 @@ void RequireReadable(const std::string& path) {
 void LoadWorkspace(ProgramState& state) {
   InitProgramState(state);
   // The desktop program's emulator file, read only: this tool never creates velotrax.ini.
+  // Without one it takes the emulator the desktop program's first run would find.
   const std::string settings_path = state.base_dir + "velotrax.ini";
+  state.mame_file = FindEmulatorFile(state.base_dir, state.mame_file);
   if (FileIsPresent(settings_path)) {
     TIniFile settings(settings_path);
     const std::string mame_file = settings.ReadValue("velotrax", "mamefile", "");
@@ -52,6 +55,14 @@ void LoadReferenceTable(ProgramState& state) {
   const std::string path = state.base_dir + "reference.dat";
   if (FileIsPresent(path)) RequireReadable(path);
   LoadReferences(state, nullptr);
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (arg == "-h" || arg == "--help") return true;
+  }
+  return false;
 }
 
 bool ArgumentScanner::Next() {

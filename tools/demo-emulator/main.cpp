@@ -1,7 +1,8 @@
 // A stand-in emulator, so that Velotrax can be tried without an emulator of one's own and its
 // end-to-end tests can run a real child. It takes the emulator's command line for one of the 54
 // games, draws a made-up scene for the requested number of frames and reports the frame rate
-// the way the emulator does. Its figures say nothing about any emulator.
+// the way the emulator does; under the name "mame" it answers as a current build does. Its
+// figures say nothing about any emulator.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 
 #include "core/state.h"
 #include "process/emulator_contract.h"
+#include "tools/demo-emulator/current_dialect.h"
 #include "tools/demo-emulator/scene.h"
 
 namespace {
@@ -132,6 +134,11 @@ int main(int argc, char** argv) {
     std::printf("Command line: %s\n", GetCommandLineA());
 #endif
     for (int i = 0; i < argc; ++i) std::printf("Argument %d: %s\n", i, argv[i]);
+  }
+  // Under the name "mame", or asked with a current build's options, it answers as one.
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (velotrax::demo::SpeaksCurrentDialect(argc > 0 ? argv[0] : "", args)) {
+    return velotrax::demo::RunCurrentDialect(args);
   }
   int exit_code = 0;
   const std::optional<Run> run = ReadCommandLine(argc, argv, exit_code);

@@ -1,0 +1,114 @@
+// Emulators of more than one kind: the described command line is one dialect ("classic"); today's
+// builds ("current") take other options and report their speed differently. This unit owns
+// everything that differs between them: identifying the emulator file, composing each pass's
+// start values and reading a pass's result. The sequencer, the windows and the tools ask it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "process/create_process.h"
+#include "process/emulator_contract.h"
+
+namespace velotrax {
+
+enum class EmulatorDialect { classic, current };
+// What the user asks for: detection, or one dialect whatever the emulator says.
+enum class DialectChoice { automatic, classic, current };
+
+// "classic" or "current".
+const char* DialectName(EmulatorDialect dialect);
+
+// What an emulator file is.
+struct EmulatorIdentity {
+  EmulatorDialect dialect = EmulatorDialect::classic;
+  std::string version;  // as the emulator names itself ("0.251 (unknown)"); empty when unknown
+};
+
+// The output of one short run of the emulator.
+struct ProbeOutput {
+  std::vector<std::string> lines;
+  uint32_t exit_code = 0;
+};
+
+// Runs one start and gathers its output; nothing when it cannot start or overruns limit.
+using EmulatorProbe = std::function<std::optional<ProbeOutput>(const EmulatorInvocation& start,
+                                                               std::chrono::milliseconds limit)>;
+
+// Sets the runner up to start the emulator hidden with its output on the pipe, with start's
+// directory, program and command line; every start of the emulator is set up here.
+void ConfigureEmulatorRunner(TJvCreateProcess& runner, const EmulatorInvocation& start);
+
+// The real probe: the runner on an event loop of its own; a child that overruns is killed.
+std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
+                                            std::chrono::milliseconds limit);
+
+// Our children that lead a process group of their own (started with cfNewProcGroup); found
+// through /proc, as the runner keeps the process id to itself.
+std::set<pid_t> ChildGroupLeaders();
+
+// One pass as it will be started, and what is needed to read its result.
+struct PassPlan {
+  EmulatorInvocation start;
+  EmulatorDialect dialect = EmulatorDialect::classic;
+  double refresh = 0;  // current dialect: the game's frames per emulated second; 0 when unknown
+};
+
+// What a pass's output says: the frame rate (0 when nothing was measured) and why not.
+struct PassResult {
+  int32_t fps = 0;
+  std::string reason;  // the emulator's own words when it measured nothing; empty otherwise
+};
+
+class EmulatorDialects {
+ public:
+  explicit EmulatorDialects(EmulatorProbe probe = RunEmulatorProbe);
+
+  DialectChoice Choice() const { return choice_; }
+  void SetChoice(DialectChoice choice) { choice_ = choice; }
+
+  // The identity of base_dir + mame_file, remembered per file, size and modification time.
+  EmulatorIdentity Identify(const std::string& base_dir, const std::string& mame_file);
+  // The game's refresh rate from -listxml, asked once per game and emulator file; 0 when none.
+  double RefreshRate(const std::string& base_dir, const std::string& mame_file,
+                     const std::string& rom);
+  // The start values of a pass; classic_options is the method's described option string.
+  PassPlan PlanPass(const std::string& base_dir, const std::string& mame_file,
+                    const std::string& rom, bool is_d3d, std::string_view classic_options);
+
+ private:
+  EmulatorProbe probe_;
+  DialectChoice choice_ = DialectChoice::automatic;
+  // Keyed by path, size and modification time, so a replaced emulator is identified afresh.
+  std::map<std::string, EmulatorIdentity> identities_;
+  std::map<std::pair<std::string, std::string>, double> refresh_rates_;
+};
+
+// Reads a pass's result; a classic pass goes to classic_rate (which may throw).
+PassResult ReadPassResult(
+    const PassPlan& plan, const std::vector<std::string>& lines,
+    const std::function<int32_t(const std::vector<std::string>&)>& classic_rate);
+
+// The current dialect's options for a pass of a game with this refresh rate.
+std::string CurrentPassOptions(double refresh, bool is_d3d);
+// The identity that -help and -showusage outputs describe; classic when they describe no
+// current build.
+EmulatorIdentity IdentityFromOutput(const std::vector<std::string>& help,
+                                    const std::vector<std::string>& usage);
+// The refresh attribute of the first display in -listxml output; 0 when there is none.
+double RefreshFromListXml(const std::vector<std::string>& lines);
+// The emulator's own reason for not running: its first "Fatal error:", "Error:" or
+// "Unknown system" line; empty when there is none.
+std::string EmulatorReason(const std::vector<std::string>& lines);
+
+}  // namespace velotrax

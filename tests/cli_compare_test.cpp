@@ -1,0 +1,159 @@
+// velotrax-cli compare on real exports, and the show command's chart, CSV and reference file as a
+// user who passes files around meets them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/state.h"
+#include "tests/cli_harness.h"
+
+namespace velotrax {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+using velotrax::testing::CliHarness;
+using velotrax::testing::CliResult;
+using velotrax::testing::ReadBytes;
+using velotrax::testing::WriteBytes;
+
+class CliCompareTest : public ::testing::Test, public CliHarness {
+ protected:
+  // Exports a run of pacman and dkong (both methods) whose passes take the rates in turn.
+  void Export(const std::string& file, const std::string& rates, const std::string& games = "") {
+    std::vector<std::string> args = {"run",  "--repeat",      "8",  "--mode",
+                                     "both", "--export-json", file, "pacman"};
+    if (!games.empty()) args.push_back(games);
+    const CliResult result = Cli(args, {{"CLI_EMULATOR_FPS_SEQUENCE", rates}});
+    ASSERT_EQ(result.code, 0) << result.err;
+  }
+  std::string LineOf(const std::string& text, const std::string& start) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind(start, 0) == 0) return line;
+    }
+    return "<none>";
+  }
+};
+
+TEST_F(CliCompareTest, SaysGameByGameWhetherTheDifferenceIsBeyondTheNoise) {
+  Export("a.json", "1000,1004,996,1002,998,1001,999,1003");
+  // Ten per cent faster, with the same noise.
+  Export("b.json", "1100,1104,1096,1102,1098,1101,1099,1103", "dkong");
+  // The same machine again: other passes, the same spread.
+  Export("c.json", "1001,997,1003,999,1002,1000,1004,998");
+
+  const CliResult ab = Cli({"compare", "a.json", "b.json"});
+  ASSERT_EQ(ab.code, 0) << ab.err;
+  EXPECT_THAT(ab.out, StartsWith("A: a.json ("));
+  const std::string pacman = LineOf(ab.out, "pacman     DDraw");
+  EXPECT_THAT(pacman, HasSubstr("1000.5    1100.5   +10.0%"));
+  EXPECT_THAT(pacman, HasSubstr("B faster, beyond the noise"));
+  // Every pass of B above every pass of A: the exact p of U = 0 with 8 and 8 passes.
+  EXPECT_THAT(pacman, HasSubstr("0.0002"));
+  EXPECT_THAT(LineOf(ab.out, "pacman     D3D"), HasSubstr("B faster, beyond the noise"));
+  EXPECT_EQ(LineOf(ab.out, "Only in B"), "Only in B: dkong DDraw, dkong D3D");
+
+  const CliResult ba = Cli({"compare", "b.json", "a.json"});
+  EXPECT_THAT(LineOf(ba.out, "pacman     DDraw"), HasSubstr("-9.1%"));
+  EXPECT_THAT(LineOf(ba.out, "pacman     DDraw"), HasSubstr("B slower, beyond the noise"));
+  EXPECT_EQ(LineOf(ba.out, "Only in A"), "Only in A: dkong DDraw, dkong D3D");
+  EXPECT_EQ(LineOf(ab.out, "Only in A"), "<none>");
+
+  const CliResult ac = Cli({"compare", "a.json", "c.json"});
+  const std::string same = LineOf(ac.out, "pacman     DDraw");
+  EXPECT_THAT(same, HasSubstr("within the noise"));
+  EXPECT_THAT(same, HasSubstr("+0.0%"));
+
+  // Anything but two exports is refused.
+  WriteBytes(dir_.File("other.json"), "{\"computers\": []}");
+  EXPECT_EQ(Cli({"compare", "a.json"}).code, 2);
+  const CliResult other = Cli({"compare", "a.json", "other.json"});
+  EXPECT_EQ(other.code, 1);
+  EXPECT_THAT(other.err, HasSubstr("\"other.json\" is no run exported by velotrax-cli"));
+  WriteBytes(dir_.File("cut.json"), ReadBytes(dir_.File("a.json")).substr(0, 200));
+  EXPECT_THAT(Cli({"compare", "cut.json", "a.json"}).err, HasSubstr("not a JSON document"));
+  EXPECT_THAT(Cli({"compare", "a.json", "gone.json"}).err,
+              HasSubstr("cannot read \"gone.json\": "));
+}
+
+// A score section as the desktop program writes it: every game, pacman's scores as given.
+std::string Section(int number, const std::string& name, int d3d, int ddraw) {
+  ProgramState state;
+  BuildCatalogue(state);
+  std::string text = "[" + std::to_string(number) + "]\r\ncpu=" + name + "\r\n";
+  for (int i = 1; i < game_count; ++i) {
+    const bool pacman = state.games[i].rom == "pacman";
+    text += state.games[i].rom + "=" + std::to_string(pacman ? d3d : 0) + "\r\n" +
+            state.games[i].rom + "a=" + std::to_string(pacman ? ddraw : 0) + "\r\n";
+  }
+  return text;
+}
+
+// This computer and two reference computers named by strangers.
+class CliShowFilesTest : public ::testing::Test, public CliHarness {
+ protected:
+  void SetUp() override {
+    const std::string long_name(60, 'W');
+    WriteBytes(dir_.File("mark.dat"), Section(0, "@home", 100, 40));
+    WriteBytes(dir_.File("reference.dat"), "[0]\r\nreference=2\r\n" +
+                                               Section(1, long_name, 50, 200) +
+                                               Section(2, "=HYPERLINK(\"x\")", 0, 0));
+  }
+};
+
+TEST_F(CliShowFilesTest, CsvCellsThatSpreadsheetsWouldRunAreWrittenAsText) {
+  const CliResult csv = Cli({"show", "--format", "csv", "--ref", "1", "--ref", "2", "pacman"});
+  ASSERT_EQ(csv.code, 0) << csv.err;
+  EXPECT_THAT(csv.out, HasSubstr(",0,\"'@home\",40,100\r\n"));
+  EXPECT_THAT(csv.out, HasSubstr(",2,\"'=HYPERLINK(\"\"x\"\")\",N/A,N/A\r\n"));
+  EXPECT_THAT(csv.out, HasSubstr(",1," + std::string(60, 'W') + ",200,50\r\n"));
+}
+
+TEST_F(CliShowFilesTest, ShowingAReferenceWithoutTheFileSaysItIsMissing) {
+  std::filesystem::remove(dir_.File("reference.dat"));
+  const CliResult result = Cli({"show", "--ref", "1"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_THAT(result.err, HasSubstr("there is no reference.dat in this directory"));
+  EXPECT_EQ(Cli({"show", "pacman"}).code, 0);
+}
+
+TEST_F(CliShowFilesTest, TheChartHasAValueAxisAndKeepsEveryLabelInside) {
+  ASSERT_EQ(Cli({"show", "--svg", "chart.svg", "--ref", "1", "--ref", "2", "pacman"}).code, 0);
+  const std::string chart = ReadBytes(dir_.File("chart.svg"));
+  // pacman's largest score is 200: ticks every 50.
+  EXPECT_THAT(chart, HasSubstr("class=\"axis\""));
+  for (const char* tick : {">0</text>", ">50</text>", ">100</text>", ">150</text>", ">200</text>"})
+    EXPECT_THAT(chart, HasSubstr(tick));
+  // DirectDraw first, as in the window.
+  EXPECT_LT(chart.find("This computer (@home) DDraw"), chart.find("This computer (@home) D3D"));
+
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(chart, match, std::regex("<svg [^>]*width=\"([0-9]+)\"")));
+  const int width = std::stoi(match[1]);
+  // Each label's room at seven pixels a character (more than the widest letters of the font).
+  const std::regex label("<text x=\"([0-9]+)\"[^>]*?( text-anchor=\"end\")?>([^<]*)</text>");
+  int labels = 0;
+  for (auto it = std::sregex_iterator(chart.begin(), chart.end(), label);
+       it != std::sregex_iterator(); ++it) {
+    const int x = std::stoi((*it)[1]);
+    const int room = static_cast<int>((*it)[3].length()) * 7;
+    if ((*it)[2].matched) {
+      EXPECT_GE(x - room, 0) << (*it)[3];
+    } else {
+      EXPECT_LE(x + room, width) << (*it)[3];
+    }
+    ++labels;
+  }
+  EXPECT_GT(labels, 10);
+  EXPECT_THAT(chart, HasSubstr(">" + std::string(37, 'W') + "... DDraw<"));  // cut by the bars...
+  EXPECT_THAT(chart, HasSubstr(std::string(60, 'W') + " D3D"));  // ...whole in the legend
+}
+
+}  // namespace
+}  // namespace velotrax

@@ -1,0 +1,169 @@
+// The machine checks of velotrax-cli over faked /proc and /sys trees, and the JSON reader that
+// 'compare' reads exports with.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/helpers_common/temp_dir.h"
+#include "tools/cli/cli.h"
+#include "tools/cli/conditions.h"
+#include "tools/cli/json_reader.h"
+
+namespace velotrax::cli {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using velotrax::testing::TempDir;
+using velotrax::testing::WriteBytes;
+
+class FakeMachine : public ::testing::Test {
+ protected:
+  void Put(const std::string& path, const std::string& text) {
+    const std::string full = root_.Path() + path;
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
+    WriteBytes(full, text);
+  }
+  std::vector<std::string> Kinds(const MachineWatch& watch) {
+    std::vector<std::string> kinds;
+    for (const Warning& w : watch.Warnings()) kinds.push_back(w.kind);
+    return kinds;
+  }
+  TempDir root_;
+};
+
+TEST_F(FakeMachine, ReadersTakeWhatTheKernelFilesSay) {
+  Put("/proc/stat", "cpu  10 2 30 400 5 6 7 8 9 10\ncpu0 1 1 1 1 1 1 1 1 1 1\n");
+  Put("/proc/loadavg", "1.25 0.50 0.10 2/300 4242\n");
+  Put("/proc/cpuinfo",
+      "processor\t: 0\nmodel name\t: Test CPU @ 3.00GHz\n\nprocessor\t: 1\nmodel name\t: Test "
+      "CPU @ 3.00GHz\n");
+  Put("/proc/meminfo", "MemTotal:       16314528 kB\nMemFree:  1 kB\n");
+  Put("/proc/sys/kernel/osrelease", "6.1.0-test\n");
+  Put("/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor", "performance\n");
+  Put("/sys/devices/system/cpu/cpu0/cpufreq/scaling_cur_freq", "2900000\n");
+  Put("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "3000000\n");
+  Put("/sys/devices/system/cpu/cpu10/cpufreq/scaling_governor", "powersave\n");
+  Put("/sys/devices/system/cpu/cpu2/thermal_throttle/core_throttle_count", "3\n");
+  Put("/sys/devices/system/cpu/cpu2/thermal_throttle/package_throttle_count", "4\n");
+  Put("/sys/devices/system/cpu/cpufreq/boost", "1\n");  // not a processor
+
+  const std::optional<CpuTimes> times = ReadCpuTimes(root_.Path());
+  ASSERT_TRUE(times);
+  EXPECT_EQ(times->busy, 10u + 2 + 30 + 6 + 7 + 8);
+  EXPECT_EQ(times->total, times->busy + 400 + 5);
+  EXPECT_EQ(ReadLoadAverage(root_.Path()), 1.25);
+  const std::vector<CpuFrequency> cpus = ReadCpuFrequencies(root_.Path());
+  ASSERT_EQ(cpus.size(), 2u);
+  EXPECT_EQ(cpus[0].cpu, 0);
+  EXPECT_EQ(cpus[0].governor, "performance");
+  EXPECT_EQ(cpus[0].current_khz, 2900000);
+  EXPECT_EQ(cpus[1].cpu, 10);
+  EXPECT_EQ(cpus[1].max_khz, 0);
+  EXPECT_EQ(ReadThrottleCount(root_.Path()), 7u);
+  const MachineFacts facts = ReadMachineFacts(root_.Path());
+  EXPECT_EQ(facts.cpu_model, "Test CPU @ 3.00GHz");
+  EXPECT_EQ(facts.cores, 2);
+  EXPECT_EQ(facts.memory_kib, 16314528u);
+  EXPECT_EQ(facts.kernel, "6.1.0-test");
+  EXPECT_FALSE(OnBattery(root_.Path()));
+
+  // A machine without these files (a container, another system) yields nothing, not errors.
+  TempDir empty;
+  EXPECT_FALSE(ReadCpuTimes(empty.Path()));
+  EXPECT_FALSE(ReadLoadAverage(empty.Path()));
+  EXPECT_THAT(ReadCpuFrequencies(empty.Path()), IsEmpty());
+  EXPECT_FALSE(ReadThrottleCount(empty.Path()));
+  EXPECT_EQ(ReadMachineFacts(empty.Path()).cores, 0);
+}
+
+TEST_F(FakeMachine, BatteryCountsOnlyWithoutMains) {
+  Put("/sys/class/power_supply/BAT1/type", "Battery\n");
+  Put("/sys/class/power_supply/BAT1/status", "Discharging\n");
+  EXPECT_TRUE(OnBattery(root_.Path()));
+  Put("/sys/class/power_supply/ADP1/type", "Mains\n");
+  Put("/sys/class/power_supply/ADP1/online", "1\n");
+  EXPECT_FALSE(OnBattery(root_.Path()));
+  Put("/sys/class/power_supply/ADP1/online", "0\n");
+  EXPECT_TRUE(OnBattery(root_.Path()));
+  Put("/sys/class/power_supply/BAT1/status", "Charging\n");
+  EXPECT_FALSE(OnBattery(root_.Path()));
+}
+
+TEST_F(FakeMachine, OtherProcessesAreTheBusyTimeThatIsNotOurs) {
+  // 100 ticks a second; 4 s busy over 2 s of wall time, of which 1 s was the emulator's: the
+  // others kept 1.5 processors busy.
+  EXPECT_DOUBLE_EQ(OtherProcessorsBusy({1000, 5000}, {1400, 5400}, 1.0, 2.0, 100), 1.5);
+  EXPECT_DOUBLE_EQ(OtherProcessorsBusy({1000, 5000}, {1100, 5400}, 1.0, 2.0, 100), 0.0);
+  EXPECT_DOUBLE_EQ(OtherProcessorsBusy({1000, 5000}, {900, 5400}, 0, 2.0, 100), 0.0);
+  EXPECT_DOUBLE_EQ(OtherProcessorsBusy({1000, 5000}, {1400, 5400}, 0, 0, 100), 0.0);
+}
+
+TEST_F(FakeMachine, TheWatchWarnsOnceAboutEachDisturbanceAndSaysWhatToDo) {
+  Put("/proc/cpuinfo", "processor\t: 0\n");
+  Put("/proc/loadavg", "3.50 1.00 1.00 2/300 4242\n");
+  Put("/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor", "powersave\n");
+  Put("/sys/devices/system/cpu/cpu0/cpufreq/scaling_cur_freq", "1200000\n");
+  Put("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "3000000\n");
+  Put("/sys/devices/system/cpu/cpu0/thermal_throttle/core_throttle_count", "5\n");
+  Put("/sys/class/power_supply/BAT0/type", "Battery\n");
+  Put("/sys/class/power_supply/BAT0/status", "Discharging\n");
+  std::vector<std::string> said;
+  MachineWatch watch(root_.Path());
+  watch.SetReporter([&](const std::string& text) { said.push_back(text); });
+  watch.BeforeRun();
+  EXPECT_THAT(Kinds(watch), ElementsAre("battery", "governor", "load"));
+  EXPECT_THAT(said[0], HasSubstr("plug in the mains"));
+  EXPECT_THAT(said[1], HasSubstr("cpupower frequency-set -g performance"));
+  EXPECT_THAT(said[2], HasSubstr("load average is 3.50 on 1 processor(s)"));
+
+  for (int pass = 0; pass < 2; ++pass) {
+    watch.PassStarted(OwnCpuSeconds());
+    watch.DuringPass();
+    Put("/sys/devices/system/cpu/cpu0/thermal_throttle/core_throttle_count",
+        std::to_string(9 + pass) + "\n");
+    watch.PassEnded(OwnCpuSeconds());
+  }
+  EXPECT_THAT(Kinds(watch), ElementsAre("battery", "governor", "load", "frequency", "thermal"));
+  ASSERT_EQ(said.size(), 5u);
+  EXPECT_THAT(said[3], HasSubstr("ran at 1200 MHz of its 3000 MHz"));
+  EXPECT_THAT(said[4], HasSubstr("throttled for heat 4 time(s)"));
+  EXPECT_EQ(watch.Warnings()[3].times, 2);
+  EXPECT_EQ(watch.Warnings()[4].times, 2);
+
+  // A quiet machine: nothing to say.
+  TempDir quiet;
+  MachineWatch calm(quiet.Path());
+  calm.BeforeRun();
+  calm.PassStarted(0);
+  calm.DuringPass();
+  calm.PassEnded(0);
+  EXPECT_THAT(calm.Warnings(), IsEmpty());
+}
+
+TEST(CliJsonTest, TheReaderTakesValidDocumentsAndSaysWhereOthersBreak) {
+  const JsonValue doc =
+      ParseJson(" {\"a\": [1, -2.5e1, true, null], \"b\": \"x\\u00e9\\ud83d\\ude00\\n\"} ");
+  ASSERT_EQ(doc.kind, JsonValue::Kind::object);
+  const JsonValue* a = doc.Find("a");
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(a->items.size(), 4u);
+  EXPECT_EQ(a->items[1].number, -25);
+  EXPECT_TRUE(a->items[2].boolean);
+  EXPECT_EQ(a->items[3].kind, JsonValue::Kind::null);
+  EXPECT_EQ(doc.Find("b")->text, "x\xc3\xa9\xf0\x9f\x98\x80\n");
+  EXPECT_EQ(doc.Find("c"), nullptr);
+  for (const char* broken :
+       {"", "{", "[1,]", "{\"a\" 1}", "\"open", "[1] 2", "nul", "\"\\q\"", "[\"a\nb\"]"}) {
+    SCOPED_TRACE(broken);
+    EXPECT_THROW(ParseJson(broken), CliError);
+  }
+  EXPECT_THROW(ParseJson(std::string(1000, '[')), CliError);
+}
+
+}  // namespace
+}  // namespace velotrax::cli

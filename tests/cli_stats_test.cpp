@@ -1,0 +1,159 @@
+// The statistics of velotrax-cli against published small-sample values and known data sets, and
+// the rule that ends a game's passes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "tools/cli/statistics.h"
+
+namespace velotrax::cli {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+TEST(CliStatsTest, MedianIntervalRanksMatchTheBinomialTables) {
+  // Ranks of the distribution-free 95 % interval of the median as the tables give them.
+  const std::vector<std::pair<int, int>> table = {{5, 0},  {6, 1},   {8, 1},   {9, 2},   {10, 2},
+                                                  {20, 6}, {30, 10}, {50, 18}, {100, 40}};
+  for (const auto& [n, k] : table) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(MedianIntervalRank(n, 0.95), k);
+  }
+  EXPECT_EQ(FewestPassesForInterval(), 6);
+
+  const Interval ten = MedianInterval({9, 1, 8, 2, 7, 3, 6, 4, 5, 10});
+  EXPECT_TRUE(ten.bounded);
+  EXPECT_EQ(ten.low, 2);
+  EXPECT_EQ(ten.high, 9);
+  EXPECT_FALSE(MedianInterval({1, 2, 3, 4, 5}).bounded);
+  EXPECT_DOUBLE_EQ(IntervalPercent(5.5, ten), 100.0 * 3.5 / 5.5);
+  EXPECT_EQ(IntervalPercent(5.5, Interval{}), -1);
+  EXPECT_DOUBLE_EQ(MedianOf({4, 1, 3, 2}), 2.5);
+}
+
+TEST(CliStatsTest, TheMedianIntervalCoversTheTrueMedianAsOftenAsItSays) {
+  std::mt19937 random(20261208);
+  std::normal_distribution<double> normal(100.0, 5.0);
+  std::exponential_distribution<double> skewed(1.0);
+  for (const int n : {7, 12, 25}) {
+    int normal_hits = 0, skewed_hits = 0;
+    const int trials = 2000;
+    for (int t = 0; t < trials; ++t) {
+      std::vector<double> a, b;
+      for (int i = 0; i < n; ++i) {
+        a.push_back(normal(random));
+        b.push_back(skewed(random));
+      }
+      const Interval ia = MedianInterval(a), ib = MedianInterval(b);
+      normal_hits += ia.low <= 100.0 && 100.0 <= ia.high;
+      skewed_hits += ib.low <= std::log(2.0) && std::log(2.0) <= ib.high;
+    }
+    SCOPED_TRACE(n);
+    // The interval is conservative: at least 95 %, at most its exact coverage plus noise.
+    EXPECT_GE(normal_hits, trials * 0.94);
+    EXPECT_GE(skewed_hits, trials * 0.94);
+    EXPECT_LE(normal_hits, trials * 0.995);
+  }
+}
+
+TEST(CliStatsTest, ModifiedZScoresFlagOnlyPassesFarFromTheRest) {
+  // Median 100.5, MAD 1.5: 150 scores 0.6745 * 49.5 / 1.5.
+  const std::vector<double> one_far = {100, 102, 98, 101, 99, 150};
+  const std::vector<double> scores = ModifiedZScores(one_far);
+  EXPECT_NEAR(scores[5], 22.2585, 1e-4);
+  EXPECT_NEAR(scores[2], -1.12417, 1e-4);
+  EXPECT_THAT(Outliers(one_far), ElementsAre(5u));
+  // A MAD of 0 falls back to the mean absolute deviation.
+  EXPECT_THAT(Outliers({10, 10, 10, 10, 11, 9, 10, 30}), ElementsAre(7u));
+  EXPECT_THAT(Outliers({10, 10, 10, 10}), IsEmpty());
+  EXPECT_THAT(Outliers({100, 103, 97, 101, 99, 104, 96}), IsEmpty());
+  EXPECT_THAT(Outliers({1, 1000, 1}), IsEmpty());  // too few to tell
+}
+
+TEST(CliStatsTest, MannWhitneyMatchesTheExactTablesAndTheNormalApproximation) {
+  struct Case {
+    std::vector<double> a, b;
+    double u, p;
+  };
+  // Exact two-sided p from the distribution of U (m = n = 5: 252 orderings; m = 3, n = 4: 35).
+  const std::vector<Case> cases = {
+      {{1, 2, 3, 4, 5}, {6, 7, 8, 9, 10}, 0, 2.0 / 252},
+      {{1, 2, 3, 4, 7}, {5, 6, 8, 9, 10}, 2, 8.0 / 252},  // the 5 % critical value of the tables
+      {{1, 2, 3, 6, 7}, {4, 5, 8, 9, 10}, 4, 24.0 / 252},
+      {{1, 2, 3}, {4, 5, 6, 7}, 0, 2.0 / 35},
+      {{10, 20, 30, 40}, {1, 2, 3, 4}, 16, 2.0 / 70},
+  };
+  for (const Case& c : cases) {
+    const RankTest test = MannWhitney(c.a, c.b);
+    EXPECT_TRUE(test.exact);
+    EXPECT_EQ(test.u, c.u);
+    EXPECT_NEAR(test.p, c.p, 1e-12);
+  }
+  // U = 10 of 25; P(U <= 10) = 87 / 252.
+  EXPECT_NEAR(MannWhitney({1, 2, 3, 4, 5}, {1.5, 2.5, 3.5, 4.5, 5.5}).p, 174.0 / 252, 1e-12);
+  // Ties: the normal approximation with the tie correction; z = (|U - 8| - 0.5) / sqrt(var).
+  const RankTest tied = MannWhitney({1, 1, 2, 2}, {2, 3, 3, 3});
+  EXPECT_FALSE(tied.exact);
+  EXPECT_EQ(tied.u, 1);
+  const double variance = 16.0 / 12.0 * (9.0 - (6.0 + 24.0 + 24.0) / 56.0);
+  EXPECT_NEAR(tied.p, std::erfc((7.0 - 0.5) / std::sqrt(variance) / std::sqrt(2.0)), 1e-12);
+  EXPECT_EQ(MannWhitney({5, 5, 5}, {5, 5, 5}).p, 1.0);
+}
+
+TEST(CliStatsTest, TheShiftEstimateRecoversAKnownShiftWithAnIntervalAroundIt) {
+  const std::vector<double> a = {1, 2, 3, 4, 7};
+  std::vector<double> b;
+  for (double x : a) b.push_back(x + 10);
+  const Shift shift = ShiftEstimate(a, b);
+  EXPECT_EQ(shift.estimate, 10);
+  ASSERT_TRUE(shift.interval.bounded);
+  // m = n = 5: the interval runs from the 3rd to the 23rd of the 25 differences, 10 + (-6, -5,
+  // -4, ...) and 10 + (..., 4, 5, 6).
+  EXPECT_EQ(shift.interval.low, 10 - 4);
+  EXPECT_EQ(shift.interval.high, 10 + 4);
+  EXPECT_FALSE(ShiftEstimate({1, 2}, {3, 4}).interval.bounded);
+
+  std::mt19937 random(7);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  std::vector<double> big_a, big_b;
+  for (int i = 0; i < 40; ++i) {
+    big_a.push_back(100 + noise(random));
+    big_b.push_back(105 + noise(random));
+  }
+  const Shift big = ShiftEstimate(big_a, big_b);
+  EXPECT_LT(big.interval.low, 5);
+  EXPECT_GT(big.interval.high, 5);
+  EXPECT_GT(big.interval.low, 4);
+  EXPECT_LT(MannWhitney(big_a, big_b).p, 1e-6);
+}
+
+TEST(CliStatsTest, TheStopRuleWaitsForATightIntervalBetweenTheLimits) {
+  const StopRule fixed{3, 0, 6, 50};
+  EXPECT_EQ(StopReason(fixed, {1, 2}), "");
+  EXPECT_EQ(StopReason(fixed, {1, 2, 3}), "3 passes as asked");
+
+  const StopRule adaptive{1, 2, 6, 12};
+  EXPECT_EQ(StopReason(adaptive, {1000, 1000, 1000, 1000, 1000}), "");  // no interval yet
+  EXPECT_THAT(StopReason(adaptive, std::vector<double>(6, 1000)),
+              StartsWith("interval within 0.0 % after 6 passes"));
+  // One pass far off either way: the interval reaches past them until the ninth pass.
+  std::vector<double> rates = {700, 1300, 1000, 1002, 998, 1001, 999, 1000};
+  EXPECT_EQ(StopReason(adaptive, rates), "");
+  rates.push_back(1003);
+  EXPECT_THAT(StopReason(adaptive, rates), HasSubstr("after 9 passes"));
+  // A wide spread never narrows enough: the most passes end it.
+  std::vector<double> wide;
+  for (int i = 0; i < 12; ++i) wide.push_back(i % 2 ? 900 : 1100);
+  EXPECT_THAT(StopReason(adaptive, wide), StartsWith("the interval was still ±10.0 %"));
+  const StopRule at_least{1, 2, 10, 12};
+  EXPECT_EQ(StopReason(at_least, std::vector<double>(9, 1000)), "");
+}
+
+}  // namespace
+}  // namespace velotrax::cli

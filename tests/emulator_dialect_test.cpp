@@ -1,0 +1,248 @@
+// Emulator dialects: detection against real stand-ins, the current command line, the refresh
+// lookup and reading results from output recorded with the emulator's Debian package (0.251).
+#include "process/emulator_dialect.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+
+#include "tests/helpers_common/temp_dir.h"
+
+using namespace velotrax;
+using namespace velotrax::testing;
+
+namespace {
+
+// A stand-in emulator: a shell script that notes its arguments in calls.txt, then runs body.
+void WriteStandIn(const TempDir& dir, const std::string& name, const std::string& body) {
+  WriteBytes(dir.File(name), "#!/bin/sh\necho \"$*\" >> calls.txt\n" + body + "\n");
+  ASSERT_EQ(::chmod(dir.File(name).c_str(), 0755), 0);
+}
+
+std::vector<std::string> Calls(const TempDir& dir) {
+  std::vector<std::string> calls;
+  if (!FileIsPresent(dir.File("calls.txt"))) return calls;
+  std::string all = ReadBytes(dir.File("calls.txt")), line;
+  for (char c : all) {
+    if (c != '\n') {
+      line += c;
+    } else {
+      calls.push_back(line);
+      line.clear();
+    }
+  }
+  return calls;
+}
+
+// What the installed 0.251 package printed, its complaints on standard error included.
+const std::vector<std::string> kNoise = {
+    "error: XDG_RUNTIME_DIR is invalid or not set in the environment.",
+    "ALSA lib seq_hw.c:466:(snd_seq_hw_open) open /dev/snd/seq failed: No such file or directory"};
+
+std::vector<std::string> WithNoise(std::vector<std::string> lines) {
+  lines.insert(lines.begin(), kNoise.begin(), kNoise.end());
+  return lines;
+}
+
+int32_t NoClassicRate(const std::vector<std::string>&) {
+  ADD_FAILURE() << "a current pass was read by the classic rule";
+  return -1;
+}
+
+}  // namespace
+
+TEST(EmulatorDialectTest, DetectsTheDialectFromWhatTheEmulatorSays) {
+  const std::string current_usage =
+      "printf '%s\\n' 'Usage:  mame [machine] [media] [software] [options]' "
+      "'-seconds_to_run      number of emulated seconds to run before automatically exiting' "
+      "'-video               video output method: none, soft, accel, opengl or bgfx'";
+  const struct {
+    const char* name;
+    std::string file, body;
+    EmulatorDialect dialect;
+    std::string version;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"current build",
+       "mame",
+       "case $1 in -showusage) " + current_usage +
+           ";; -help) echo 'MAME v0.251 (unknown)'; echo 'Copyright';; esac",
+       EmulatorDialect::current,
+       "0.251 (unknown)",
+       {"-showusage", "-help"}},
+      {"classic build listing -frames_to_run",
+       "mame",
+       "echo '-frames_to_run / -ftr  number of frames to run'; echo '-seconds_to_run x'; echo "
+       "'-video x'",
+       EmulatorDialect::classic,
+       "",
+       {"-showusage"}},
+      {"unidentifiable",
+       "mame",
+       "echo 'hello'; exit 3",
+       EmulatorDialect::classic,
+       "",
+       {"-showusage"}},
+      {"a Windows build is never asked",
+       "mame.exe",
+       current_usage,
+       EmulatorDialect::classic,
+       "",
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteStandIn(dir, c.file, c.body);
+    EmulatorDialects dialects;
+    for (int round = 0; round < 2; ++round) {  // the second answer comes from memory
+      const EmulatorIdentity identity = dialects.Identify(dir.Path() + "/", c.file);
+      EXPECT_EQ(identity.dialect, c.dialect);
+      EXPECT_EQ(identity.version, c.version);
+    }
+    EXPECT_EQ(Calls(dir), c.calls);
+    // A classic emulator never sees a current option, also when a pass is planned.
+    const PassPlan plan = dialects.PlanPass(dir.Path() + "/", c.file, "pacman", false, "-nod3d");
+    if (c.dialect == EmulatorDialect::classic) {
+      EXPECT_EQ(plan.start.CommandLine, c.file + " pacman -nod3d");
+      EXPECT_EQ(Calls(dir), c.calls);
+    }
+  }
+}
+
+TEST(EmulatorDialectTest, AnEmulatorThatHangsIsClassicAndIsEnded) {
+  TempDir dir;
+  WriteStandIn(dir, "mame", "echo $$ > pid.txt\nexec sleep 600");
+  EmulatorDialects dialects;
+  EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect, EmulatorDialect::classic);
+  const pid_t pid = static_cast<pid_t>(std::stol(ReadBytes(dir.File("pid.txt"))));
+  EXPECT_TRUE(::kill(pid, 0) != 0 && errno == ESRCH) << "the stand-in still runs";
+  EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect, EmulatorDialect::classic);
+  EXPECT_EQ(Calls(dir).size(), 1u) << "asked again";
+}
+
+TEST(EmulatorDialectTest, RemembersPerFileSizeAndTimeAndHonoursTheUsersChoice) {
+  TempDir dir;
+  WriteStandIn(dir, "mame", "echo '-seconds_to_run x'; echo '-video x'");
+  EmulatorDialects dialects;
+  EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect, EmulatorDialect::current);
+  // Replaced by an emulator that is no current build: asked afresh.
+  WriteStandIn(dir, "mame", "echo 'unknown option' # a longer file");
+  EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect, EmulatorDialect::classic);
+  EXPECT_EQ(Calls(dir).size(), 3u);  // -showusage, -help, -showusage
+
+  dialects.SetChoice(DialectChoice::current);
+  EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect, EmulatorDialect::current);
+  dialects.SetChoice(DialectChoice::classic);
+  EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect, EmulatorDialect::classic);
+  EXPECT_EQ(dialects.Identify(dir.Path() + "/", "missing").dialect, EmulatorDialect::classic);
+}
+
+TEST(EmulatorDialectTest, ComposesCurrentPassesWithTheRefreshRateAskedOncePerGame) {
+  TempDir dir;
+  WriteStandIn(dir, "mame", "");
+  std::vector<std::string> asked;
+  EmulatorDialects dialects([&](const EmulatorInvocation& start,
+                                std::chrono::milliseconds) -> std::optional<ProbeOutput> {
+    asked.push_back(start.CommandLine);
+    EXPECT_EQ(start.ApplicationName, dir.Path() + "/mame");
+    if (start.CommandLine == "mame -showusage") {
+      return ProbeOutput{{"-seconds_to_run x", "-video x"}, 0};
+    }
+    if (start.CommandLine == "mame -listxml pacman") {
+      return ProbeOutput{{"\t\t<display tag=\"screen\" type=\"raster\" rotate=\"90\" width=\"288\" "
+                          "height=\"224\" refresh=\"60.606061\" pixclock=\"6144000\" />"},
+                         0};
+    }
+    return ProbeOutput{{"No matching machines found for 'nosuch'"}, 0};
+  });
+  const std::string tail =
+      " -nothrottle -window -resolution 1280x1024 -sound none -nomouse -nojoystick -rompath roms "
+      "-skip_gameinfo -noreadconfig";
+  const PassPlan soft = dialects.PlanPass(dir.Path() + "/", "mame", "pacman", false, "-nod3d");
+  EXPECT_EQ(soft.dialect, EmulatorDialect::current);
+  EXPECT_EQ(soft.start.CurrentDirectory, dir.Path() + "/");
+  EXPECT_EQ(soft.start.CommandLine,
+            "mame pacman -str 82 -nothrottle -video soft -window -resolution 1280x1024 -sound "
+            "none -nomouse -nojoystick -rompath roms -skip_gameinfo -noreadconfig");
+  const PassPlan gl = dialects.PlanPass(dir.Path() + "/", "mame", "pacman", true, "-d3d");
+  EXPECT_EQ(gl.start.CommandLine, "mame pacman -str 82 -nothrottle -video opengl" +
+                                      tail.substr(std::string(" -nothrottle").size()));
+  EXPECT_DOUBLE_EQ(gl.refresh, 60.606061);
+  // A game the emulator does not list still runs, at 60 Hz, so that it can say why not.
+  const PassPlan unknown = dialects.PlanPass(dir.Path() + "/", "mame", "nosuch", false, "");
+  EXPECT_EQ(unknown.refresh, 0);
+  EXPECT_EQ(unknown.start.CommandLine, "mame nosuch -str 83 -nothrottle -video soft" +
+                                           tail.substr(std::string(" -nothrottle").size()));
+  dialects.PlanPass(dir.Path() + "/", "mame", "nosuch", true, "");
+  EXPECT_EQ(asked, (std::vector<std::string>{"mame -showusage", "mame -help",
+                                             "mame -listxml pacman", "mame -listxml nosuch"}));
+  EXPECT_EQ(CurrentPassOptions(4000, false).substr(0, 7), "-str 2 ");  // never under 2 seconds
+}
+
+TEST(EmulatorDialectTest, ReadsTheFrameRateAndTheReasonFromRealOutput) {
+  const struct {
+    const char* name;
+    std::vector<std::string> lines;
+    double refresh;
+    int32_t fps;
+    std::string reason;
+  } cases[] = {
+      {"pong, soft video", WithNoise({"Average speed: 13.71% (1 seconds)"}), 60.179204, 8, ""},
+      {"pong, no video", WithNoise({"Average speed: 505.48% (1 seconds)"}), 60.179204, 304, ""},
+      {"missing ROM files",
+       WithNoise({"pacman.6e NOT FOUND (tried in pacman puckman)",
+                  "82s126.3m NOT FOUND (tried in pacman puckman)",
+                  "Fatal error: Required files are missing, the machine cannot be run."}),
+       60.606061, 0, "Fatal error: Required files are missing, the machine cannot be run."},
+      {"unknown game", WithNoise({"Unknown system 'nosuch'", "", "\"nosuch\" approximately"}), 0, 0,
+       "Unknown system 'nosuch'"},
+      {"described options", WithNoise({"Error: unknown option: -ftr"}), 60, 0,
+       "Error: unknown option: -ftr"},
+      {"no speed line", WithNoise({}), 60, 0,
+       "the emulator ended without an \"Average speed\" line"},
+      {"no refresh rate",
+       {"Average speed: 100.00% (82 seconds)"},
+       0,
+       0,
+       "the emulator's -listxml gave no refresh rate for this game"},
+      {"OpenGL fell back",
+       {"OpenGL not supported on this driver: Could not find a valid EGL device to initialize",
+        "Average speed: 300.00% (82 seconds)"},
+       60,
+       0,
+       "the pass did not render as asked: OpenGL not supported on this driver: Could not find "
+       "a valid EGL device to initialize"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PassPlan plan;
+    plan.dialect = EmulatorDialect::current;
+    plan.refresh = c.refresh;
+    const PassResult result = ReadPassResult(plan, c.lines, NoClassicRate);
+    EXPECT_EQ(result.fps, c.fps);
+    EXPECT_EQ(result.reason, c.reason);
+  }
+  // A classic pass is read by the described rule alone, reason or not.
+  const PassResult classic = ReadPassResult(PassPlan{}, {"Error: unknown option: -ftr"},
+                                            [](const std::vector<std::string>&) { return 7; });
+  EXPECT_EQ(classic.fps, 7);
+  EXPECT_EQ(classic.reason, "");
+}
+
+TEST(EmulatorDialectTest, ReadsRealListXmlAndHelpOutput) {
+  EXPECT_DOUBLE_EQ(
+      RefreshFromListXml(
+          {"<?xml version=\"1.0\"?>",
+           "\t<machine name=\"pacman\" sourcefile=\"pacman/pacman.cpp\" cloneof=\"puckman\">",
+           "\t\t<display tag=\"screen\" type=\"raster\" rotate=\"90\" width=\"288\" "
+           "height=\"224\" refresh=\"60.606061\" pixclock=\"6144000\" htotal=\"384\" />"}),
+      60.606061);
+  EXPECT_EQ(RefreshFromListXml({"<display tag=\"screen\" type=\"svg\" refresh=\"x\" />"}), 0);
+  EXPECT_EQ(IdentityFromOutput({"MAME v0.251 (unknown)", "Copyright MAMEdev and contributors"}, {})
+                .version,
+            "0.251 (unknown)");
+}

@@ -1,0 +1,214 @@
+// velotrax-cli compare: two exported runs side by side, game by game and method by method, with
+// a rank test telling a real difference from the noise of the passes.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "storage/files.h"
+#include "tools/cli/cli.h"
+#include "tools/cli/json_reader.h"
+#include "tools/cli/statistics.h"
+#include "tools/cli/text_output.h"
+
+namespace velotrax::cli {
+
+namespace {
+
+constexpr const char* kCompareHelp =
+    "Usage: velotrax-cli compare A.json B.json\n"
+    "\n"
+    "Compares two runs exported with 'velotrax-cli run --export-json', game by game and method\n"
+    "by method: the median of each, the change from A to B in per cent with its 95 % interval\n"
+    "(Hodges-Lehmann), and whether the difference is larger than the noise of the passes\n"
+    "(Mann-Whitney U test, two-sided, 5 % level). Use it for two machines, two emulator builds\n"
+    "or two settings. A difference needs several passes on each side: run with --repeat or\n"
+    "--confidence.\n";
+
+// The significance level of the verdict.
+constexpr double kLevel = 0.05;
+
+struct Series {
+  std::string rom, method;
+  std::vector<double> passes;
+};
+
+struct Export {
+  std::string path, date, cpu_model, kernel, emulator, version;
+  std::vector<Series> series;
+  std::vector<std::string> warning_kinds;
+};
+
+std::string ReadExportFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(errno));
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::string TextOf(const JsonValue* value) {
+  return value != nullptr && value->kind == JsonValue::Kind::string ? value->text : "";
+}
+
+Export LoadExport(const std::string& path) {
+  const JsonValue document = ParseJson(ReadExportFile(path));
+  if (TextOf(document.Find("format")) != "velotrax-run/1") {
+    throw CliError("\"" + path + "\" is no run exported by velotrax-cli run --export-json");
+  }
+  Export result;
+  result.path = path;
+  result.date = TextOf(document.Find("date"));
+  if (const JsonValue* machine = document.Find("machine")) {
+    result.cpu_model = TextOf(machine->Find("cpu_model"));
+    result.kernel = TextOf(machine->Find("kernel"));
+  }
+  if (const JsonValue* emulator = document.Find("emulator")) {
+    result.emulator = TextOf(emulator->Find("file"));
+    result.version = TextOf(emulator->Find("version"));
+  }
+  const JsonValue* results = document.Find("results");
+  if (results == nullptr || results->kind != JsonValue::Kind::array) {
+    throw CliError("\"" + path + "\" holds no results");
+  }
+  for (const JsonValue& item : results->items) {
+    Series series;
+    series.rom = TextOf(item.Find("rom"));
+    series.method = TextOf(item.Find("method"));
+    const JsonValue* passes = item.Find("passes");
+    if (series.rom.empty() || (series.method != "ddraw" && series.method != "d3d") ||
+        passes == nullptr || passes->kind != JsonValue::Kind::array) {
+      throw CliError("\"" + path + "\" holds a result without rom, method or passes");
+    }
+    for (const JsonValue& pass : passes->items) {
+      if (pass.kind != JsonValue::Kind::number) {
+        throw CliError("\"" + path + "\" holds a pass that is no number");
+      }
+      // A pass without a frame rate (0) is no measurement.
+      if (pass.number > 0) series.passes.push_back(pass.number);
+    }
+    result.series.push_back(std::move(series));
+  }
+  if (const JsonValue* warnings = document.Find("warnings")) {
+    for (const JsonValue& warning : warnings->items) {
+      result.warning_kinds.push_back(TextOf(warning.Find("kind")));
+    }
+  }
+  return result;
+}
+
+const Series* FindSeries(const Export& in, const Series& like) {
+  for (const Series& s : in.series) {
+    if (s.rom == like.rom && s.method == like.method) return &s;
+  }
+  return nullptr;
+}
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Describe(const char* label, const Export& e) {
+  std::string line = std::string(label) + ": " + TerminalText(DisplayText(e.path)) + " (" +
+                     (e.date.empty() ? "no date" : TerminalText(e.date)) + ", " +
+                     (e.cpu_model.empty() ? "unknown CPU" : TerminalText(e.cpu_model)) + ", " +
+                     TerminalText(e.emulator) +
+                     (e.version.empty() ? "" : " " + TerminalText(e.version)) + ")";
+  if (!e.warning_kinds.empty()) {
+    line += "\n   measured with warnings:";
+    for (const std::string& kind : e.warning_kinds) line += " " + TerminalText(kind);
+  }
+  return line + "\n";
+}
+
+std::string PadTo(const std::string& text, std::size_t width, bool right) {
+  const std::size_t shown = DisplayWidth(text);
+  if (shown >= width) return text;
+  const std::string fill(width - shown, ' ');
+  return right ? fill + text : text + fill;
+}
+
+std::string SeriesName(const Series& s) {
+  return TerminalText(s.rom) + (s.method == "d3d" ? " D3D" : " DDraw");
+}
+
+// "Only in A: 720 DDraw, asteroid DDraw", or nothing when every result has its counterpart.
+std::string OnlyIn(const char* label, const Export& in, const Export& other) {
+  std::string names;
+  for (const Series& s : in.series) {
+    if (FindSeries(other, s) == nullptr) names += (names.empty() ? "" : ", ") + SeriesName(s);
+  }
+  return names.empty() ? "" : "Only in " + std::string(label) + ": " + names + "\n";
+}
+
+std::string CompareLine(const Series& a, const Series& b_series) {
+  const Series* b = &b_series;
+  std::string line = PadTo(TerminalText(a.rom), 10, false) + " " +
+                     PadTo(a.method == "d3d" ? "D3D" : "DDraw", 6, false) + " ";
+  const double median_a = MedianOf(a.passes), median_b = MedianOf(b->passes);
+  line += PadTo(a.passes.empty() ? "-" : Format("%.1f", median_a), 9, true) + " " +
+          PadTo(b->passes.empty() ? "-" : Format("%.1f", median_b), 9, true) + "  ";
+  if (a.passes.empty() || b->passes.empty() || median_a <= 0) {
+    return line + "no frame rate to compare\n";
+  }
+  const Shift shift = ShiftEstimate(a.passes, b->passes);
+  const RankTest test = MannWhitney(a.passes, b->passes);
+  const double scale = 100.0 / median_a;
+  line += PadTo(Format("%+.1f%%", shift.estimate * scale), 7, true) + "  ";
+  std::string interval = "-";
+  if (shift.interval.bounded) {
+    interval = Format("%+.1f%%", shift.interval.low * scale) + " to " +
+               Format("%+.1f%%", shift.interval.high * scale);
+  }
+  line += PadTo(interval, 19, false) + " " +
+          PadTo(test.p < 0.0001 ? "<0.0001" : Format("%.4f", test.p), 7, true) + "  ";
+  const bool beyond = test.p < kLevel && shift.interval.bounded &&
+                      (shift.interval.low > 0 || shift.interval.high < 0);
+  if (a.passes.size() < 2 || b->passes.size() < 2) {
+    line += "too few passes to tell";
+  } else if (beyond) {
+    line += shift.estimate > 0 ? "B faster, beyond the noise" : "B slower, beyond the noise";
+  } else {
+    line += "within the noise";
+  }
+  return line + "\n";
+}
+
+}  // namespace
+
+int CompareCommand(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kCompareHelp, stdout);
+    return kExitSuccess;
+  }
+  std::vector<std::string> files;
+  ArgumentScanner scan(args);
+  while (scan.Next()) {
+    if (scan.IsOption()) throw UsageError("unknown option '" + scan.Word() + "'");
+    files.push_back(scan.Word());
+  }
+  if (files.size() != 2) throw UsageError("compare wants two exported runs, A and B");
+  const Export a = LoadExport(files[0]), b = LoadExport(files[1]);
+
+  std::string out = Describe("A", a) + Describe("B", b) + "\n";
+  out +=
+      "Game       Method  A median  B median   Change  95% interval of it      p      "
+      "Verdict\n";
+  for (const Series& s : a.series) {
+    if (const Series* other = FindSeries(b, s)) out += CompareLine(s, *other);
+  }
+  out += OnlyIn("A", a, b) + OnlyIn("B", b, a);
+  out +=
+      "\nChange: the shift from A to B (Hodges-Lehmann) in per cent of A's median; p: "
+      "Mann-Whitney U, two-sided.\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return kExitSuccess;
+}
+
+}  // namespace velotrax::cli

@@ -1,0 +1,95 @@
+// What velotrax-cli knows about the machine a run happens on: the facts an export records and
+// the checks that warn about what would distort the figures. Every reader takes the root of the
+// file system it reads ("" for the real one), so that tests can fake /proc and /sys.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velotrax::cli {
+
+// Busy and total clock ticks of all processors together, from proc/stat.
+struct CpuTimes {
+  uint64_t busy = 0, total = 0;
+};
+std::optional<CpuTimes> ReadCpuTimes(const std::string& root);
+
+// The load average over the last minute, from proc/loadavg.
+std::optional<double> ReadLoadAverage(const std::string& root);
+
+// One processor's frequency policy, from sys/devices/system/cpu/cpuN/cpufreq.
+struct CpuFrequency {
+  int cpu = 0;
+  std::string governor;
+  long current_khz = 0, max_khz = 0;  // 0 when not known
+};
+std::vector<CpuFrequency> ReadCpuFrequencies(const std::string& root);
+
+// The sum of the processors' thermal throttle counters; nothing when the machine has none.
+std::optional<uint64_t> ReadThrottleCount(const std::string& root);
+
+// True when the machine runs on a battery: no mains supply online and a battery discharging.
+bool OnBattery(const std::string& root);
+
+// The machine as an export records it.
+struct MachineFacts {
+  std::string cpu_model, kernel;
+  int cores = 0;            // online logical processors
+  uint64_t memory_kib = 0;  // 0 when not known
+};
+MachineFacts ReadMachineFacts(const std::string& root);
+
+// The root the checks read: VELOTRAX_SYSTEM_ROOT when set (tests), otherwise the real one.
+std::string SystemRoot();
+
+// One kind of disturbance and what was said about it.
+struct Warning {
+  std::string kind;  // "load", "other-processes", "governor", "frequency", "thermal", "battery"
+  std::string text;  // what was seen and what to do, one line
+  int times = 1;     // how often it was seen (passes or checks)
+};
+
+// The CPU time other processes took while a pass ran, in processors kept busy: the machine's busy
+// time less the emulator's and our own, over the wall time.
+double OtherProcessorsBusy(const CpuTimes& before, const CpuTimes& after, double own_seconds,
+                           double wall_seconds, long ticks_per_second);
+
+// Watches the machine through a run and collects the warnings, each said once on standard error.
+class MachineWatch {
+ public:
+  explicit MachineWatch(std::string root);
+
+  // Before the first pass: load, other processes over a short look, governor, battery.
+  void BeforeRun();
+  // Around each pass; the own CPU seconds are the emulator's and this program's together.
+  void PassStarted(double own_cpu_seconds);
+  // Once while a pass runs, after it has had time to raise the clock.
+  void DuringPass();
+  void PassEnded(double own_cpu_seconds);
+
+  const std::vector<Warning>& Warnings() const { return warnings_; }
+  // Called with each warning's text the first time it is seen.
+  void SetReporter(std::function<void(const std::string& text)> report) {
+    report_ = std::move(report);
+  }
+
+ private:
+  void Add(const std::string& kind, const std::string& text);
+
+  std::string root_;
+  std::vector<Warning> warnings_;
+  std::function<void(const std::string&)> report_;
+  std::optional<CpuTimes> pass_start_times_;
+  double pass_start_own_ = 0;
+  double pass_start_wall_ = 0;
+  std::optional<uint64_t> throttle_at_start_;
+};
+
+// This program's CPU seconds together with those of its ended children.
+double OwnCpuSeconds();
+
+}  // namespace velotrax::cli

@@ -1,0 +1,175 @@
+#include "tools/cli/run_record.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "core/comparison.h"
+#include "storage/int_text.h"
+#include "tools/cli/text_output.h"
+
+#ifndef VELOTRAX_VERSION
+#define VELOTRAX_VERSION "unknown"
+#endif
+
+namespace velotrax::cli {
+
+namespace {
+
+std::string Number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", value);
+  return text;
+}
+
+std::string Rates(const std::vector<int32_t>& rates) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < rates.size(); ++i) out += (i ? ", " : "") + IntToText(rates[i]);
+  return out + "]";
+}
+
+std::vector<double> AsDoubles(const std::vector<int32_t>& rates) {
+  return std::vector<double>(rates.begin(), rates.end());
+}
+
+std::string JsonTextOrNull(const std::string& text) {
+  return text.empty() ? "null" : JsonString(DisplayText(text));
+}
+
+std::string Percent(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", value);
+  return text;
+}
+
+}  // namespace
+
+const char* MethodName(bool is_d3d) {
+  return is_d3d ? "D3D" : "DDraw";
+}
+
+EmulatorIdentity IdentifyEmulator(ProgramState& state) {
+  const velotrax::EmulatorIdentity identity =
+      state.emulators.Identify(state.base_dir, state.mame_file);
+  return {state.mame_file, DialectName(identity.dialect), identity.version};
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string VelotraxVersion() {
+  return VELOTRAX_VERSION;
+}
+
+std::string ExportJson(const RunRecord& record) {
+  const RunSettings& s = record.settings;
+  std::string out = "{\n  \"format\": \"velotrax-run/1\",\n";
+  out += "  \"velotrax_version\": " + JsonString(record.velotrax_version) + ",\n";
+  out += "  \"date\": " + JsonString(record.date) + ",\n";
+  out += "  \"machine\": {\"cpu_model\": " + JsonTextOrNull(record.machine.cpu_model) +
+         ", \"cores\": " + std::to_string(record.machine.cores) +
+         ", \"memory_kib\": " + std::to_string(record.machine.memory_kib) +
+         ", \"kernel\": " + JsonTextOrNull(record.machine.kernel) + "},\n";
+  out += "  \"emulator\": {\"file\": " + JsonString(DisplayText(record.emulator.file)) +
+         ", \"dialect\": " + JsonString(record.emulator.dialect) +
+         ", \"version\": " + JsonTextOrNull(record.emulator.version) + "},\n";
+  out += "  \"settings\": {\"mode\": " + JsonString(s.mode) +
+         ", \"warmup\": " + std::to_string(s.warmup) +
+         ", \"repeat\": " + (s.confidence > 0 ? "null" : std::to_string(s.repeat)) +
+         ", \"confidence_percent\": " + (s.confidence > 0 ? Number(s.confidence) : "null") +
+         ", \"min_runs\": " + (s.confidence > 0 ? std::to_string(s.min_runs) : "null") +
+         ", \"max_runs\": " + (s.confidence > 0 ? std::to_string(s.max_runs) : "null") + "},\n";
+  out += "  \"results\": [";
+  for (std::size_t i = 0; i < record.series.size(); ++i) {
+    const SeriesRecord& r = record.series[i];
+    const double median = MedianOf(AsDoubles(r.passes));
+    out += i ? ",\n" : "\n";
+    out += "    {\"index\": " + std::to_string(r.game) +
+           ", \"rom\": " + JsonString(DisplayText(r.rom)) + ", \"method\": \"" +
+           (r.is_d3d ? "d3d" : "ddraw") + "\", \"warmup\": " + Rates(r.warmup) +
+           ", \"passes\": " + Rates(r.passes) + ", \"median\": " + Number(median) +
+           ", \"stored\": " + std::to_string(r.stored);
+    if (r.interval.bounded) {
+      out += ", \"ci95\": {\"low\": " + Number(r.interval.low) +
+             ", \"high\": " + Number(r.interval.high) +
+             ", \"percent\": " + Number(IntervalPercent(median, r.interval)) + "}";
+    } else {
+      out += ", \"ci95\": null";
+    }
+    out += ", \"outliers\": [";
+    for (std::size_t k = 0; k < r.outliers.size(); ++k) {
+      out += (k ? ", " : "") + std::to_string(r.outliers[k] + 1);
+    }
+    out += "], \"stopped\": " + JsonString(r.stop) + "}";
+  }
+  out += "\n  ],\n  \"warnings\": [";
+  for (std::size_t i = 0; i < record.warnings.size(); ++i) {
+    const Warning& w = record.warnings[i];
+    out += i ? ",\n" : "\n";
+    out += "    {\"kind\": " + JsonString(w.kind) + ", \"text\": " + JsonString(w.text) +
+           ", \"times\": " + std::to_string(w.times) + "}";
+  }
+  out += "\n  ]\n}\n";
+  return out;
+}
+
+std::string ExportMarkdown(const RunRecord& record) {
+  const RunSettings& s = record.settings;
+  std::string out = "# Velotrax run, " + record.date + "\n\n";
+  out += "- Machine: " +
+         MarkdownCell(record.machine.cpu_model.empty() ? "unknown CPU" : record.machine.cpu_model) +
+         ", " + std::to_string(record.machine.cores) + " logical processors, " +
+         std::to_string(record.machine.memory_kib / 1024) + " MiB, kernel " +
+         MarkdownCell(record.machine.kernel) + "\n";
+  out += "- Emulator: " + MarkdownCell(DisplayText(record.emulator.file)) + " (" +
+         record.emulator.dialect + " command line, version " +
+         (record.emulator.version.empty() ? "unknown" : MarkdownCell(record.emulator.version)) +
+         ")\n";
+  out += "- Velotrax " + record.velotrax_version + ", mode " + s.mode + ", " +
+         std::to_string(s.warmup) + " warm-up pass(es), ";
+  if (s.confidence > 0) {
+    out += "repeated until the 95 % interval of the median was within " + Number(s.confidence) +
+           " % (" + std::to_string(s.min_runs) + " to " + std::to_string(s.max_runs) +
+           " passes)\n\n";
+  } else {
+    out += std::to_string(s.repeat) + " pass(es) per game and method\n\n";
+  }
+  out += "| # | Game | Method | Stored (fps) | 95 % interval | Passes | Outliers | Stopped |\n";
+  out += "|--:|:--|:--|--:|:--|:--|:--|:--|\n";
+  for (const SeriesRecord& r : record.series) {
+    const double median = MedianOf(AsDoubles(r.passes));
+    std::string interval = "-";
+    if (r.interval.bounded) {
+      interval = Number(r.interval.low) + " to " + Number(r.interval.high) + " (±" +
+                 Percent(IntervalPercent(median, r.interval)) + ")";
+    }
+    std::string passes;
+    for (std::size_t k = 0; k < r.passes.size(); ++k) {
+      passes += (k ? " " : "") + IntToText(r.passes[k]);
+    }
+    std::string outliers;
+    for (std::size_t k : r.outliers) {
+      outliers += (outliers.empty() ? "" : ", ") + ("pass " + std::to_string(k + 1));
+    }
+    out += "| " + std::to_string(r.game) + " | " + MarkdownCell(DisplayText(r.rom)) + " | " +
+           MethodName(r.is_d3d) + " | " + ScoreText(r.stored) + " | " + interval + " | " + passes +
+           " | " + (outliers.empty() ? "-" : outliers) + " | " + MarkdownCell(r.stop) + " |\n";
+  }
+  out += "\n";
+  if (record.warnings.empty()) {
+    out += "No warnings: the machine looked quiet.\n";
+  } else {
+    out += "Warnings:\n\n";
+    for (const Warning& w : record.warnings) {
+      out += "- " + MarkdownCell(w.text) + " (seen " + std::to_string(w.times) + " time(s))\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace velotrax::cli

@@ -1,0 +1,226 @@
+#include "tools/cli/statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <utility>
+
+namespace velotrax::cli {
+
+namespace {
+
+// The two-sided 95 % point of the standard normal distribution.
+constexpr double kZ95 = 1.959963984540054;
+// Samples up to this size get the exact distribution of U (its counts stay exact in a double).
+constexpr std::size_t kLargestExact = 25;
+
+// P(B <= k) for B binomial with n trials and probability one half.
+double HalfBinomialCdf(int n, int k) {
+  double sum = 0;
+  for (int i = 0; i <= k && i <= n; ++i) {
+    sum += std::exp(std::lgamma(n + 1.0) - std::lgamma(i + 1.0) - std::lgamma(n - i + 1.0) -
+                    n * std::log(2.0));
+  }
+  return sum;
+}
+
+// How many orderings of m values of a and n of b give each U from 0 to mn, when no two values
+// tie: the largest value either belongs to a (and adds n to U) or to b.
+std::vector<double> UCounts(std::size_t m, std::size_t n) {
+  // row[j] holds the counts for (i, j) while i grows.
+  std::vector<std::vector<double>> row(n + 1);
+  for (std::size_t j = 0; j <= n; ++j) row[j] = {1.0};  // i = 0: U is 0
+  for (std::size_t i = 1; i <= m; ++i) {
+    std::vector<std::vector<double>> next(n + 1);
+    next[0] = {1.0};  // j = 0: U is 0
+    for (std::size_t j = 1; j <= n; ++j) {
+      std::vector<double> counts(i * j + 1, 0.0);
+      for (std::size_t u = 0; u < row[j].size(); ++u) counts[u + j] += row[j][u];
+      for (std::size_t u = 0; u < next[j - 1].size(); ++u) counts[u] += next[j - 1][u];
+      next[j] = std::move(counts);
+    }
+    row = std::move(next);
+  }
+  return row[n];
+}
+
+bool HasTies(const std::vector<double>& a, const std::vector<double>& b) {
+  std::vector<double> all = a;
+  all.insert(all.end(), b.begin(), b.end());
+  std::sort(all.begin(), all.end());
+  return std::adjacent_find(all.begin(), all.end()) != all.end();
+}
+
+bool UseExact(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() <= kLargestExact && b.size() <= kLargestExact && !HasTies(a, b);
+}
+
+// The rank k of the shift interval [D(k), D(mn+1-k)]: the largest k with P(U <= k-1) at most
+// 2.5 %; 0 when there is none.
+std::size_t ShiftRank(std::size_t m, std::size_t n, bool exact) {
+  const double mn = static_cast<double>(m * n);
+  if (exact) {
+    const std::vector<double> counts = UCounts(m, n);
+    double total = 0;
+    for (double c : counts) total += c;
+    double below = 0;
+    std::size_t k = 0;
+    for (std::size_t u = 0; u < counts.size(); ++u) {
+      below += counts[u];
+      if (below / total > 0.025) break;
+      k = u + 1;
+    }
+    return k;
+  }
+  const double sd = std::sqrt(mn * static_cast<double>(m + n + 1) / 12.0);
+  const double k = std::floor(mn / 2.0 + 0.5 - kZ95 * sd);
+  return k < 1 ? 0 : static_cast<std::size_t>(k);
+}
+
+}  // namespace
+
+double MedianOf(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  if (values.size() % 2 == 1) return values[middle];
+  return (values[middle - 1] + values[middle]) / 2.0;
+}
+
+int MedianIntervalRank(int n, double confidence) {
+  const double tail = (1.0 - confidence) / 2.0;
+  int k = 0;
+  // Coverage of [x(k), x(n+1-k)] is 1 - 2 P(B <= k-1).
+  while (k + 1 <= (n + 1) / 2 && HalfBinomialCdf(n, k) <= tail + 1e-12) ++k;
+  return k;
+}
+
+int FewestPassesForInterval() {
+  int n = 1;
+  while (MedianIntervalRank(n, 0.95) == 0) ++n;
+  return n;
+}
+
+Interval MedianInterval(std::vector<double> values, double confidence) {
+  const int n = static_cast<int>(values.size());
+  const int k = MedianIntervalRank(n, confidence);
+  if (k == 0) return {};
+  std::sort(values.begin(), values.end());
+  return {values[static_cast<std::size_t>(k - 1)], values[static_cast<std::size_t>(n - k)], true};
+}
+
+double IntervalPercent(double median, const Interval& interval) {
+  if (!interval.bounded || median <= 0) return -1;
+  return 100.0 * std::max(median - interval.low, interval.high - median) / median;
+}
+
+std::vector<double> ModifiedZScores(const std::vector<double>& values) {
+  const double median = MedianOf(values);
+  std::vector<double> deviations;
+  double sum = 0;
+  for (double v : values) {
+    deviations.push_back(std::fabs(v - median));
+    sum += std::fabs(v - median);
+  }
+  const double mad = MedianOf(deviations);
+  const double mean_deviation = values.empty() ? 0 : sum / static_cast<double>(values.size());
+  std::vector<double> scores;
+  for (double v : values) {
+    if (mad > 0) {
+      scores.push_back(0.6745 * (v - median) / mad);
+    } else if (mean_deviation > 0) {
+      scores.push_back((v - median) / (1.253314 * mean_deviation));
+    } else {
+      scores.push_back(0);
+    }
+  }
+  return scores;
+}
+
+std::vector<std::size_t> Outliers(const std::vector<double>& values) {
+  std::vector<std::size_t> found;
+  // Three values cannot tell an outlier from the rest.
+  if (values.size() < 4) return found;
+  const std::vector<double> scores = ModifiedZScores(values);
+  for (std::size_t i = 0; i < scores.size(); ++i) {
+    if (std::fabs(scores[i]) > 3.5) found.push_back(i);
+  }
+  return found;
+}
+
+RankTest MannWhitney(const std::vector<double>& a, const std::vector<double>& b) {
+  RankTest test;
+  if (a.empty() || b.empty()) return test;
+  for (double x : a) {
+    for (double y : b) test.u += x > y ? 1.0 : x == y ? 0.5 : 0.0;
+  }
+  const double m = static_cast<double>(a.size()), n = static_cast<double>(b.size());
+  if (UseExact(a, b)) {
+    const std::vector<double> counts = UCounts(a.size(), b.size());
+    double total = 0, at_most = 0, at_least = 0;
+    for (std::size_t u = 0; u < counts.size(); ++u) {
+      total += counts[u];
+      if (static_cast<double>(u) <= test.u) at_most += counts[u];
+      if (static_cast<double>(u) >= test.u) at_least += counts[u];
+    }
+    test.p = std::min(1.0, 2.0 * std::min(at_most, at_least) / total);
+    test.exact = true;
+    return test;
+  }
+  // Normal approximation; ties shrink the variance.
+  std::map<double, double> tie_sizes;
+  for (double x : a) tie_sizes[x] += 1;
+  for (double y : b) tie_sizes[y] += 1;
+  double tie_term = 0;
+  for (const auto& [value, t] : tie_sizes) tie_term += t * t * t - t;
+  const double total = m + n;
+  const double variance = m * n / 12.0 * ((total + 1) - tie_term / (total * (total - 1)));
+  if (variance <= 0) return test;  // every value the same: no difference at all
+  const double z = std::max(0.0, std::fabs(test.u - m * n / 2.0) - 0.5) / std::sqrt(variance);
+  test.p = std::min(1.0, std::erfc(z / std::sqrt(2.0)));
+  return test;
+}
+
+Shift ShiftEstimate(const std::vector<double>& a, const std::vector<double>& b) {
+  Shift shift;
+  if (a.empty() || b.empty()) return shift;
+  std::vector<double> differences;
+  differences.reserve(a.size() * b.size());
+  for (double x : a) {
+    for (double y : b) differences.push_back(y - x);
+  }
+  std::sort(differences.begin(), differences.end());
+  shift.estimate = MedianOf(differences);
+  const std::size_t k = ShiftRank(a.size(), b.size(), UseExact(a, b));
+  if (k >= 1 && k <= differences.size() / 2) {
+    shift.interval = {differences[k - 1], differences[differences.size() - k], true};
+  }
+  return shift;
+}
+
+}  // namespace velotrax::cli
+
+namespace velotrax::cli {
+
+std::string StopReason(const StopRule& rule, const std::vector<double>& rates) {
+  const int n = static_cast<int>(rates.size());
+  if (rule.confidence <= 0) {
+    return n >= rule.repeat ? std::to_string(n) + " passes as asked" : "";
+  }
+  const double median = MedianOf(rates);
+  const double percent = IntervalPercent(median, MedianInterval(rates));
+  char shown[32];
+  std::snprintf(shown, sizeof shown, "%.1f", percent);
+  if (n >= rule.min_runs && percent >= 0 && percent <= rule.confidence) {
+    return "interval within " + std::string(shown) + " % after " + std::to_string(n) + " passes";
+  }
+  if (n >= rule.max_runs) {
+    return "the interval was still " +
+           (percent >= 0 ? "±" + std::string(shown) + " %" : std::string("unbounded")) +
+           " after the most passes (" + std::to_string(n) + ")";
+  }
+  return "";
+}
+
+}  // namespace velotrax::cli
