@@ -323,5 +323,20 @@ TEST(WinePassTest, TheCliSaysWhenWineIsMissingAndBenchmarksTheWindowsBuildWithIt
   EXPECT_THAT(scores, ::testing::ContainsRegex("\r\npacmana=[1-9][0-9]*\r\n"));
 }
 
+TEST(WinePassTest, TheWindowsBuildAnswersTheDialectQuestionsAsTheNativeOneDoes) {
+  SKIP_WITHOUT_WINE();
+  // The current dialect's command line holds the game's refresh rate, asked with -listxml.
+  std::string lines[2];
+  TempDir native, windows;
+  std::filesystem::copy_file(VELOTRAX_DEMO_EMULATOR, native.File("mame.exe"));
+  std::filesystem::copy_file(kWindowsDemo, windows.File("mame.exe"));
+  const std::vector<std::string> args = {"run", "--dry-run", "--dialect", "current", "pacman"};
+  ASSERT_EQ(RunCli(native, args, {}, lines[0]), 0) << lines[0];
+  ASSERT_EQ(RunCli(windows, args, {}, lines[1]), 0) << lines[1];
+  for (std::string& output : lines) output = output.substr(output.find("pacman DDraw:"));
+  EXPECT_THAT(lines[0], HasSubstr("-str "));
+  EXPECT_EQ(lines[1], lines[0]);
+}
+
 }  // namespace
 }  // namespace velotrax
