@@ -3,9 +3,15 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# Tests mostly wait for the child processes they start: run more of them than there are cores.
+TEST_JOBS  ?= $(shell echo $$(( $(JOBS) * 2 )))
 CMAKE_GEN  := -G Ninja
+# `make install` puts Velotrax under PREFIX; DESTDIR stages the tree elsewhere (for packaging).
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all deps configure build test test-core test-asan bench run demo fuzz soak format clean
+.PHONY: all deps configure build test test-phases test-core test-asan bench run demo fuzz soak \
+	install package format clean
 
 all: build
 
@@ -18,19 +24,26 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test of the program, then every fuzz target for FUZZ_SECONDS, then the Qt-free tests
-# again under AddressSanitizer and UBSan.
-test: test-core fuzz test-asan
+# Every test of the program, every fuzz target for FUZZ_SECONDS and the Qt-free tests again under
+# AddressSanitizer and UBSan. The three phases build into their own directories and run side by
+# side: a fuzz target or a waiting test keeps one core busy while another phase compiles. Each
+# phase's output is shown whole when it ends.
+test: deps
+	@echo "make test: tests, fuzzing and the sanitizer run side by side; each shows its output when it ends"
+	@$(MAKE) --no-print-directory -j3 --output-sync=target test-phases
+	@echo "make test: every phase passed"
+
+test-phases: test-core fuzz test-asan
 
 test-core: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
 	  -DVELOTRAX_WITH_UI=OFF -DVELOTRAX_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(TEST_JOBS)
 
 # Each fuzz target for FUZZ_SECONDS, one after the other, on a copy of its committed seeds: a run
 # writes only into $(FUZZ_BUILD). A finding leaves its input in $(FUZZ_BUILD)/findings/<target>/.
@@ -59,11 +72,19 @@ SOAK_PASSES ?= 1000
 soak: build
 	VELOTRAX_SOAK_PASSES=$(SOAK_PASSES) $(BUILD)/soak_test --gtest_color=no
 
+# Every benchmark's table, one after the other; a benchmark that needs a screen runs on a virtual
+# one (xvfb-run) when there is no display. A failing benchmark does not hide the tables after it.
 bench: build
-	@for b in $(BUILD)/bench_*; do \
-	  [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; "$$b" || exit 1; echo; done
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ] && command -v xvfb-run >/dev/null; then \
+	  screen="xvfb-run -a"; else screen=""; fi; \
+	failed=""; \
+	for b in $(BUILD)/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; \
+	  $$screen "$$b" || failed="$$failed $$(basename $$b)"; echo; done; \
+	if [ -n "$$failed" ]; then echo "make bench: failed:$$failed" >&2; exit 1; fi
 
-# Prepares the demo workspace (a stand-in emulator as mame.exe) and starts Velotrax in it.
+# Prepares the demo workspace (a stand-in emulator as mame.exe) and starts Velotrax in it. Without
+# a display, the headless companion runs a benchmark there instead of the window.
 demo: build
 	@scripts/demo-workspace $(BUILD)
 
@@ -79,8 +100,27 @@ demo-windows: deps
 
 run: demo
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
-	  echo "make run: no display here; start it under a desktop session, or try: xvfb-run make run" >&2; exit 1; fi
-	cd $(BUILD)/demo && ../velotrax
+	  echo "make run: no display here, so velotrax-cli benchmarks pacman in $(BUILD)/demo instead of opening the window"; \
+	  echo "make run: (xvfb-run make run shows the window on a virtual screen)"; \
+	  echo "+ velotrax-cli run --mode both pacman"; \
+	  cd $(BUILD)/demo && ../velotrax-cli run --mode both pacman && \
+	  echo "+ velotrax-cli show pacman" && ../velotrax-cli show pacman; \
+	else cd $(BUILD)/demo && ../velotrax; fi
+
+install: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+
+# A Debian package of everything `make install` installs, under /usr, with the dependencies read
+# from the binaries: install it with `sudo apt install ./velotrax_*.deb`.
+package: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
+	cmake --build $(BUILD) -j $(JOBS)
+	rm -f $(BUILD)/velotrax_*.deb
+	cd $(BUILD) && cpack -G DEB
+	cp $(BUILD)/velotrax_*.deb .
+	@ls velotrax_*.deb
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,42 +12,42 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "base/errors.h"
+#include "process/child_start.h"
 #include "process/emulator_contract.h"
 #include "process/line_assembler.h"
 
-extern char** environ;
-
 namespace velotrax {
+
+using namespace child;  // the start of the child: descriptors, pipes, spawn
 
 namespace {
 
-constexpr std::size_t kPieceSize = 1024;
+constexpr std::size_t kPieceSize = 1024;  // what the line assembler gets at a time
+constexpr std::size_t kReadSize = 65536;  // what one read takes from the pipe: all it holds
 constexpr std::size_t kQueueStartCapacity = 1024;
 constexpr std::size_t kQueueLastDoubling = 65536;  // above this the queue drops instead of growing
 constexpr std::size_t kQueueLimit = 2 * kQueueLastDoubling;
-// How long the reader gives a UI thread that is taking pieces to make room before it drops what
+// How long the worker gives a UI thread that is taking output to make room before it drops what
 // is queued: a window that keeps up loses nothing, a window that is held busy never holds up the
 // child for long.
 constexpr std::chrono::milliseconds kOverflowGrace{20};
-
-[[noreturn]] void RaiseOSError(int code) {
-  if (code == 0) throw EOSError("A call to an OS function failed", 0);
-  char buffer[256];
-  const char* text = strerror_r(code, buffer, sizeof buffer);
-  throw EOSError("System Error.  Code: " + std::to_string(code) + ".\r\n" + text, code);
-}
+// Without a process descriptor (an old kernel) the worker looks for the child's end this often.
+constexpr int kEndCheckMs = 20;
+// How long a worker that has served a run waits for the next one before it ends.
+constexpr std::chrono::milliseconds kWorkerLinger{1000};
+// How long queued output may wait for more before the UI thread is woken for it.
+constexpr int kCoalesceMs = 1;
+constexpr std::chrono::milliseconds kCoalesce{kCoalesceMs};
 
 std::string TrimControlAndBlanks(std::string_view text) {
   auto is_blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
@@ -57,17 +56,9 @@ std::string TrimControlAndBlanks(std::string_view text) {
   return std::string(text);
 }
 
-// Closes a descriptor once; safe to call on -1.
-void CloseFd(int& fd) {
-  if (fd >= 0) {
-    close(fd);
-    fd = -1;
-  }
-}
-
 // Workers carry a name (seen in ps, top and a debugger) and run below the UI thread so that
 // neither the window nor the child waits for them.
-void StartWorker(const char* name) {
+void NameAndLowerThisThread(const char* name) {
   pthread_setname_np(pthread_self(), name);
   const id_t tid = static_cast<id_t>(syscall(SYS_gettid));
   errno = 0;
@@ -75,580 +66,651 @@ void StartWorker(const char* name) {
   if (errno == 0 && nice_now < 19) setpriority(PRIO_PROCESS, tid, nice_now + 1);
 }
 
-uint32_t ExitCodeOf(int status) {
-  if (WIFEXITED(status)) return static_cast<uint32_t>(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return 128u + static_cast<uint32_t>(WTERMSIG(status));
-  return 0;
-}
-
-// Waits for the child's end and takes its status; 0 when the wait fails.
-uint32_t ReapChild(pid_t pid) {
-  int status = 0;
-  for (;;) {
-    const pid_t got = waitpid(pid, &status, 0);
-    if (got == pid) return ExitCodeOf(status);
-    if (got < 0 && errno == EINTR) continue;
-    return 0;
-  }
-}
-
-// Finds a bare program name the way a shell would, along PATH.
-std::string SearchPath(const std::string& name) {
-  const char* path = getenv("PATH");
-  std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  while (true) {
-    const std::size_t colon = dirs.find(':');
-    // An empty entry of PATH names the current directory.
-    const std::string_view dir =
-        colon == 0 || dirs.empty() ? std::string_view(".") : dirs.substr(0, colon);
-    const std::string candidate = std::string(dir) + "/" + name;
-    struct stat st {};
-    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
-    if (colon == std::string_view::npos) break;
-    dirs.remove_prefix(colon + 1);
-  }
-  return {};
-}
-
-// Moves a descriptor to 3 or above so that it survives the dup2 onto 0, 1 and 2 in the child.
-int AboveStandardStreams(int fd) {
-  if (fd > 2) return fd;
-  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  if (moved < 0) RaiseOSError(errno);
-  close(fd);
-  return moved;
-}
-
-// Everything the child's side of fork needs, made before fork: after it only
-// async-signal-safe calls are allowed.
-struct ChildPlan {
-  std::string application;
-  std::string directory;
-  std::vector<std::string> arguments;
-  std::vector<char*> argv;
-  std::vector<char*> envp;  // empty: inherit
-  bool redirect = false;
-  int stdin_read = -1, stdout_write = -1;
-  int report_write = -1;
-  int nice_increment = 0;
-  bool new_process_group = false;
-  bool new_session = false;
-};
-
-[[noreturn]] void ReportAndExit(int report_fd, int code) {
-  ssize_t ignored = write(report_fd, &code, sizeof code);
-  (void)ignored;
-  _exit(127);
-}
-
-// Runs in the forked child: set up the streams and the directory, then become the program.
-[[noreturn]] void BecomeChild(const ChildPlan& plan) {
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  // A child that outlives us must not die of a write to a pipe nobody reads any more.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
-
-  if (plan.redirect) {
-    if (dup2(plan.stdin_read, 0) < 0 || dup2(plan.stdout_write, 1) < 0 ||
-        dup2(plan.stdout_write, 2) < 0) {
-      ReportAndExit(plan.report_write, errno);
-    }
-  }
-  // Nothing of ours above 2 survives exec; the report pipe stays usable until then.
-  if (syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) != 0) {
-    struct rlimit limit {};
-    int top = 65536;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        limit.rlim_cur < 65536) {
-      top = static_cast<int>(limit.rlim_cur);
-    }
-    for (int fd = 3; fd < top; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
-  if (plan.new_session) {
-    setsid();
-  } else if (plan.new_process_group) {
-    setpgid(0, 0);
-  }
-  if (plan.nice_increment != 0) {
-    errno = 0;
-    const int nice_now = getpriority(PRIO_PROCESS, 0);
-    if (errno == 0) setpriority(PRIO_PROCESS, 0, nice_now + plan.nice_increment);
-  }
-  if (!plan.directory.empty() && chdir(plan.directory.c_str()) != 0) {
-    ReportAndExit(plan.report_write, errno);
-  }
-  char** envp = plan.envp.empty() ? environ : const_cast<char**>(plan.envp.data());
-  execve(plan.application.c_str(), plan.argv.data(), envp);
-  ReportAndExit(plan.report_write, errno);
+int StartDetachedThread(void* (*body)(void*), void* argument) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  const int code = pthread_create(&thread, &attributes, body, argument);
+  pthread_attr_destroy(&attributes);
+  return code;
 }
 
 }  // namespace
 
-// What one run shares between the UI thread and its two workers. The workers hold it by
-// shared_ptr and touch nothing else of the runner; `owner` is read and written on the UI
-// thread only.
-struct RunShared {
-  ~RunShared() {
-    if (wake_fd >= 0) close(wake_fd);
-  }
+int (*StartRunnerThread)(void* (*body)(void*), void* argument) = StartDetachedThread;
 
-  std::mutex mutex;         // guards everything below up to `owner`
-  UiThread* ui = nullptr;   // null once the run is detached or finished: workers post nothing
-  std::vector<char> queue;  // the output queue: bytes [head, head + count)
-  std::size_t capacity = kQueueStartCapacity;
-  std::size_t head = 0, count = 0;
-  bool notify_pending = false;
-  bool reader_waiting = false;
-  std::condition_variable room;          // the UI thread took a piece, or the run was detached
-  std::atomic<bool> child_ended{false};  // set by the watcher
-
-  int wake_fd = -1;  // eventfd: the watcher tells the reader that the child has ended
-
-  TJvCreateProcess* owner = nullptr;  // UI thread only
-  bool reader_attached = false;       // UI thread only
-  bool watcher_attached = false;      // UI thread only
-  uint32_t exit_code = 0;             // UI thread only
+// The started child as the signals and the reaping see it: its id cannot pass to another
+// process while a signal is being sent, because the worker reaps it under the same lock.
+struct ChildRecord {
+  std::mutex mutex;
+  pid_t pid = 0;
+  bool group = false;  // signals go to its process group
+  bool reaped = false;
 };
 
-struct TJvCreateProcess::Impl {
+// What one run shares between the UI thread and its worker. The worker holds it by shared_ptr
+// and touches nothing else of the runner.
+struct RunShared {
+  std::mutex mutex;  // guards everything up to `owner`
+  // Null once the run is detached or finished (or never watched): the worker posts nothing.
+  UiThread* ui = nullptr;
+  std::vector<char> queue;  // the output queue
+  std::size_t capacity = kQueueStartCapacity;
+  bool service_posted = false;
+  bool worker_waiting = false;
+  std::condition_variable room;  // the UI thread took the queue, or the run was detached
+  bool ended = false;            // the worker is done: nothing more is queued
+  uint32_t exit_code = 0;
+  // The hand-over at the start: the worker is made first and waits until the child is there.
+  enum class Start { pending, started, abandoned } start = Start::pending;
+  std::condition_variable start_changed;
+  Fd output, input, pidfd;  // the parent's ends and the child's process descriptor
+  std::shared_ptr<ChildRecord> child = std::make_shared<ChildRecord>();
+
+  // The UI thread only.
+  TJvCreateProcess::Impl* owner = nullptr;  // set while this is the runner's current run
+  std::vector<char> batch;                  // output taken from the queue, handed out in pieces
+  std::size_t batch_offset = 0;
+  bool output_finished = false;
+};
+
+// Thrown from the runner's own handler wrappers when a handler has detached, restarted or
+// destroyed the runner: it leaves the line assembly at once and is caught where the output is
+// handed out, so that nothing of the old run follows.
+struct RunLeft {};
+
+struct TJvCreateProcess::Impl : std::enable_shared_from_this<Impl> {
   explicit Impl(UiThread& ui_thread) : ui(ui_thread) {}
 
   UiThread& ui;
-  bool watching = false;
-  std::shared_ptr<RunShared> current;
+  TJvCreateProcess* runner = nullptr;  // null once the runner is destroyed
+  std::shared_ptr<RunShared> current;  // the watched run
+  std::shared_ptr<ChildRecord> child;  // the last child started
+  RunShared* delivering = nullptr;     // the run whose events are being handed out
+  bool service_missed = false;         // a hand-out came while another one was under way
   LineAssembler assembler;
-  char transfer[kPieceSize];
+  // The handlers of a runner destroyed inside one of them, kept until that one has returned.
+  std::function<void(TJvCreateProcess&, uint32_t)> retired_terminate;
+  std::function<void(TJvCreateProcess&, std::string_view, bool)> retired_read;
+  std::function<void(TJvCreateProcess&, std::string_view)> retired_raw_read;
 };
 
 namespace {
+
+void PostService(const std::shared_ptr<RunShared>& run);  // under run->mutex
 
 // Appends one read to the output queue; the queue doubles up to its limit and then drops what
 // it holds, so the memory kept for a child that outruns the UI thread stays bounded.
 void AppendToQueue(RunShared& run, const char* bytes, std::size_t n) {
-  if (run.capacity < run.count + n) {
-    if (run.capacity <= kQueueLastDoubling) {
-      run.capacity *= 2;
-    } else {
-      run.count = 0;
-      run.head = 0;
-    }
-  }
-  if (run.head + run.count + n > run.queue.size()) {
-    if (run.head > 0) {
-      std::memmove(run.queue.data(), run.queue.data() + run.head, run.count);
-      run.head = 0;
-    }
-    if (run.count + n > run.queue.size()) run.queue.resize(run.capacity);
-  }
-  std::memcpy(run.queue.data() + run.head + run.count, bytes, n);
-  run.count += n;
+  const std::size_t count = run.queue.size();
+  while (run.capacity < count + n && run.capacity <= kQueueLastDoubling) run.capacity *= 2;
+  if (run.capacity < count + n) run.queue.clear();
+  run.queue.insert(run.queue.end(), bytes, bytes + n);
 }
 
-std::size_t TakePiece(RunShared& run, char* into) {
-  std::lock_guard<std::mutex> lock(run.mutex);
-  const std::size_t n = std::min(kPieceSize, run.count);
-  if (n == 0) return 0;
-  std::memcpy(into, run.queue.data() + run.head, n);
-  run.head += n;
-  run.count -= n;
-  if (run.count == 0) run.head = 0;
-  if (run.reader_waiting) run.room.notify_one();
-  return n;
-}
+// The run's one worker: moves the child's output into the queue, reaps the child, and posts the
+// run's end once both are done. Once the child has ended it takes what the pipe holds at that
+// moment and stops, so a grandchild that keeps the pipe open cannot hold the run. After Detach
+// it reads and discards until the output ends, so that a child still writing is never cut off.
+class Worker {
+ public:
+  Worker(std::shared_ptr<RunShared> run, char* buffer) : run_(std::move(run)), buffer_(buffer) {}
 
-void PostDataReady(const std::shared_ptr<RunShared>& run);
-void PostReaderEnded(const std::shared_ptr<RunShared>& run);
-void PostWatcherEnded(const std::shared_ptr<RunShared>& run, uint32_t exit_code);
+  void Run() {
+    if (!WaitForStart()) return;
+    bool output_open = static_cast<bool>(run_->output);
+    bool child_running = true;
+    while (output_open || child_running) {
+      pollfd fds[2];
+      nfds_t count = 0;
+      if (output_open) fds[count++] = {run_->output.Get(), POLLIN, 0};
+      const bool watch_pidfd = child_running && run_->pidfd;
+      if (watch_pidfd) fds[count++] = {run_->pidfd.Get(), POLLIN, 0};
+      int timeout = child_running && !watch_pidfd ? kEndCheckMs : -1;
+      if (post_due_) timeout = timeout < 0 ? kCoalesceMs : std::min(timeout, kCoalesceMs);
+      const int ready = poll(fds, count, timeout);
+      // A child that keeps writing a little at a time still gets its output seen at once.
+      if (post_due_ && std::chrono::steady_clock::now() - due_since_ >= kCoalesce) PostNow();
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        // Nothing left to wait with: the output is given up, the end is still taken.
+        output_open = false;
+        if (child_running) Reap();
+        child_running = false;
+        continue;
+      }
+      if (output_open && fds[0].revents != 0) output_open = ReadOnce();
+      const bool ended = watch_pidfd ? fds[count - 1].revents != 0 : !output_open || HasEnded();
+      if (child_running && ended) {
+        child_running = false;
+        Reap();
+        if (output_open && !Detached()) {
+          TakeWhatIsHeld();
+          output_open = false;
+        }
+      }
+    }
+    run_->output.Reset();
+    run_->pidfd.Reset();
+    std::lock_guard<std::mutex> lock(run_->mutex);
+    run_->ended = true;
+    if (run_->ui != nullptr) PostService(run_);
+  }
 
-// The reader: moves the child's output into the queue, a read of at most 1024 bytes at a time.
-// Once the child has ended it takes what the pipe holds at that moment and stops, so a
-// grandchild that keeps the pipe open cannot hold the run. After Detach it reads and discards
-// until the output ends, so that a child still writing is never cut off.
-void ReaderBody(std::shared_ptr<RunShared> run, int fd) {
-  StartWorker("velotrax-reader");
-  char buffer[kPieceSize];
-  bool watch_wake = true;
-  std::size_t final_bytes = 0;
-  bool final_read = false;
+ private:
+  bool WaitForStart() {
+    std::unique_lock<std::mutex> lock(run_->mutex);
+    run_->start_changed.wait(lock, [&] { return run_->start != RunShared::Start::pending; });
+    return run_->start == RunShared::Start::started;
+  }
+
+  bool Detached() {
+    std::lock_guard<std::mutex> lock(run_->mutex);
+    return run_->ui == nullptr;
+  }
+
+  bool HasEnded() {
+    siginfo_t info{};
+    return waitid(P_PID, run_->child->pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+           info.si_pid == run_->child->pid;
+  }
+
+  // Waits for the end without taking it first, then reaps under the record's lock.
+  void Reap() {
+    ChildRecord& child = *run_->child;
+    siginfo_t info{};
+    while (waitid(P_PID, child.pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> lock(child.mutex);
+    const uint32_t exit_code = ReapChild(child.pid);
+    child.reaped = true;
+    run_->input.Reset();  // the child saw an open, empty input while it ran
+    std::lock_guard<std::mutex> run_lock(run_->mutex);
+    run_->exit_code = exit_code;
+  }
+
+  // One read into the queue; false once the output has ended.
+  bool ReadOnce() {
+    const ssize_t n = read(run_->output.Get(), buffer_, kReadSize);
+    if (n > 0) {
+      Queue(static_cast<std::size_t>(n));
+      return true;
+    }
+    return n < 0 && (errno == EINTR || errno == EAGAIN);
+  }
 
   // The child has ended: what the pipe holds now is the last of its output.
-  auto start_final_read = [&] {
+  void TakeWhatIsHeld() {
+    int held = 0;
+    if (ioctl(run_->output.Get(), FIONREAD, &held) != 0) return;
+    while (held > 0) {
+      const ssize_t n =
+          read(run_->output.Get(), buffer_, std::min(static_cast<std::size_t>(held), kReadSize));
+      if (n <= 0) {
+        if (n < 0 && errno == EINTR) continue;
+        return;
+      }
+      Queue(static_cast<std::size_t>(n));
+      held -= static_cast<int>(n);
+    }
+  }
+
+  void Queue(std::size_t n) {
+    RunShared& run = *run_;
+    std::unique_lock<std::mutex> lock(run.mutex);
+    if (run.ui == nullptr) return;  // detached: discard
+    if (run.queue.size() + n > kQueueLimit) {
+      PostService(run_);
+      run.worker_waiting = true;
+      run.room.wait_for(lock, kOverflowGrace,
+                        [&] { return run.ui == nullptr || run.queue.size() + n <= kQueueLimit; });
+      run.worker_waiting = false;
+      if (run.ui == nullptr) return;
+    }
+    AppendToQueue(run, buffer_, n);
+    // One wake-up for everything queued until the UI thread comes for it: a child that writes a
+    // little and ends gets its output and its end handed over together.
+    if (run.queue.size() >= kReadSize) {
+      post_due_ = false;
+      PostService(run_);
+    } else if (!post_due_) {
+      post_due_ = true;
+      due_since_ = std::chrono::steady_clock::now();
+    }
+  }
+
+  void PostNow() {
+    post_due_ = false;
+    std::lock_guard<std::mutex> lock(run_->mutex);
+    PostService(run_);
+  }
+
+  std::shared_ptr<RunShared> run_;
+  char* buffer_;           // kReadSize bytes
+  bool post_due_ = false;  // output is queued that the UI thread has not been told of
+  std::chrono::steady_clock::time_point due_since_;
+};
+
+// Workers that have served a run wait a while for the next one: a pass started right after the
+// last one (the second pass of a pair, a batch of games) needs no new thread.
+struct WorkerPool {
+  std::mutex mutex;
+  std::condition_variable work;
+  std::deque<std::shared_ptr<RunShared>> waiting;  // handed to an idle worker, not yet taken
+  std::size_t idle = 0;
+  std::size_t reserved = 0;  // idle workers promised to a start under way
+};
+
+WorkerPool& Pool() {
+  static WorkerPool* const pool = new WorkerPool;  // never destroyed: idle workers may outlive main
+  return *pool;
+}
+
+void* WorkerMain(void* argument) {
+  auto* handed = static_cast<std::shared_ptr<RunShared>*>(argument);
+  std::shared_ptr<RunShared> run = std::move(*handed);
+  delete handed;
+  NameAndLowerThisThread("velotrax-run");
+  char buffer[kReadSize];
+  WorkerPool& pool = Pool();
+  while (run) {
+    Worker(std::move(run), buffer).Run();
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    ++pool.idle;
+    // A worker leaves after a quiet while, unless a start under way counts on it.
+    while (pool.waiting.empty()) {
+      if (pool.work.wait_for(lock, kWorkerLinger) == std::cv_status::timeout &&
+          pool.waiting.empty() && pool.idle > pool.reserved) {
+        break;
+      }
+    }
+    --pool.idle;
+    if (!pool.waiting.empty()) {
+      run = std::move(pool.waiting.front());
+      pool.waiting.pop_front();
+    }
+  }
+  return nullptr;
+}
+
+// Makes the run's worker before the child exists, or promises it an idle one: a worker that
+// cannot be made leaves no child behind. A new worker waits for the hand-over; an idle one gets
+// the run only then. A start that fails lets the worker go.
+class WorkerStart {
+ public:
+  explicit WorkerStart(const std::shared_ptr<RunShared>& run) : run_(run) {
+    WorkerPool& pool = Pool();
     {
-      std::lock_guard<std::mutex> lock(run->mutex);
-      if (run->ui == nullptr) {
-        watch_wake = false;  // detached: read on to the end of the output
+      std::lock_guard<std::mutex> lock(pool.mutex);
+      if (pool.idle > pool.waiting.size() + pool.reserved) {
+        ++pool.reserved;
+        pooled_ = true;
         return;
       }
     }
-    int held = 0;
-    if (ioctl(fd, FIONREAD, &held) != 0) held = 0;
-    final_bytes = static_cast<std::size_t>(std::max(held, 0));
-    final_read = true;
-  };
-
-  // One read into the queue; false when the output has ended.
-  auto read_once = [&](std::size_t limit) -> int {
-    const ssize_t n = read(fd, buffer, limit);
-    if (n > 0) {
-      std::unique_lock<std::mutex> lock(run->mutex);
-      if (run->ui == nullptr) return 1;  // detached: discard
-      if (run->count + static_cast<std::size_t>(n) > kQueueLimit) {
-        run->reader_waiting = true;
-        run->room.wait_for(lock, kOverflowGrace, [&] {
-          return run->ui == nullptr || run->count + static_cast<std::size_t>(n) <= kQueueLimit;
-        });
-        run->reader_waiting = false;
-        if (run->ui == nullptr) return 1;
-      }
-      AppendToQueue(*run, buffer, static_cast<std::size_t>(n));
-      if (!run->notify_pending) {
-        run->notify_pending = true;
-        PostDataReady(run);
-      }
-      return static_cast<int>(n);
+    auto* handed = new std::shared_ptr<RunShared>(run);
+    const int code = StartRunnerThread(WorkerMain, handed);
+    if (code != 0) {
+      delete handed;
+      char buffer[256];
+      throw EOSCallError(
+          std::string("Thread creation error: ") + strerror_r(code, buffer, sizeof buffer), code,
+          "pthread_create");
     }
-    if (n == 0) return -1;
-    if (errno == EINTR) return 0;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return -2;
-    return -1;
-  };
-
-  for (;;) {
-    if (final_read) {
-      if (final_bytes == 0) break;
-      const int got = read_once(std::min(final_bytes, kPieceSize));
-      if (got < 0) break;
-      final_bytes -= static_cast<std::size_t>(got) <= final_bytes ? static_cast<std::size_t>(got)
-                                                                  : final_bytes;
-      continue;
-    }
-    if (watch_wake && run->child_ended.load()) {
-      start_final_read();
-      continue;
-    }
-    const int got = read_once(kPieceSize);
-    if (got >= 0) continue;
-    if (got == -1) break;
-    // Nothing to read now: wait for output or for the child's end.
-    pollfd fds[2] = {{fd, POLLIN, 0}, {run->wake_fd, POLLIN, 0}};
-    const int ready = poll(fds, watch_wake ? 2 : 1, -1);
-    if (ready < 0 && errno != EINTR) break;
-    if (watch_wake && (fds[1].revents & POLLIN) != 0) start_final_read();
   }
-  close(fd);
-  std::lock_guard<std::mutex> lock(run->mutex);
-  if (run->ui != nullptr) PostReaderEnded(run);
-}
-
-// The console watcher: waits for the child's end (also after Detach, so no zombie is left),
-// keeps the child's standard input open and empty until then.
-void WatcherBody(std::shared_ptr<RunShared> run, pid_t pid, int stdin_write) {
-  StartWorker("velotrax-watch");
-  const uint32_t exit_code = ReapChild(pid);
-  if (stdin_write >= 0) close(stdin_write);
-  std::lock_guard<std::mutex> lock(run->mutex);
-  run->child_ended.store(true);
-  if (run->wake_fd >= 0) {
-    const uint64_t one = 1;
-    ssize_t ignored = write(run->wake_fd, &one, sizeof one);
-    (void)ignored;
+  WorkerStart(const WorkerStart&) = delete;
+  WorkerStart& operator=(const WorkerStart&) = delete;
+  ~WorkerStart() {
+    if (!handed_over_) Release(RunShared::Start::abandoned);
   }
-  if (run->ui != nullptr) PostWatcherEnded(run, exit_code);
-}
+
+  void Handover(pid_t pid, bool group, Pipe& output, Pipe& input) {
+    run_->child->pid = pid;
+    run_->child->group = group;
+    run_->pidfd = Fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    run_->output = std::move(output.read);
+    run_->input = std::move(input.write);
+    handed_over_ = true;
+    Release(RunShared::Start::started);
+  }
+
+ private:
+  void Release(RunShared::Start start) {
+    {
+      std::lock_guard<std::mutex> lock(run_->mutex);
+      run_->start = start;
+    }
+    if (!pooled_) {
+      run_->start_changed.notify_one();
+      return;
+    }
+    WorkerPool& pool = Pool();
+    {
+      std::lock_guard<std::mutex> lock(pool.mutex);
+      --pool.reserved;
+      if (start == RunShared::Start::started) pool.waiting.push_back(run_);
+    }
+    pool.work.notify_one();
+  }
+
+  std::shared_ptr<RunShared> run_;
+  bool pooled_ = false;
+  bool handed_over_ = false;
+};
+
+// The thread's runners handing out events, innermost first: a runner destroyed by one of its
+// handlers gives its memory back when the outermost hand-out of it ends.
+struct DeliveryFrame {
+  const void* runner;
+  bool free_pending;
+  DeliveryFrame* outer;
+};
+thread_local DeliveryFrame* t_deliveries = nullptr;
 
 }  // namespace
 
-// The UI-thread side. Each posted function first checks that its run is still the runner's
+// The UI-thread side. Every posted call first checks that its run is still the runner's
 // current one: after finish, Detach or destruction it does nothing.
 class RunHandlers {
  public:
-  static TJvCreateProcess* LiveOwner(const std::shared_ptr<RunShared>& run) {
-    TJvCreateProcess* owner = run->owner;
-    if (owner == nullptr || owner->impl_->current != run) return nullptr;
-    return owner;
-  }
+  using Impl = TJvCreateProcess::Impl;
 
-  // Assembles queued pieces, up to `budget` bytes; stops early when a handler detaches the run.
-  static void Drain(const std::shared_ptr<RunShared>& run, std::size_t budget = SIZE_MAX) {
-    while (budget > 0) {
-      TJvCreateProcess* owner = LiveOwner(run);
-      if (owner == nullptr) return;
-      TJvCreateProcess::Impl& impl = *owner->impl_;
-      const std::size_t n = TakePiece(*run, impl.transfer);
-      if (n == 0) return;
-      budget -= std::min(budget, n);
-      impl.assembler.AssemblePiece(impl.transfer, n);
+  // Hands out what the worker queued (one batch, so that a child that never stops writing
+  // cannot keep the window from its other work) and, once the worker is done, the end.
+  static void Service(const std::shared_ptr<RunShared>& run) {
+    Impl* impl = run->owner;
+    if (impl == nullptr) return;
+    if (impl->delivering != nullptr) {
+      // A handler runs a nested event loop: this waits until that handler has returned.
+      impl->service_missed = true;
+      return;
     }
-  }
-
-  static void DataReady(const std::shared_ptr<RunShared>& run) {
-    if (LiveOwner(run) == nullptr) return;
-    std::size_t budget;
-    {
-      std::lock_guard<std::mutex> lock(run->mutex);
-      run->notify_pending = false;
-      budget = std::max(run->count, kPieceSize);
-    }
-    // At most what was queued when we came: a child that never stops writing must not keep
-    // the window from its other work.
-    Drain(run, budget);
-    std::lock_guard<std::mutex> lock(run->mutex);
-    if (run->count > 0 && !run->notify_pending && run->ui != nullptr) {
-      run->notify_pending = true;
-      PostDataReady(run);
-    }
-  }
-
-  static void ReaderEnded(const std::shared_ptr<RunShared>& run) {
-    TJvCreateProcess* owner = LiveOwner(run);
-    if (owner == nullptr) return;
+    Delivery delivery(*impl, *run);
     try {
-      Drain(run);
-      owner = LiveOwner(run);
-      if (owner == nullptr) return;
-      owner->impl_->assembler.FinishOutput();
+      ServiceRun(*impl, run);
+    } catch (const RunLeft&) {
+      // A handler let go of the run: nothing more of it is delivered.
     } catch (...) {
-      // A read handler failed on the last output: the rest of it is given up, but the run
-      // still ends properly and its end event still comes; the error goes on to the caller.
-      std::exception_ptr error = std::current_exception();
-      owner = LiveOwner(run);
-      if (owner != nullptr) {
-        {
-          std::lock_guard<std::mutex> lock(run->mutex);
-          run->count = 0;
-          run->head = 0;
-        }
-        run->reader_attached = false;
-        if (!run->watcher_attached) {
-          try {
-            Finish(*owner, run);
-          } catch (...) {
-            // The first fault is the one reported.
-          }
-        }
+      // A handler failed: the error goes on to be reported, and what is still queued follows
+      // right after it.
+      if (run->owner != nullptr) {
+        std::lock_guard<std::mutex> lock(run->mutex);
+        PostService(run);
       }
-      std::rethrow_exception(error);
+      throw;
     }
-    owner = LiveOwner(run);
-    if (owner == nullptr) return;
-    run->reader_attached = false;
-    if (!run->watcher_attached) Finish(*owner, run);
   }
 
-  static void WatcherEnded(const std::shared_ptr<RunShared>& run, uint32_t exit_code) {
-    TJvCreateProcess* owner = LiveOwner(run);
-    if (owner == nullptr) return;
-    run->exit_code = exit_code;
-    run->watcher_attached = false;
-    if (!run->reader_attached) Finish(*owner, run);
+  static void Wrap(TJvCreateProcess& runner) {
+    Impl* impl = runner.impl_.get();
+    impl->assembler.OnRead = [impl](std::string_view s, bool starts_on_new_line) {
+      TJvCreateProcess& owner = *impl->runner;
+      if (owner.OnRead) owner.OnRead(owner, s, starts_on_new_line);
+      CheckStillDelivering(*impl);
+    };
+    impl->assembler.OnRawRead = [impl](std::string_view s) {
+      TJvCreateProcess& owner = *impl->runner;
+      if (owner.OnRawRead) owner.OnRawRead(owner, s);
+      CheckStillDelivering(*impl);
+    };
   }
 
-  static void Finish(TJvCreateProcess& owner, const std::shared_ptr<RunShared>& run) {
+  static void Retire(TJvCreateProcess& runner) {
+    Impl& impl = *runner.impl_;
+    impl.runner = nullptr;
+    if (impl.delivering == nullptr) return;
+    impl.retired_terminate = std::move(runner.OnTerminate);
+    impl.retired_read = std::move(runner.OnRead);
+    impl.retired_raw_read = std::move(runner.OnRawRead);
+  }
+
+ private:
+  // Marks the runner as handing out events: keeps its state alive, and should a handler destroy
+  // the runner, puts off giving back its memory until the handler has returned.
+  class Delivery {
+   public:
+    Delivery(Impl& impl, RunShared& run)
+        : impl_(impl.shared_from_this()), frame_{impl.runner, false, t_deliveries} {
+      impl.delivering = &run;
+      t_deliveries = &frame_;
+    }
+    Delivery(const Delivery&) = delete;
+    Delivery& operator=(const Delivery&) = delete;
+    ~Delivery() {
+      t_deliveries = frame_.outer;
+      impl_->delivering = nullptr;
+      if (impl_->service_missed && impl_->current) {
+        impl_->service_missed = false;
+        std::lock_guard<std::mutex> lock(impl_->current->mutex);
+        PostService(impl_->current);
+      }
+      if (frame_.free_pending) ::operator delete(const_cast<void*>(frame_.runner));
+    }
+
+   private:
+    std::shared_ptr<Impl> impl_;
+    DeliveryFrame frame_;
+  };
+
+  static void CheckStillDelivering(const Impl& impl) {
+    if (impl.runner == nullptr || impl.current.get() != impl.delivering) throw RunLeft{};
+  }
+
+  // Takes the queue as the next batch once the last one is handed out; false when empty.
+  static bool TakeBatch(RunShared& run, bool& ended, uint32_t& exit_code) {
+    std::lock_guard<std::mutex> lock(run.mutex);
+    run.service_posted = false;
+    ended = run.ended;
+    exit_code = run.exit_code;
+    if (run.batch_offset < run.batch.size()) return true;
+    run.batch.clear();
+    run.batch_offset = 0;
+    run.batch.swap(run.queue);
+    if (run.worker_waiting) run.room.notify_one();
+    return !run.batch.empty();
+  }
+
+  // Gives the batch to the line assembler in pieces of at most 1024 bytes.
+  static void HandOutBatch(Impl& impl, RunShared& run) {
+    while (run.batch_offset < run.batch.size()) {
+      if (impl.current.get() != &run) throw RunLeft{};
+      const std::size_t n = std::min(kPieceSize, run.batch.size() - run.batch_offset);
+      const char* piece = run.batch.data() + run.batch_offset;
+      run.batch_offset += n;
+      impl.assembler.AssemblePiece(piece, n);
+    }
+  }
+
+  static void ServiceRun(Impl& impl, const std::shared_ptr<RunShared>& run) {
+    bool ended = false;
+    uint32_t exit_code = 0;
+    if (TakeBatch(*run, ended, exit_code)) HandOutBatch(impl, *run);
+    if (!ended) {
+      std::lock_guard<std::mutex> lock(run->mutex);
+      if (!run->queue.empty() && run->ui != nullptr) PostService(run);
+      return;
+    }
+    // The worker is done and queues nothing more: the rest of the output, then the end.
+    while (TakeBatch(*run, ended, exit_code)) HandOutBatch(impl, *run);
+    if (!run->output_finished) {
+      run->output_finished = true;
+      impl.assembler.FinishOutput();
+      CheckStillDelivering(impl);
+    }
+    Finish(impl, run, exit_code);
+  }
+
+  static void Finish(Impl& impl, const std::shared_ptr<RunShared>& run, uint32_t exit_code) {
     {
       std::lock_guard<std::mutex> lock(run->mutex);
       run->ui = nullptr;
     }
     run->owner = nullptr;
-    owner.impl_->current.reset();
-    owner.impl_->watching = false;
-    if (owner.OnTerminate) owner.OnTerminate(owner, run->exit_code);
+    impl.current.reset();
+    TJvCreateProcess& runner = *impl.runner;
+    if (runner.OnTerminate) runner.OnTerminate(runner, exit_code);
   }
 };
 
 namespace {
 
-void PostDataReady(const std::shared_ptr<RunShared>& run) {
-  run->ui->Post([run] { RunHandlers::DataReady(run); });
+void PostService(const std::shared_ptr<RunShared>& run) {
+  if (run->ui == nullptr || run->service_posted) return;
+  run->service_posted = true;
+  run->ui->Post([run] { RunHandlers::Service(run); });
 }
 
-void PostReaderEnded(const std::shared_ptr<RunShared>& run) {
-  run->ui->Post([run] { RunHandlers::ReaderEnded(run); });
-}
-
-void PostWatcherEnded(const std::shared_ptr<RunShared>& run, uint32_t exit_code) {
-  run->ui->Post([run, exit_code] { RunHandlers::WatcherEnded(run, exit_code); });
-}
-
-}  // namespace
-
-TJvCreateProcess::TJvCreateProcess(UiThread& ui) : impl_(std::make_unique<Impl>(ui)) {
-  impl_->assembler.OnRead = [this](std::string_view s, bool starts_on_new_line) {
-    if (OnRead) OnRead(*this, s, starts_on_new_line);
-  };
-  impl_->assembler.OnRawRead = [this](std::string_view s) {
-    if (OnRawRead) OnRawRead(*this, s);
-  };
-}
-
-TJvCreateProcess::~TJvCreateProcess() {
-  Detach();
-}
-
-bool TJvCreateProcess::Watching() const {
-  return impl_->watching;
-}
-
-void TJvCreateProcess::Detach() {
-  Impl& impl = *impl_;
-  if (!impl.watching) return;
-  std::shared_ptr<RunShared> run = std::move(impl.current);
-  impl.current.reset();
-  impl.watching = false;
-  if (run) {
-    {
-      std::lock_guard<std::mutex> lock(run->mutex);
-      run->ui = nullptr;
-      run->room.notify_all();
-      run->count = 0;
-      run->head = 0;
-      run->queue = {};
-    }
-    run->owner = nullptr;
-  }
-}
-
-void TJvCreateProcess::Run() {
-  Impl& impl = *impl_;
-  if (impl.watching) throw EJVCLException("Cannot perform this operation when process is running");
-  impl.assembler.ResetLine();
-  impl.assembler.OwnerData = ConsoleOptions.count(TJvConsoleOption::coOwnerData) != 0;
-
-  ChildPlan plan;
-  plan.redirect = ConsoleOptions.count(TJvConsoleOption::coRedirect) != 0;
-  for (const std::string& line : Environment) {
+void CheckEnvironment(const std::vector<std::string>& environment) {
+  for (const std::string& line : environment) {
     if (line.empty()) {
       throw EJclError("String list passed to StringsToMultiSz cannot contain empty strings.");
     }
   }
+}
 
-  plan.arguments = SplitCommandLine(CommandLine);
-  plan.application = TrimControlAndBlanks(ApplicationName);
-  plan.directory = TrimControlAndBlanks(CurrentDirectory);
+// The program, its arguments, directory and environment as the child will get them.
+void PlanStart(const TJvCreateProcess& runner, StartPlan& plan) {
+  plan.arguments = SplitCommandLine(runner.CommandLine);
+  plan.application = TrimControlAndBlanks(runner.ApplicationName);
+  plan.directory = TrimControlAndBlanks(runner.CurrentDirectory);
   if (plan.application.empty()) {
     // The command line alone names the program.
-    if (plan.arguments.empty()) RaiseOSError(ENOENT);
+    if (plan.arguments.empty()) RaiseOSError("execve", ENOENT);
     plan.application = plan.arguments.front();
     if (plan.application.find('/') == std::string::npos) {
       plan.application = SearchPath(plan.application);
-      if (plan.application.empty()) RaiseOSError(ENOENT);
+      if (plan.application.empty()) RaiseOSError("execve", ENOENT);
     }
   }
   if (plan.arguments.empty()) plan.arguments.push_back(plan.application);
   // The program is named relative to our own directory, not the child's.
   if (plan.application.front() != '/' && !plan.directory.empty()) {
     char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd) == nullptr) RaiseOSError(errno);
+    if (getcwd(cwd, sizeof cwd) == nullptr) RaiseOSError("getcwd", errno);
     plan.application = std::string(cwd) + "/" + plan.application;
   }
   for (std::string& argument : plan.arguments) plan.argv.push_back(argument.data());
   plan.argv.push_back(nullptr);
-  if (!Environment.empty()) {
-    for (const std::string& line : Environment)
+  if (!runner.Environment.empty()) {
+    for (const std::string& line : runner.Environment)
       plan.envp.push_back(const_cast<char*>(line.c_str()));
     plan.envp.push_back(nullptr);
   }
-  if (Priority == TJvProcessPriority::ppIdle) plan.nice_increment = 19;
-  plan.new_process_group = CreationFlags.count(TJvCPSFlag::cfNewProcGroup) != 0;
-  plan.new_session = CreationFlags.count(TJvCPSFlag::cfDetached) != 0 ||
-                     CreationFlags.count(TJvCPSFlag::cfNewConsole) != 0;
+  if (runner.Priority == TJvProcessPriority::ppIdle) plan.nice_increment = 19;
+  plan.new_process_group = runner.CreationFlags.count(TJvCPSFlag::cfNewProcGroup) != 0;
+  plan.new_session = runner.CreationFlags.count(TJvCPSFlag::cfDetached) != 0 ||
+                     runner.CreationFlags.count(TJvCPSFlag::cfNewConsole) != 0;
+}
 
-  // Every descriptor is made close-on-exec; the child gets its three by dup2 alone.
-  int out_pipe[2] = {-1, -1}, in_pipe[2] = {-1, -1}, report_pipe[2] = {-1, -1};
-  int wake_fd = -1;
-  auto close_all = [&] {
-    for (int* fd : {&out_pipe[0], &out_pipe[1], &in_pipe[0], &in_pipe[1], &report_pipe[0],
-                    &report_pipe[1], &wake_fd}) {
-      CloseFd(*fd);
-    }
-  };
-  try {
-    if (plan.redirect) {
-      if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(in_pipe, O_CLOEXEC) != 0) RaiseOSError(errno);
-      in_pipe[0] = AboveStandardStreams(in_pipe[0]);
-      out_pipe[1] = AboveStandardStreams(out_pipe[1]);
-      wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-      if (wake_fd < 0) RaiseOSError(errno);
-      if (fcntl(out_pipe[0], F_SETFL, O_NONBLOCK) != 0) RaiseOSError(errno);
-    }
-    if (pipe2(report_pipe, O_CLOEXEC) != 0) RaiseOSError(errno);
-    report_pipe[1] = AboveStandardStreams(report_pipe[1]);
-  } catch (...) {
-    close_all();
-    throw;
-  }
-  plan.stdin_read = in_pipe[0];
-  plan.stdout_write = out_pipe[1];
-  plan.report_write = report_pipe[1];
-
-  const pid_t pid = fork();
-  if (pid == 0) BecomeChild(plan);
-  if (pid < 0) {
-    const int code = errno;
-    close_all();
-    RaiseOSError(code);
-  }
-  // Only the child holds its ends from here on.
-  CloseFd(report_pipe[1]);
-  CloseFd(in_pipe[0]);
-  CloseFd(out_pipe[1]);
-
-  // The report pipe closes at a successful exec; otherwise it carries the reason.
-  int start_error = 0;
-  ssize_t got;
-  do {
-    got = read(report_pipe[0], &start_error, sizeof start_error);
-  } while (got < 0 && errno == EINTR);
-  CloseFd(report_pipe[0]);
-  if (got == static_cast<ssize_t>(sizeof start_error)) {
-    ReapChild(pid);
-    close_all();
-    RaiseOSError(start_error);
-  }
-
-  if (!plan.redirect && !WaitForTerminate) {
-    // Nobody watches this child, but it is still reaped so that no zombie is left.
-    try {
-      std::thread([pid] {
-        StartWorker("velotrax-reap");
-        ReapChild(pid);
-      }).detach();
-    } catch (const std::system_error&) {
-      // No thread: the child stays a zombie until we exit; nothing else is lost.
-    }
-    return;
-  }
-
+// Makes the pipes and the worker, then starts the child and hands it to the worker. Only the
+// child keeps its ends of the pipes.
+std::shared_ptr<RunShared> StartChild(StartPlan& plan, bool redirect, UiThread* ui) {
   auto run = std::make_shared<RunShared>();
-  run->ui = &impl.ui;
-  run->owner = this;
-  run->wake_fd = wake_fd;
-  wake_fd = -1;
-  run->reader_attached = plan.redirect;
-  run->watcher_attached = true;
-  impl.current = run;
-  impl.watching = true;
-
-  try {
-    if (plan.redirect) {
-      std::thread(ReaderBody, run, out_pipe[0]).detach();
-      out_pipe[0] = -1;
-    }
-    std::thread(WatcherBody, run, pid, in_pipe[1]).detach();
-    in_pipe[1] = -1;
-  } catch (const std::system_error& error) {
-    // Without its workers the run cannot be watched: give it up and say why. The child
-    // already runs; it keeps running, and a started reader drains it until it ends.
-    close_all();
-    Detach();
-    RaiseOSError(error.code().value());
+  run->ui = ui;
+  Pipe output, input;
+  if (redirect) {
+    output = MakePipe();
+    input = MakePipe();
+    output.write = AboveStandardStreams(std::move(output.write));
+    input.read = AboveStandardStreams(std::move(input.read));
+    plan.stdin_read = input.read.Get();
+    plan.stdout_write = output.write.Get();
   }
+  WorkerStart worker(run);
+  const pid_t pid = SpawnChild(plan);
+  worker.Handover(pid, plan.new_process_group || plan.new_session, output, input);
+  return run;
+}
+
+}  // namespace
+
+TJvCreateProcess::TJvCreateProcess(UiThread& ui) : impl_(std::make_shared<Impl>(ui)) {
+  impl_->runner = this;
+  RunHandlers::Wrap(*this);
+}
+
+TJvCreateProcess::~TJvCreateProcess() {
+  Detach();
+  RunHandlers::Retire(*this);
+}
+
+void* TJvCreateProcess::operator new(std::size_t size) {
+  return ::operator new(size);
+}
+
+void TJvCreateProcess::operator delete(void* memory) noexcept {
+  DeliveryFrame* outermost = nullptr;
+  for (DeliveryFrame* frame = t_deliveries; frame != nullptr; frame = frame->outer) {
+    if (frame->runner == memory) outermost = frame;
+  }
+  if (outermost != nullptr) {
+    outermost->free_pending = true;
+  } else {
+    ::operator delete(memory);
+  }
+}
+
+bool TJvCreateProcess::Watching() const {
+  return impl_->current != nullptr;
+}
+
+int TJvCreateProcess::ProcessId() const {
+  const std::shared_ptr<ChildRecord> child = impl_->child;
+  if (!child) return 0;
+  std::lock_guard<std::mutex> lock(child->mutex);
+  return child->reaped ? 0 : child->pid;
+}
+
+bool TJvCreateProcess::SignalChild(int signo) {
+  const std::shared_ptr<ChildRecord> child = impl_->child;
+  if (!child) return false;
+  std::lock_guard<std::mutex> lock(child->mutex);
+  if (child->reaped) return false;
+  // A child that has ended is no longer ours to stop, even before it has been reaped.
+  siginfo_t info{};
+  if (waitid(P_PID, child->pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+      info.si_pid == child->pid) {
+    return false;
+  }
+  if (kill(child->group ? -child->pid : child->pid, signo) == 0) return true;
+  if (errno == ESRCH) return false;
+  const int code = errno;
+  throw EOSCallError(SystemErrorText(code) + " (kill)", code, "kill");
+}
+
+void TJvCreateProcess::Detach() {
+  Impl& impl = *impl_;
+  if (!impl.current) return;
+  std::shared_ptr<RunShared> run = std::move(impl.current);
+  impl.current.reset();
+  {
+    std::lock_guard<std::mutex> lock(run->mutex);
+    run->ui = nullptr;
+    run->queue = {};
+  }
+  run->room.notify_all();
+  run->owner = nullptr;
+}
+
+void TJvCreateProcess::Run() {
+  Impl& impl = *impl_;
+  if (impl.current) throw EJVCLException("Cannot perform this operation when process is running");
+  impl.assembler.ResetLine();
+  impl.assembler.OwnerData = ConsoleOptions.count(TJvConsoleOption::coOwnerData) != 0;
+  impl.child.reset();
+  CheckEnvironment(Environment);
+
+  StartPlan plan;
+  PlanStart(*this, plan);
+  const bool redirect = ConsoleOptions.count(TJvConsoleOption::coRedirect) != 0;
+  // Without a watcher the child is still reaped, so that no zombie is left; nothing is posted.
+  const bool watched = redirect || WaitForTerminate;
+  std::shared_ptr<RunShared> run = StartChild(plan, redirect, watched ? &impl.ui : nullptr);
+  impl.child = run->child;
+  if (!watched) return;
+  run->owner = &impl;
+  impl.current = std::move(run);
 }
 
 }  // namespace velotrax

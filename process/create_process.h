@@ -2,17 +2,32 @@
 // hands the output lines and, last of all, the child's end to the UI thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "base/errors.h"
 #include "process/ui_thread.h"
 
 namespace velotrax {
+
+// A failed system call of the runner: the message and code of the system error, and the call.
+class EOSCallError : public EOSError {
+ public:
+  EOSCallError(const std::string& message, int error_code, std::string call)
+      : EOSError(message, error_code), call_(std::move(call)) {}
+  // The system call that failed ("pipe2", "execve", "pthread_create", ...).
+  const std::string& Call() const { return call_; }
+
+ private:
+  std::string call_;
+};
 
 enum class TJvConsoleOption { coOwnerData, coRedirect };
 enum class TJvProcessPriority { ppIdle, ppNormal, ppHigh, ppRealTime };
@@ -65,11 +80,26 @@ class TJvCreateProcess {
   void Detach();
   // True from a successful Run until finish or Detach.
   bool Watching() const;
+  // The child's process id from a successful Run until the child has ended and been reaped;
+  // 0 otherwise (also after Detach once the child has ended).
+  int ProcessId() const;
+  // Sends signo to the running child, or to its whole process group when it was started with
+  // cfNewProcGroup (or cfDetached, cfNewConsole); false when no child of this runner runs any
+  // more. Throws EOSCallError when the signal cannot be sent.
+  bool SignalChild(int signo);
+  // A handler may destroy its own runner: the memory is given back once that handler returns.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* memory) noexcept;
 
  private:
-  friend class RunHandlers;  // the UI-thread side of a run: drain, end handlers, finish
+  friend class RunHandlers;  // the UI-thread side of a run: hand-out of output, end, finish
+  friend struct RunShared;   // what a run shares between the UI thread and its worker
   struct Impl;
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<Impl> impl_;
 };
+
+// For tests: starts a run's worker thread, detached, running body(argument); returns 0 or the
+// system's error code. Replace it to see how Run copes with a thread that cannot be made.
+extern int (*StartRunnerThread)(void* (*body)(void*), void* argument);
 
 }  // namespace velotrax

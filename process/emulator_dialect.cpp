@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <dirent.h>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -79,31 +78,6 @@ bool SaysVideoFellBack(const std::string& line) {
 
 }  // namespace
 
-std::set<pid_t> ChildGroupLeaders() {
-  std::set<pid_t> leaders;
-  DIR* dir = ::opendir("/proc");
-  if (dir == nullptr) return leaders;
-  const long self = ::getpid();
-  while (const dirent* entry = ::readdir(dir)) {
-    const long pid = std::atol(entry->d_name);
-    if (pid <= 0) continue;
-    std::ifstream stat_file("/proc/" + std::string(entry->d_name) + "/stat");
-    std::string stat;
-    if (!std::getline(stat_file, stat)) continue;
-    // The command name in parentheses may hold anything; the fields follow its last ")".
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    long parent = 0, group = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &parent, &group) == 3 &&
-        parent == self && group == pid) {
-      leaders.insert(static_cast<pid_t>(pid));
-    }
-  }
-  ::closedir(dir);
-  return leaders;
-}
-
 const char* DialectName(EmulatorDialect dialect) {
   return dialect == EmulatorDialect::current ? "current" : "classic";
 }
@@ -149,16 +123,13 @@ std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
     output.exit_code = exit_code;
     ended = true;
   };
-  const std::set<pid_t> before = ChildGroupLeaders();
   try {
     runner.Run();
   } catch (const Exception&) {
     return std::nullopt;
   }
   if (loop.RunUntil([&] { return ended; }, limit)) return output;
-  for (pid_t leader : ChildGroupLeaders()) {
-    if (before.count(leader) == 0) ::kill(-leader, SIGKILL);
-  }
+  runner.SignalChild(SIGKILL);
   if (!loop.RunUntil([&] { return ended; }, 2s)) runner.Detach();
   return std::nullopt;
 }

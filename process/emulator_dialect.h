@@ -53,10 +53,6 @@ void ConfigureEmulatorRunner(TJvCreateProcess& runner, const EmulatorInvocation&
 std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
                                             std::chrono::milliseconds limit);
 
-// Our children that lead a process group of their own (started with cfNewProcGroup); found
-// through /proc, as the runner keeps the process id to itself.
-std::set<pid_t> ChildGroupLeaders();
-
 // One pass as it will be started, and what is needed to read its result.
 struct PassPlan {
   EmulatorInvocation start;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -486,6 +487,158 @@ TEST_F(RunnerTest, CommandLineAloneNamesTheProgram) {
   Start(kChild + " lines 1");
   RunToEnd();
   EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 1));
+}
+
+TEST_F(RunnerTest, HandlersThatLetGoOfTheRunGetNothingMoreOfIt) {
+  // Each case acts in a handler while a piece of 40 lines is being assembled (or at the end):
+  // the handler finishes, and nothing more of the old run arrives, not even the rest of the
+  // piece. A restarted run sees only its own output.
+  enum class Act { detach, restart, destroy_in_read, destroy_in_raw_read, destroy_in_terminate };
+  for (Act act : {Act::detach, Act::restart, Act::destroy_in_read, Act::destroy_in_raw_read,
+                  Act::destroy_in_terminate}) {
+    SCOPED_TRACE(static_cast<int>(act));
+    if (!runner_) runner_ = std::make_unique<TJvCreateProcess>(loop_);
+    runner_->ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+    runner_->ApplicationName = kChild;
+    std::vector<std::string> after;  // what arrived once the handler had acted
+    bool acted = false, handler_finished = false;
+    int old_reports = 0, ends = 0;
+    // Whatever the handler does to the runner, it goes on using its own captures.
+    auto act_now = [&, this] {
+      acted = true;
+      if (act == Act::detach) runner_->Detach();
+      if (act == Act::restart) {
+        runner_->Detach();
+        runner_->CommandLine = "child burst new 3 0";
+        runner_->Run();
+      }
+      if (act >= Act::destroy_in_read) runner_.reset();
+      handler_finished = true;
+    };
+    runner_->OnRead = [&](TJvCreateProcess&, std::string_view s, bool) {
+      if (acted) {
+        after.emplace_back(s);
+        return;
+      }
+      if (++old_reports == 3 && act <= Act::destroy_in_read) act_now();
+    };
+    runner_->OnRawRead = [&](TJvCreateProcess&, std::string_view) {
+      if (acted) after.emplace_back("raw");
+      if (!acted && act == Act::destroy_in_raw_read) act_now();
+    };
+    runner_->OnTerminate = [&](TJvCreateProcess&, uint32_t) {
+      ++ends;
+      if (!acted && act == Act::destroy_in_terminate) act_now();
+    };
+    Start("child burst old 40 300");
+    loop_.RunUntil([&] { return acted && (act != Act::restart || ends == 1); }, 20s);
+    // The old child writes again and ends meanwhile.
+    loop_.RunUntil([] { return false; }, 600ms);
+    EXPECT_TRUE(handler_finished);
+    if (act == Act::restart) {
+      after.erase(std::remove(after.begin(), after.end(), "raw"), after.end());
+      after.erase(std::remove(after.begin(), after.end(), ""), after.end());
+      EXPECT_EQ(after, (std::vector<std::string>{"new 0", "new 1", "new 2", "new end"}));
+      EXPECT_EQ(ends, 1);
+    } else {
+      EXPECT_TRUE(after.empty()) << after.size() << " events after letting go, first "
+                                 << after.front();
+      EXPECT_EQ(ends, act == Act::destroy_in_terminate ? 1 : 0);
+    }
+  }
+}
+
+TEST_F(RunnerTest, OutputQueuedBehindAFailingReadHandlerFollowsRightAfterTheError) {
+  bool failed = false;
+  runner_->OnRead = [&](TJvCreateProcess&, std::string_view s, bool starts_on_new_line) {
+    if (!failed && s == "burst 0") {
+      failed = true;
+      throw EConvertError("handler failed");
+    }
+    reports_.emplace_back(std::string(s), starts_on_new_line);
+  };
+  // About 30 KB in one write, then the child stays silent for 5 s before it writes and ends.
+  Start("child burst burst 3000 5000");
+  EXPECT_THROW(loop_.RunUntil([] { return false; }, 20s), EConvertError);
+  // The rest of that output comes now, not when the child next writes or ends.
+  const auto has_last = [&] {
+    for (const auto& report : reports_)
+      if (report.first == "burst 2999") return true;
+    return false;
+  };
+  EXPECT_TRUE(loop_.RunUntil(has_last, 4s));
+  EXPECT_EQ(terminations_, 0);
+  RunToEnd();
+  const std::vector<std::string> lines = CompleteLines(reports_);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+            (std::vector<std::string>{"burst 2999", "burst end"}));
+}
+
+TEST_F(RunnerTest, FailedStartsKeepTheCallAndLeaveNoChildBehind) {
+  const std::string record = temp_.File("record");
+  int (*const start_thread)(void* (*)(void*), void*) = StartRunnerThread;
+  const struct {
+    const char* what;
+    std::string directory;
+    bool thread_fails;
+    int code;
+    const char* call;
+  } cases[] = {
+      {"bad working directory", temp_.File("nowhere"), false, ENOENT, "chdir"},
+      {"no worker thread", "", true, EAGAIN, "pthread_create"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    runner_->CurrentDirectory = c.directory;
+    if (c.thread_fails) {
+      // A worker that served an earlier start would take this one without a new thread.
+      ASSERT_TRUE(WaitFor([] { return CountWorkerThreads() == 0; }, 10s));
+      StartRunnerThread = [](void* (*)(void*), void*) { return EAGAIN; };
+    }
+    try {
+      Start("child slow-writer 1 0 " + record);
+      ADD_FAILURE() << "the start did not fail";
+    } catch (const EOSCallError& error) {
+      EXPECT_EQ(error.ErrorCode(), c.code);
+      EXPECT_EQ(error.Call(), c.call);
+      if (c.thread_fails) {
+        EXPECT_EQ(std::string(error.what()),
+                  std::string("Thread creation error: ") + std::strerror(EAGAIN));
+      }
+    }
+    StartRunnerThread = start_thread;
+    EXPECT_FALSE(runner_->Watching());
+    EXPECT_EQ(runner_->ProcessId(), 0);
+  }
+  // No child ran, so none can be left unreaped.
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(std::filesystem::exists(record));
+  EXPECT_EQ(CountZombieChildren(), 0);
+  runner_->CurrentDirectory = "";
+  Start("child lines 2");
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 2));
+}
+
+TEST_F(RunnerTest, SignalsReachTheChildOrItsGroupOnlyWhileItRuns) {
+  for (bool own_group : {false, true}) {
+    SCOPED_TRACE(own_group ? "own process group" : "our process group");
+    terminations_ = 0;
+    exit_codes_.clear();
+    runner_->CreationFlags.clear();
+    if (own_group) runner_->CreationFlags = {TJvCPSFlag::cfNewProcGroup};
+    Start("child slow-writer 1000 50 " + temp_.File("record"));
+    const int pid = runner_->ProcessId();
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(getpgid(pid), own_group ? pid : getpgrp());
+    // Sent to the group, the signal would find no group of that id unless the child leads one.
+    EXPECT_TRUE(runner_->SignalChild(SIGTERM));
+    RunToEnd();
+    EXPECT_EQ(exit_codes_, std::vector<uint32_t>{128 + SIGTERM});
+    EXPECT_EQ(runner_->ProcessId(), 0);
+    EXPECT_FALSE(runner_->SignalChild(SIGTERM));
+  }
 }
 
 }  // namespace

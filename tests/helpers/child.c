@@ -54,6 +54,21 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (strcmp(mode, "burst") == 0) {
+    /* COUNT lines "PREFIX i" in one write (so they arrive as one piece), a pause, then "PREFIX
+       end". */
+    static char burst[65536];
+    size_t used = 0;
+    int count = atoi(argv[3]);
+    for (int i = 0; i < count && used + 64 < sizeof burst; ++i) {
+      used += (size_t)snprintf(burst + used, sizeof burst - used, "%s %d\n", argv[2], i);
+    }
+    write_all(1, burst, used);
+    sleep_ms(atol(argv[4]));
+    snprintf(line, sizeof line, "%s end\n", argv[2]);
+    say(1, line);
+    return 0;
+  }
   if (strcmp(mode, "interleave") == 0) {
     int count = atoi(argv[2]);
     for (int i = 0; i < count; ++i) {

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -248,28 +247,6 @@ int32_t Median(std::vector<int32_t> values) {
   return static_cast<int32_t>(sum >= 0 ? sum / 2 : (sum - 1) / 2);
 }
 
-// The emulator of the running pass: the runner starts it as the leader of its own process
-// group, so it is the one child of ours that leads a group of its own id.
-std::vector<pid_t> EmulatorGroups() {
-  const std::set<pid_t> leaders = ChildGroupLeaders();
-  return {leaders.begin(), leaders.end()};
-}
-
-// True while pid is a running child of ours: a signal never reaches a stranger that got its
-// number after it was reaped, and an emulator that has already finished is not counted as
-// stopped.
-bool RunningChild(pid_t pid) {
-  std::ifstream stat_file("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  if (!std::getline(stat_file, stat)) return false;
-  const std::size_t close = stat.rfind(')');
-  char state = 0;
-  long parent = 0;
-  return close != std::string::npos &&
-         std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &parent) == 2 &&
-         parent == ::getpid() && state != 'Z' && state != 'X';
-}
-
 // The desktop program's main window as the sequencer sees it, reduced to one game and one
 // method at a time; the runner's events go to the same handlers as in the window.
 class CliHost : public SequencerHost {
@@ -316,7 +293,6 @@ class CliHost : public SequencerHost {
     cut_short_ = false;
     state_.pass_log.clear();
     StartBenchmark(state_, *this);
-    groups_ = EmulatorGroups();
   }
 
   // Runs the loop for a while; true once the pass has ended.
@@ -342,9 +318,9 @@ class CliHost : public SequencerHost {
       signo = SIGTERM;
     }
     ++stop_signals_sent_;
-    for (pid_t group : groups_) {
-      if (RunningChild(group) && ::kill(-group, signo) == 0) cut_short_ = true;
-    }
+    // The runner signals the emulator's process group only while the emulator runs: an
+    // emulator that has already finished is not counted as stopped.
+    if (runner_.SignalChild(signo)) cut_short_ = true;
   }
 
   // Gives up a pass whose emulator would not end: it runs on unwatched.
@@ -361,7 +337,6 @@ class CliHost : public SequencerHost {
   std::string reason_;
   int stop_signals_sent_ = 0;
   bool cut_short_ = false;
-  std::vector<pid_t> groups_;
 };
 
 // Stores the measured results in mark.dat. The file is read again first, so that a change made
