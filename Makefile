@@ -88,6 +88,16 @@ bench: build
 demo: build
 	@scripts/demo-workspace $(BUILD)
 
+# The demo workspace with the demo emulator's Windows build (MinGW-w64) as mame.exe, which
+# Velotrax runs through Wine; then: cd $(BUILD)/demo && ../velotrax
+.PHONY: demo-windows
+demo-windows: deps
+	@scripts/install-deps --wine
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) --target velotrax-windows
+	@scripts/demo-workspace --windows $(BUILD)
+
 run: demo
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	  echo "make run: no display here, so velotrax-cli benchmarks pacman in $(BUILD)/demo instead of opening the window"; \

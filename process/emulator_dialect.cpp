@@ -11,6 +11,7 @@
 
 #include "base/errors.h"
 #include "process/event_loop.h"
+#include "process/windows_executable.h"
 
 namespace velotrax {
 
@@ -22,6 +23,7 @@ using namespace std::chrono_literals;
 // that does not answer in this time is not asked again for this file.
 constexpr auto kIdentifyLimit = 5s;
 constexpr auto kListXmlLimit = 10s;
+constexpr auto kWineStartAllowance = 30s;
 // What a probe keeps of an emulator that talks without end.
 constexpr std::size_t kProbeLines = 20000;
 // The described passes run 5000 frames; a current build counts emulated seconds instead.
@@ -81,6 +83,8 @@ const char* DialectName(EmulatorDialect dialect) {
 }
 
 void ConfigureEmulatorRunner(TJvCreateProcess& runner, const EmulatorInvocation& start) {
+  // A Windows build is started through Wine; without Wine this throws before anything changes.
+  const EmulatorInvocation platform_start = ForThisPlatform(start);
   // The emulator runs hidden; its output comes back line by line and is not kept by the runner.
   TJvCPSStartupInfo& startup = runner.StartupInfo;
   startup.DefaultPosition = false;
@@ -88,16 +92,22 @@ void ConfigureEmulatorRunner(TJvCreateProcess& runner, const EmulatorInvocation&
   startup.DefaultWindowState = false;
   startup.ShowWindow = TJvCPSShowWindow::swHide;
   runner.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
-  runner.CurrentDirectory = start.CurrentDirectory;
-  runner.ApplicationName = start.ApplicationName;
-  runner.CommandLine = start.CommandLine;
+  runner.CurrentDirectory = platform_start.CurrentDirectory;
+  runner.ApplicationName = platform_start.ApplicationName;
+  runner.CommandLine = platform_start.CommandLine;
 }
 
 std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
                                             std::chrono::milliseconds limit) {
   EventLoop loop;
   TJvCreateProcess runner(loop);
-  ConfigureEmulatorRunner(runner, start);
+  try {
+    ConfigureEmulatorRunner(runner, start);  // a Windows program without Wine gives no answer
+  } catch (const Exception&) {
+    return std::nullopt;
+  }
+  // Wine's own start-up (its server, a prefix prepared on first use) must not cut an answer short.
+  if (runner.ApplicationName != start.ApplicationName) limit += kWineStartAllowance;
   // A group of its own, so that one that overruns can be ended with whatever it started.
   runner.CreationFlags.insert(TJvCPSFlag::cfNewProcGroup);
   ProbeOutput output;

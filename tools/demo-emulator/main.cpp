@@ -9,6 +9,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "core/state.h"
 #include "process/emulator_contract.h"
@@ -125,6 +128,13 @@ std::optional<Run> ReadCommandLine(int argc, char** argv, int& exit_code) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Shows the words that reached the program, to check how a launcher hands them on.
+  if (const char* show = std::getenv("VELOTRAX_DEMO_SHOW_ARGS"); show && *show) {
+#ifdef _WIN32
+    std::printf("Command line: %s\n", GetCommandLineA());
+#endif
+    for (int i = 0; i < argc; ++i) std::printf("Argument %d: %s\n", i, argv[i]);
+  }
   // Under the name "mame", or asked with a current build's options, it answers as one.
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (velotrax::demo::SpeaksCurrentDialect(argc > 0 ? argv[0] : "", args)) {
@@ -134,8 +144,13 @@ int main(int argc, char** argv) {
   const std::optional<Run> run = ReadCommandLine(argc, argv, exit_code);
   if (!run) return exit_code;
 
-  // The output goes to a pipe: lines must not wait in a buffer until the end.
+    // The output goes to a pipe: lines must not wait in a buffer until the end.
+#ifdef _WIN32
+  // The Windows C library has no line buffering (it takes _IOLBF for whole blocks).
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+#endif
   namespace demo = velotrax::demo;
   const demo::SceneShape shape = demo::ShapeForGame(run->rom);
   std::printf("Velotrax demo emulator: a stand-in for trying Velotrax, not an emulator.\n");
