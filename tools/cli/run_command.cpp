@@ -177,16 +177,8 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
     }
     const std::string& name = scan.Name();
     if (name == "--mode") {
-      const std::string mode = scan.Value();
-      if (mode == "ddraw") {
-        options.mode = PassMode::ddraw;
-      } else if (mode == "d3d") {
-        options.mode = PassMode::d3d;
-      } else if (mode == "both") {
-        options.mode = PassMode::both;
-      } else {
-        throw UsageError("--mode must be ddraw, d3d or both, not '" + mode + "'");
-      }
+      options.mode = scan.Choice<PassMode>(
+          {{"ddraw", PassMode::ddraw}, {"d3d", PassMode::d3d}, {"both", PassMode::both}});
     } else if (name == "--repeat") {
       repeat_given = true;
       options.rule.repeat = CountValue(scan, 1, kMostRepeats, "a number of passes");
@@ -725,20 +717,12 @@ class RunSession {
 }  // namespace
 
 int RunCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kRunHelp, stdout);
-    return kExitSuccess;
-  }
+  if (PrintHelpIfAsked(args, kRunHelp)) return kExitSuccess;
   const RunOptions options = ParseRunOptions(args);
   ProgramState state;
   InitProgramState(state);
   BuildCatalogue(state);
-  std::vector<int> games;
-  if (options.all) {
-    for (int i = 1; i < game_count; ++i) games.push_back(i);
-  } else {
-    games = ResolveGames(state, options.games);
-  }
+  std::vector<int> games = ResolveGames(state, options.games, options.all);
   // The handlers come first: a Ctrl+C from here on ends the run cleanly.
   StopSignals signals;
   // An unreadable mark.dat stops us before anything runs; it is never overwritten.

@@ -60,18 +60,10 @@ ShowOptions ParseShowOptions(const std::vector<std::string>& args) {
     if (name == "--ref") {
       options.references.push_back(scan.Value());
     } else if (name == "--format") {
-      const std::string format = scan.Value();
-      if (format == "table") {
-        options.format = Format::table;
-      } else if (format == "csv") {
-        options.format = Format::csv;
-      } else if (format == "json") {
-        options.format = Format::json;
-      } else if (format == "markdown") {
-        options.format = Format::markdown;
-      } else {
-        throw UsageError("--format must be table, csv, json or markdown, not '" + format + "'");
-      }
+      options.format = scan.Choice<Format>({{"table", Format::table},
+                                            {"csv", Format::csv},
+                                            {"json", Format::json},
+                                            {"markdown", Format::markdown}});
       options.format_given = true;
     } else if (name == "--svg") {
       options.svg_path = scan.Value();
@@ -440,20 +432,12 @@ std::string FormatSvg(const Comparison& comparison) {
 }  // namespace
 
 int ShowCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kShowHelp, stdout);
-    return kExitSuccess;
-  }
+  if (PrintHelpIfAsked(args, kShowHelp)) return kExitSuccess;
   const ShowOptions options = ParseShowOptions(args);
   ProgramState state;
   InitProgramState(state);
   BuildCatalogue(state);
-  std::vector<int> games;
-  if (options.games.empty()) {
-    for (int i = 1; i < game_count; ++i) games.push_back(i);
-  } else {
-    games = ResolveGames(state, options.games);
-  }
+  std::vector<int> games = ResolveGames(state, options.games, options.games.empty());
 
   LoadWorkspace(state);
   std::vector<Computer> computers = {{0, DisplayText(state.games[0].cpu)}};
