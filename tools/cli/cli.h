@@ -41,8 +41,7 @@ int FindGame(const ProgramState& state, const std::string& name);
 
 // The catalogue indices of the GAME arguments, in order and without repeats, or of every game when
 // all is set; throws UsageError.
-std::vector<int> ResolveGames(const ProgramState& state, const std::vector<std::string>& names,
-                              bool all);
+std::vector<int> ResolveGames(const std::vector<std::string>& names, bool all);
 
 // The commands; each returns the exit code and throws UsageError or the program's errors.
 int RunCommand(const std::vector<std::string>& args);
@@ -61,6 +60,8 @@ class ArgumentScanner {
   explicit ArgumentScanner(const std::vector<std::string>& args) : args_(args) {}
   // Moves to the next word (skipping the "--" mark); false at the end.
   bool Next();
+  // Moves to the next option, adding the plain words on the way to words; false at the end.
+  bool NextOption(std::vector<std::string>& words);
   // True when the current word is an option, named by Name().
   bool IsOption() const { return is_option_; }
   // The current word as given.

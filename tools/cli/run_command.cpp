@@ -170,11 +170,7 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
   RunOptions options;
   bool repeat_given = false, min_given = false, max_given = false;
   ArgumentScanner scan(args);
-  while (scan.Next()) {
-    if (!scan.IsOption()) {
-      options.games.push_back(scan.Word());
-      continue;
-    }
+  while (scan.NextOption(options.games)) {
     const std::string& name = scan.Name();
     if (name == "--mode") {
       options.mode = scan.Choice<PassMode>(
@@ -719,10 +715,8 @@ class RunSession {
 int RunCommand(const std::vector<std::string>& args) {
   if (PrintHelpIfAsked(args, kRunHelp)) return kExitSuccess;
   const RunOptions options = ParseRunOptions(args);
+  std::vector<int> games = ResolveGames(options.games, options.all);
   ProgramState state;
-  InitProgramState(state);
-  BuildCatalogue(state);
-  std::vector<int> games = ResolveGames(state, options.games, options.all);
   // The handlers come first: a Ctrl+C from here on ends the run cleanly.
   StopSignals signals;
   // An unreadable mark.dat stops us before anything runs; it is never overwritten.

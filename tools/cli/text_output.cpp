@@ -57,6 +57,18 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
   return length;
 }
 
+// The text in double quotes after lead, its quotes doubled.
+std::string Quoted(std::string_view lead, std::string_view utf8) {
+  std::string out = "\"";
+  out += lead;
+  for (char c : utf8) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
 }  // namespace
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -112,26 +124,14 @@ std::string CsvField(std::string_view utf8) {
   if (!blank_edge && utf8.find_first_of(",\"\r\n") == std::string_view::npos) {
     return std::string(utf8);
   }
-  std::string out = "\"";
-  for (char c : utf8) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
+  return Quoted("", utf8);
 }
 
 std::string SpreadsheetCsvField(std::string_view utf8) {
   if (utf8.empty() || std::string_view("=+-@\t\r").find(utf8.front()) == std::string_view::npos) {
     return CsvField(utf8);
   }
-  std::string out = "\"'";
-  for (char c : utf8) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
+  return Quoted("'", utf8);
 }
 
 std::string JsonString(std::string_view utf8) {

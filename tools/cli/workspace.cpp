@@ -90,6 +90,14 @@ bool ArgumentScanner::Next() {
   }
 }
 
+bool ArgumentScanner::NextOption(std::vector<std::string>& words) {
+  while (Next()) {
+    if (IsOption()) return true;
+    words.push_back(Word());
+  }
+  return false;
+}
+
 std::string ArgumentScanner::Value() {
   if (has_inline_value_) return inline_value_;
   if (index_ + 1 >= args_.size()) throw UsageError(name_ + " needs a value");
@@ -125,13 +133,14 @@ int FindGame(const ProgramState& state, const std::string& name) {
   return 0;
 }
 
-std::vector<int> ResolveGames(const ProgramState& state, const std::vector<std::string>& names,
-                              bool all) {
+std::vector<int> ResolveGames(const std::vector<std::string>& names, bool all) {
   std::vector<int> games;
   if (all) {
     for (int i = 1; i < game_count; ++i) games.push_back(i);
     return games;
   }
+  ProgramState state;
+  BuildCatalogue(state);
   for (const std::string& name : names) {
     const int index = FindGame(state, name);
     if (index == 0) {
