@@ -57,6 +57,23 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
   return length;
 }
 
+// What ForEachCodePoint passes for a byte that starts no valid UTF-8 sequence.
+constexpr char32_t kStrayByte = 0xFFFFFFFF;
+
+// Calls visit with each code point of utf8 in order, and with kStrayByte for each byte that
+// starts no valid sequence.
+template <typename Visit>
+void ForEachCodePoint(std::string_view utf8, Visit visit) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (SequenceLength(utf8, i) == 0) {
+      visit(kStrayByte);
+      ++i;
+    } else {
+      visit(NextCodePoint(utf8, i));
+    }
+  }
+}
+
 // The text in double quotes after lead, its quotes doubled.
 std::string Quoted(std::string_view lead, std::string_view utf8) {
   std::string out = "\"";
@@ -136,15 +153,11 @@ std::string SpreadsheetCsvField(std::string_view utf8) {
 
 std::string JsonString(std::string_view utf8) {
   std::string out = "\"";
-  for (std::size_t i = 0; i < utf8.size();) {
-    const std::size_t length = SequenceLength(utf8, i);
-    if (length == 0) {  // never for DisplayText's output; a stray byte must not break the JSON
-      out += "\\ufffd";
-      ++i;
-      continue;
-    }
-    const char32_t c = NextCodePoint(utf8, i);
+  ForEachCodePoint(utf8, [&out](char32_t c) {
     switch (c) {
+      case kStrayByte:  // never for DisplayText's output; a stray byte must not break the JSON
+        out += "\\ufffd";
+        break;
       case '"':
         out += "\\\"";
         break;
@@ -169,20 +182,14 @@ std::string JsonString(std::string_view utf8) {
           AppendUtf8(out, c);
         }
     }
-  }
+  });
   out += '"';
   return out;
 }
 
 std::string XmlText(std::string_view utf8) {
   std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    if (SequenceLength(utf8, i) == 0) {
-      AppendUtf8(out, 0xFFFD);
-      ++i;
-      continue;
-    }
-    const char32_t c = NextCodePoint(utf8, i);
+  ForEachCodePoint(utf8, [&out](char32_t c) {
     switch (c) {
       case '&':
         out += "&amp;";
@@ -201,13 +208,14 @@ std::string XmlText(std::string_view utf8) {
         break;
       default:
         // XML 1.0 carries no other control character below 0x20, and no U+FFFE or U+FFFF.
-        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF) {
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF ||
+            c == kStrayByte) {
           AppendUtf8(out, 0xFFFD);
         } else {
           AppendUtf8(out, c);
         }
     }
-  }
+  });
   return out;
 }
 
@@ -238,21 +246,15 @@ std::string MarkdownCell(std::string_view utf8) {
 std::string TerminalText(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const std::size_t length = SequenceLength(utf8, i);
-    if (length == 0) {
+  ForEachCodePoint(utf8, [&out](char32_t c) {
+    if (c == kStrayByte) {
       AppendUtf8(out, 0xFFFD);
-      ++i;
-      continue;
-    }
-    const std::size_t start = i;
-    const char32_t c = NextCodePoint(utf8, i);
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+    } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
       out += ' ';
     } else {
-      out.append(utf8.substr(start, length));
+      AppendUtf8(out, c);
     }
-  }
+  });
   return out;
 }
 
