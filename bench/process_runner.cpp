@@ -73,29 +73,42 @@ struct LineSink {
   }
 };
 
+// The runner on its own event loop, set to start the workload with the given arguments and to
+// note each end.
+struct WorkloadRunner {
+  explicit WorkloadRunner(const std::string& arguments) {
+    runner.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+    runner.ApplicationName = kWorkload;
+    runner.CommandLine = "workload " + arguments;
+    runner.OnTerminate = [this](TJvCreateProcess&, uint32_t) { ended = true; };
+  }
+  // Starts the workload and waits for its end.
+  void RunToEnd(std::chrono::seconds timeout) {
+    ended = false;
+    runner.Run();
+    loop.RunUntil([&] { return ended; }, timeout);
+  }
+  EventLoop loop;
+  TJvCreateProcess runner{loop};
+  bool ended = false;
+};
+
 struct FloodResult {
   double seconds = 0, cpu = 0;
   long long delivered = 0;
 };
 
 FloodResult FloodThroughRunner() {
-  EventLoop loop;
-  TJvCreateProcess runner(loop);
-  runner.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
-  runner.ApplicationName = kWorkload;
-  runner.CommandLine = "workload flood80 " + std::to_string(kFloodBytes);
+  WorkloadRunner workload("flood80 " + std::to_string(kFloodBytes));
   LineSink sink;
   FloodResult result;
-  bool ended = false;
-  runner.OnRawRead = [&](TJvCreateProcess&, std::string_view s) {
+  workload.runner.OnRawRead = [&](TJvCreateProcess&, std::string_view s) {
     result.delivered += static_cast<long long>(s.size());
   };
-  runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) { sink.Add(s); };
-  runner.OnTerminate = [&](TJvCreateProcess&, uint32_t) { ended = true; };
+  workload.runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) { sink.Add(s); };
   const double cpu = CpuSeconds();
   const auto start = std::chrono::steady_clock::now();
-  runner.Run();
-  loop.RunUntil([&] { return ended; }, 600s);
+  workload.RunToEnd(600s);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.cpu = CpuSeconds() - cpu;
   return result;
@@ -208,17 +221,12 @@ double SpinStandalone() {
 }
 
 double SpinUnderRunner() {
-  EventLoop loop;
-  TJvCreateProcess runner(loop);
-  runner.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
-  runner.ApplicationName = kWorkload;
-  runner.CommandLine = "workload spin " + std::to_string(kSpinSeconds);
+  WorkloadRunner workload("spin " + std::to_string(kSpinSeconds));
   std::vector<std::string> log;
-  bool ended = false;
-  runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) { log.emplace_back(s); };
-  runner.OnTerminate = [&](TJvCreateProcess&, uint32_t) { ended = true; };
-  runner.Run();
-  loop.RunUntil([&] { return ended; }, 600s);
+  workload.runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) {
+    log.emplace_back(s);
+  };
+  workload.RunToEnd(600s);
   for (auto it = log.rbegin(); it != log.rend(); ++it) {
     if (it->rfind("FPS ", 0) == 0) return ParseFps(*it);
   }
@@ -246,21 +254,19 @@ double SpinUnderQProcess() {
 }
 
 double RunnerExitLatencyMs() {
-  EventLoop loop;
-  TJvCreateProcess runner(loop);
-  runner.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
-  runner.ApplicationName = kWorkload;
-  runner.CommandLine = "workload exit-stamp";
+  WorkloadRunner workload("exit-stamp");
   std::vector<double> latencies;
   long long stamp = 0, ended_at = 0;
-  runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) {
+  workload.runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) {
     if (!s.empty()) stamp = std::atoll(std::string(s).c_str());
   };
-  runner.OnTerminate = [&](TJvCreateProcess&, uint32_t) { ended_at = MonotonicNanoseconds(); };
+  workload.runner.OnTerminate = [&](TJvCreateProcess&, uint32_t) {
+    ended_at = MonotonicNanoseconds();
+    workload.ended = true;
+  };
   for (int i = 0; i < kLatencyRuns; ++i) {
     stamp = ended_at = 0;
-    runner.Run();
-    loop.RunUntil([&] { return ended_at != 0; }, 60s);
+    workload.RunToEnd(60s);
     latencies.push_back(static_cast<double>(ended_at - stamp) / 1e6);
   }
   return Median(latencies);
@@ -287,20 +293,14 @@ double QProcessExitLatencyMs() {
 
 // Parent CPU per quick child: start it, take its one line, see its end; the same object each time.
 double RunnerQuickChildMicroseconds(int children) {
-  EventLoop loop;
-  TJvCreateProcess runner(loop);
-  runner.ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
-  runner.ApplicationName = kWorkload;
-  runner.CommandLine = "workload exit-stamp";
+  WorkloadRunner workload("exit-stamp");
   std::vector<std::string> log;
-  bool ended = false;
-  runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) { log.emplace_back(s); };
-  runner.OnTerminate = [&](TJvCreateProcess&, uint32_t) { ended = true; };
+  workload.runner.OnRead = [&](TJvCreateProcess&, std::string_view s, bool) {
+    log.emplace_back(s);
+  };
   const double cpu = CpuSeconds();
   for (int i = 0; i < children; ++i) {
-    ended = false;
-    runner.Run();
-    loop.RunUntil([&] { return ended; }, 60s);
+    workload.RunToEnd(60s);
     log.clear();
   }
   return 1e6 * (CpuSeconds() - cpu) / children;

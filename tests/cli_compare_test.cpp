@@ -17,10 +17,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using velotrax::testing::CliHarness;
-using velotrax::testing::CliResult;
-using velotrax::testing::ReadBytes;
-using velotrax::testing::WriteBytes;
+using namespace velotrax::testing;
 
 class CliCompareTest : public ::testing::Test, public CliHarness {
  protected:

@@ -18,8 +18,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using velotrax::testing::TempDir;
-using velotrax::testing::WriteBytes;
+using namespace velotrax::testing;
 
 class FakeMachine : public ::testing::Test {
  protected:

@@ -17,10 +17,7 @@ using cli::JsonValue;
 using cli::ParseJson;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using velotrax::testing::CliHarness;
-using velotrax::testing::CliResult;
-using velotrax::testing::ReadBytes;
-using velotrax::testing::WriteBytes;
+using namespace velotrax::testing;
 
 std::vector<double> Numbers(const JsonValue* array) {
   std::vector<double> numbers;

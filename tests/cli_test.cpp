@@ -24,9 +24,8 @@
 #include "process/emulator_contract.h"
 #include "storage/files.h"
 #include "storage/score_files.h"
+#include "tests/cli_harness.h"
 #include "tests/helpers_common/temp_dir.h"
-
-extern char** environ;
 
 namespace velotrax {
 namespace {
@@ -35,18 +34,12 @@ using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using velotrax::testing::ReadBytes;
-using velotrax::testing::TempDir;
-using velotrax::testing::WriteBytes;
+using namespace velotrax::testing;
 
-const std::string kCli = VELOTRAX_CLI;
 const std::string kDemoEmulator = VELOTRAX_DEMO_EMULATOR;
 const std::string kScriptedEmulator = std::string(VELOTRAX_HELPER_DIR) + "/helper-cli_emulator";
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
+using Result = CliResult;
 
 std::vector<std::string> Catalogue() {
   ProgramState state;
@@ -100,7 +93,7 @@ bool ProcessGone(pid_t pid) {
   return false;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public ::testing::Test, public CliHarness {
  protected:
   void SetUp() override { UseEmulator(kDemoEmulator); }
 
@@ -110,58 +103,13 @@ class CliTest : public ::testing::Test {
     ::chmod(dir_.File(name).c_str(), 0755);
   }
 
-  // Starts the tool in the working directory with the extra environment; Finish collects it.
+  // Starts the tool with short demo passes unless env says otherwise; Finish collects it.
   pid_t Start(const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env = {}, int stderr_fd = -1) {
+              const std::map<std::string, std::string>& env = {},
+              const std::string& err_path = "") {
     std::map<std::string, std::string> merged = {{"VELOTRAX_DEMO_FRAMES", "20"}};
     for (const auto& [key, value] : env) merged[key] = value;
-    std::vector<std::string> env_lines;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string line = *e;
-      if (!merged.count(line.substr(0, line.find('=')))) env_lines.push_back(line);
-    }
-    for (const auto& [key, value] : merged) env_lines.push_back(key + "=" + value);
-    std::vector<std::string> argv_strings = {kCli};
-    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-    std::vector<char*> argv, envp;
-    for (std::string& s : argv_strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    for (std::string& s : env_lines) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    const std::string out = scratch_.File("out"), err = scratch_.File("err");
-
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int null_fd = ::open("/dev/null", O_RDONLY);
-      if (out_fd < 0 || err_fd < 0 || null_fd < 0 || ::chdir(dir_.Path().c_str()) != 0) _exit(126);
-      ::dup2(null_fd, 0);
-      ::dup2(out_fd, 1);
-      ::dup2(stderr_fd >= 0 ? stderr_fd : err_fd, 2);
-      ::execve(kCli.c_str(), argv.data(), envp.data());
-      _exit(127);
-    }
-    return pid;
-  }
-
-  Result Finish(pid_t pid) {
-    Result result;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        ADD_FAILURE() << "velotrax-cli did not end";
-        return result;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = ReadBytes(scratch_.File("out"));
-    result.err = ReadBytes(scratch_.File("err"));
-    return result;
+    return CliHarness::Start(args, merged, "", err_path);
   }
 
   Result Cli(const std::vector<std::string>& args,
@@ -188,9 +136,6 @@ class CliTest : public ::testing::Test {
     }
     return names;
   }
-
-  TempDir dir_;
-  TempDir scratch_;
 };
 
 TEST_F(CliTest, GamesListsTheCatalogueOneGameALine) {
@@ -374,10 +319,8 @@ TEST_F(CliTest, ProgressGoesToStandardErrorWhenItIsATerminal) {
   ASSERT_GE(terminal, 0);
   ASSERT_EQ(::grantpt(terminal), 0);
   ASSERT_EQ(::unlockpt(terminal), 0);
-  const int side = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
-  ASSERT_GE(side, 0);
-  const pid_t cli = Start({"run", "--mode", "both", "pacman"}, {{"CLI_EMULATOR_FPS", "99"}}, side);
-  ::close(side);
+  const pid_t cli =
+      Start({"run", "--mode", "both", "pacman"}, {{"CLI_EMULATOR_FPS", "99"}}, ::ptsname(terminal));
   const Result result = Finish(cli);
   EXPECT_EQ(result.code, 0);
   std::string shown;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 #include <string>
 #include <vector>
@@ -36,7 +37,7 @@ std::string MethodName(ScoreMethod method) {
 class RecordingView : public ComparisonView {
  public:
   int game = 0;
-  int refs[3] = {0, 0, 0};
+  std::array<int, 3> refs = {0, 0, 0};
   std::vector<std::string> calls;
 
   int SelectedGame() const override { return game; }
@@ -67,6 +68,15 @@ class RecordingView : public ComparisonView {
     return "<never written>";
   }
 };
+
+// What the comparison shows of game beside the references chosen in the three selectors.
+RecordingView Refreshed(ProgramState& state, int game, std::array<int, 3> refs = {0, 0, 0}) {
+  RecordingView view;
+  view.game = game;
+  view.refs = refs;
+  RefreshComparison(state, view);
+  return view;
+}
 
 // A catalogue and two reference computers, as the show sequence leaves them.
 ProgramState LoadedState() {
@@ -176,9 +186,7 @@ TEST(RefreshComparison, WritesEveryControlInItsOrder) {
 
 TEST(RefreshComparison, NothingMeasuredNothingChosen) {
   ProgramState state = LoadedState();
-  RecordingView view;
-  view.game = 5;
-  RefreshComparison(state, view);
+  RecordingView view = Refreshed(state, 5);
 
   EXPECT_EQ(view.Shown("game"), "dkong (driver: dkong.c)");
   EXPECT_EQ(view.Shown("scale"), "0");
@@ -199,11 +207,8 @@ TEST(RefreshComparison, HalfBarAgainstAReferenceAndAClearedSelector) {
   state.games[23].d3d = 0;
   state.references[1][23].ddraw = 400;
   state.references[1][23].d3d = 100;
-  RecordingView view;
-  view.game = 23;
-  view.refs[0] = 1;
-  view.refs[2] = 1;  // the same computer twice shows in both rows
-  RefreshComparison(state, view);
+  // The same computer in the first and the third selector shows in both rows.
+  RecordingView view = Refreshed(state, 23, {1, 0, 1});
 
   EXPECT_EQ(view.Shown("scale"), "400");
   EXPECT_EQ(view.Shown("own.ddraw.bar"), "200");
@@ -233,9 +238,7 @@ TEST(RefreshComparison, HalfBarAgainstAReferenceAndAClearedSelector) {
 
 TEST(RefreshComparison, PlaceholderShowsAnEmptyDriver) {
   ProgramState state = LoadedState();
-  RecordingView view;
-  view.game = 0;
-  RefreshComparison(state, view);
+  RecordingView view = Refreshed(state, 0);
   EXPECT_EQ(view.Shown("game"), "Select Rom (driver: )");
   EXPECT_EQ(view.Shown("pc"), "Bench PC");
 }
@@ -322,10 +325,7 @@ TEST(RefreshComparison, IndicesOutsideTheTablesReadAsEmptyEntries) {
 TEST(RefreshComparison, AShortRowKeepsItsNameWhileItsScoresReadEmpty) {
   ProgramState state = LoadedState();
   state.references[2].resize(1);  // the name survived, the scores did not
-  RecordingView view;
-  view.game = 23;
-  view.refs[1] = 2;
-  RefreshComparison(state, view);
+  RecordingView view = Refreshed(state, 23, {0, 2, 0});
   EXPECT_EQ(view.Shown("ref2.name"), "Reference B");
   EXPECT_EQ(view.Shown("ref2.d3d.text"), "N/A");
   EXPECT_EQ(view.Shown("ref2.d3d.bar"), "0");

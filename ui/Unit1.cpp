@@ -107,21 +107,25 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
   return label;
 }
 
+// A new child widget with its object name, the regular font and its place in the layout.
+template <typename Widget>
+Widget* MakeChild(QWidget* parent, const char* name, QRect geometry) {
+  auto* widget = new Widget(parent);
+  widget->setObjectName(name);
+  widget->setFont(RegularFont());
+  widget->setGeometry(geometry);
+  return widget;
+}
+
 TGauge* MakeGauge(QWidget* parent, const char* name, QRect geometry, TColor colour) {
-  auto* gauge = new TGauge(parent);
-  gauge->setObjectName(name);
-  gauge->setFont(RegularFont());
-  gauge->setGeometry(geometry);
+  auto* gauge = MakeChild<TGauge>(parent, name, geometry);
   gauge->SetShowText(false);
   gauge->SetForeColor(colour);
   return gauge;
 }
 
 QComboBox* MakeSelector(QWidget* parent, const char* name, QRect geometry, int visible_items) {
-  auto* combo = new QComboBox(parent);
-  combo->setObjectName(name);
-  combo->setFont(RegularFont());
-  combo->setGeometry(geometry);
+  auto* combo = MakeChild<QComboBox>(parent, name, geometry);
   // A list that drops down below the box with a fixed number of rows, rather than a menu
   // centred on the current item that fills the screen height.
   combo->setStyleSheet("QComboBox { combobox-popup: 0; }");
@@ -430,14 +434,7 @@ void TForm1::ToolButton4Click() {
 
 void TForm1::StartBenchmark1Click() {
   // Whatever the start did to the pass log shows in Memo1, also when the runner refused.
-  try {
-    StartBenchmark(state_, *this);
-  } catch (...) {
-    ShowPassLog();
-    EndRefusedStart();
-    throw;
-  }
-  ShowPassLog();
+  ShowingPassLog([this] { StartBenchmark(state_, *this); });
 }
 
 void TForm1::Exit2Click() {
@@ -462,8 +459,12 @@ void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool StartsOnNewLin
 
 void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
   session_close_answered_ = false;  // new scores: a later close must save them
+  ShowingPassLog([this, ExitCode] { OnPassEnd(state_, *this, ExitCode); });
+}
+
+void TForm1::ShowingPassLog(const std::function<void()>& step) {
   try {
-    OnPassEnd(state_, *this, ExitCode);
+    step();
   } catch (...) {
     ShowPassLog();
     EndRefusedStart();

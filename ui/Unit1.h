@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QToolButton>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "core/comparison.h"
@@ -133,6 +134,8 @@ class TForm1 : public QMainWindow,
   void ShowPassLog();
   // After a failed start: when nothing runs, the status and the pointers say so again.
   void EndRefusedStart();
+  // Runs a start or a pass end and shows the pass log after it; one that throws is a refused start.
+  void ShowingPassLog(const std::function<void()>& step);
   QList<QWidget*> BusySet() const;
 
   ProgramState state_;

@@ -2,8 +2,10 @@
 // the same files in the working directory as the desktop program and never changes velotrax.ini.
 #pragma once
 
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/state.h"
@@ -37,8 +39,9 @@ void LoadReferenceTable(ProgramState& state);
 // The catalogue index of a game given as its rom, "Asteroid" or an index 1..54; 0 when none.
 int FindGame(const ProgramState& state, const std::string& name);
 
-// The catalogue indices of the GAME arguments, in order and without repeats; throws UsageError.
-std::vector<int> ResolveGames(const ProgramState& state, const std::vector<std::string>& names);
+// The catalogue indices of the GAME arguments, in order and without repeats, or of every game when
+// all is set; throws UsageError.
+std::vector<int> ResolveGames(const std::vector<std::string>& names, bool all);
 
 // The commands; each returns the exit code and throws UsageError or the program's errors.
 int RunCommand(const std::vector<std::string>& args);
@@ -47,8 +50,8 @@ int PublishCommand(const std::vector<std::string>& args);
 int GamesCommand(const std::vector<std::string>& args);
 int CompareCommand(const std::vector<std::string>& args);
 
-// True when args hold "-h" or "--help" before any "--".
-bool WantsHelp(const std::vector<std::string>& args);
+// When args hold "-h" or "--help" before any "--", prints help on standard output and returns true.
+bool PrintHelpIfAsked(const std::vector<std::string>& args, const char* help);
 
 // Walks a command's words: options as "--name value" or "--name=value", plain words, and "--"
 // after which every word is plain.
@@ -57,6 +60,8 @@ class ArgumentScanner {
   explicit ArgumentScanner(const std::vector<std::string>& args) : args_(args) {}
   // Moves to the next word (skipping the "--" mark); false at the end.
   bool Next();
+  // Moves to the next option, adding the plain words on the way to words; false at the end.
+  bool NextOption(std::vector<std::string>& words);
   // True when the current word is an option, named by Name().
   bool IsOption() const { return is_option_; }
   // The current word as given.
@@ -67,8 +72,22 @@ class ArgumentScanner {
   bool HasInlineValue() const { return has_inline_value_; }
   // The option's value, after "=" or the next word; throws UsageError when there is none.
   std::string Value();
+  // The option's value as the choice it names; throws UsageError listing the names otherwise.
+  template <typename T>
+  T Choice(std::initializer_list<std::pair<const char*, T>> choices) {
+    const std::string value = Value();
+    std::vector<std::string> names;
+    for (const auto& [choice_name, choice] : choices) {
+      if (value == choice_name) return choice;
+      names.push_back(choice_name);
+    }
+    throw WrongChoice(value, names);
+  }
 
  private:
+  // The error for a value that is none of names.
+  UsageError WrongChoice(const std::string& value, const std::vector<std::string>& names) const;
+
   const std::vector<std::string>& args_;
   std::size_t index_ = 0;
   bool started_ = false;

@@ -183,10 +183,7 @@ std::string CompareLine(const Series& a, const Series& b_series) {
 }  // namespace
 
 int CompareCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kCompareHelp, stdout);
-    return kExitSuccess;
-  }
+  if (PrintHelpIfAsked(args, kCompareHelp)) return kExitSuccess;
   std::vector<std::string> files;
   ArgumentScanner scan(args);
   while (scan.Next()) {

@@ -28,16 +28,9 @@ bool TakeDialectOption(ArgumentScanner& scan, DialectOptions& options) {
     return true;
   }
   if (scan.Name() != "--dialect") return false;
-  const std::string dialect = scan.Value();
-  if (dialect == "auto") {
-    options.choice = DialectChoice::automatic;
-  } else if (dialect == "classic") {
-    options.choice = DialectChoice::classic;
-  } else if (dialect == "current") {
-    options.choice = DialectChoice::current;
-  } else {
-    throw UsageError("--dialect must be auto, classic or current, not '" + dialect + "'");
-  }
+  options.choice = scan.Choice<DialectChoice>({{"auto", DialectChoice::automatic},
+                                               {"classic", DialectChoice::classic},
+                                               {"current", DialectChoice::current}});
   return true;
 }
 

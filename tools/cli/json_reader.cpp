@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "tools/cli/cli.h"
+#include "tools/cli/text_output.h"
 
 namespace velotrax::cli {
 
@@ -102,24 +103,6 @@ class Parser {
       value.kind = JsonValue::Kind::number;
     }
     return value;
-  }
-
-  static void AppendUtf8(std::string& out, unsigned c) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
   }
 
   unsigned Hex4() {

@@ -48,10 +48,7 @@ bool IsHelp(const std::string& arg) {
 }  // namespace
 
 int GamesCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kGamesHelp, stdout);
-    return kExitSuccess;
-  }
+  if (PrintHelpIfAsked(args, kGamesHelp)) return kExitSuccess;
   if (!args.empty()) throw UsageError("games takes no arguments");
   ProgramState state;
   BuildCatalogue(state);

@@ -98,10 +98,7 @@ std::string ReadWholeFile(const std::string& path) {
 }  // namespace
 
 int PublishCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kPublishHelp, stdout);
-    return kExitSuccess;
-  }
+  if (PrintHelpIfAsked(args, kPublishHelp)) return kExitSuccess;
   const std::string name = ParseName(args);
 
   ProgramState state;

@@ -170,23 +170,11 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
   RunOptions options;
   bool repeat_given = false, min_given = false, max_given = false;
   ArgumentScanner scan(args);
-  while (scan.Next()) {
-    if (!scan.IsOption()) {
-      options.games.push_back(scan.Word());
-      continue;
-    }
+  while (scan.NextOption(options.games)) {
     const std::string& name = scan.Name();
     if (name == "--mode") {
-      const std::string mode = scan.Value();
-      if (mode == "ddraw") {
-        options.mode = PassMode::ddraw;
-      } else if (mode == "d3d") {
-        options.mode = PassMode::d3d;
-      } else if (mode == "both") {
-        options.mode = PassMode::both;
-      } else {
-        throw UsageError("--mode must be ddraw, d3d or both, not '" + mode + "'");
-      }
+      options.mode = scan.Choice<PassMode>(
+          {{"ddraw", PassMode::ddraw}, {"d3d", PassMode::d3d}, {"both", PassMode::both}});
     } else if (name == "--repeat") {
       repeat_given = true;
       options.rule.repeat = CountValue(scan, 1, kMostRepeats, "a number of passes");
@@ -725,20 +713,10 @@ class RunSession {
 }  // namespace
 
 int RunCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kRunHelp, stdout);
-    return kExitSuccess;
-  }
+  if (PrintHelpIfAsked(args, kRunHelp)) return kExitSuccess;
   const RunOptions options = ParseRunOptions(args);
+  std::vector<int> games = ResolveGames(options.games, options.all);
   ProgramState state;
-  InitProgramState(state);
-  BuildCatalogue(state);
-  std::vector<int> games;
-  if (options.all) {
-    for (int i = 1; i < game_count; ++i) games.push_back(i);
-  } else {
-    games = ResolveGames(state, options.games);
-  }
   // The handlers come first: a Ctrl+C from here on ends the run cleanly.
   StopSignals signals;
   // An unreadable mark.dat stops us before anything runs; it is never overwritten.

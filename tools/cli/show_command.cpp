@@ -37,53 +37,6 @@ constexpr const char* kShowHelp =
 constexpr int kBarWidth = 20;
 constexpr std::size_t kLongestNameShown = 40;
 
-enum class Format { table, csv, json, markdown };
-
-struct ShowOptions {
-  std::vector<std::string> references;
-  Format format = Format::table;
-  bool format_given = false;
-  std::string svg_path;
-  bool svg = false;
-  std::vector<std::string> games;
-};
-
-ShowOptions ParseShowOptions(const std::vector<std::string>& args) {
-  ShowOptions options;
-  ArgumentScanner scan(args);
-  while (scan.Next()) {
-    if (!scan.IsOption()) {
-      options.games.push_back(scan.Word());
-      continue;
-    }
-    const std::string& name = scan.Name();
-    if (name == "--ref") {
-      options.references.push_back(scan.Value());
-    } else if (name == "--format") {
-      const std::string format = scan.Value();
-      if (format == "table") {
-        options.format = Format::table;
-      } else if (format == "csv") {
-        options.format = Format::csv;
-      } else if (format == "json") {
-        options.format = Format::json;
-      } else if (format == "markdown") {
-        options.format = Format::markdown;
-      } else {
-        throw UsageError("--format must be table, csv, json or markdown, not '" + format + "'");
-      }
-      options.format_given = true;
-    } else if (name == "--svg") {
-      options.svg_path = scan.Value();
-      if (options.svg_path.empty()) throw UsageError("--svg needs a file name");
-      options.svg = true;
-    } else {
-      throw UsageError("unknown option '" + scan.Word() + "'");
-    }
-  }
-  return options;
-}
-
 // One column group of the comparison: this computer (row 0 of the table below) or a reference.
 struct Computer {
   int reference = 0;  // 0 for this computer, otherwise the row of reference.dat
@@ -437,24 +390,47 @@ std::string FormatSvg(const Comparison& comparison) {
   return out;
 }
 
+struct ShowOptions {
+  std::vector<std::string> references;
+  std::string (*format)(const Comparison&) = FormatTable;
+  bool format_given = false;
+  std::string svg_path;
+  bool svg = false;
+  std::vector<std::string> games;
+};
+
+ShowOptions ParseShowOptions(const std::vector<std::string>& args) {
+  ShowOptions options;
+  ArgumentScanner scan(args);
+  while (scan.NextOption(options.games)) {
+    const std::string& name = scan.Name();
+    if (name == "--ref") {
+      options.references.push_back(scan.Value());
+    } else if (name == "--format") {
+      options.format =
+          scan.Choice<std::string (*)(const Comparison&)>({{"table", FormatTable},
+                                                           {"csv", FormatCsv},
+                                                           {"json", FormatJson},
+                                                           {"markdown", FormatMarkdown}});
+      options.format_given = true;
+    } else if (name == "--svg") {
+      options.svg_path = scan.Value();
+      if (options.svg_path.empty()) throw UsageError("--svg needs a file name");
+      options.svg = true;
+    } else {
+      throw UsageError("unknown option '" + scan.Word() + "'");
+    }
+  }
+  return options;
+}
+
 }  // namespace
 
 int ShowCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kShowHelp, stdout);
-    return kExitSuccess;
-  }
+  if (PrintHelpIfAsked(args, kShowHelp)) return kExitSuccess;
   const ShowOptions options = ParseShowOptions(args);
+  std::vector<int> games = ResolveGames(options.games, options.games.empty());
   ProgramState state;
-  InitProgramState(state);
-  BuildCatalogue(state);
-  std::vector<int> games;
-  if (options.games.empty()) {
-    for (int i = 1; i < game_count; ++i) games.push_back(i);
-  } else {
-    games = ResolveGames(state, options.games);
-  }
-
   LoadWorkspace(state);
   std::vector<Computer> computers = {{0, DisplayText(state.games[0].cpu)}};
   // reference.dat is read only when a reference is asked for: a broken one does not keep
@@ -478,21 +454,7 @@ int ShowCommand(const std::vector<std::string>& args) {
   if (options.svg) ReplaceFile(options.svg_path, FormatSvg(comparison));
   if (options.svg && !options.format_given) return kExitSuccess;
 
-  std::string text;
-  switch (options.format) {
-    case Format::table:
-      text = FormatTable(comparison);
-      break;
-    case Format::csv:
-      text = FormatCsv(comparison);
-      break;
-    case Format::json:
-      text = FormatJson(comparison);
-      break;
-    case Format::markdown:
-      text = FormatMarkdown(comparison);
-      break;
-  }
+  const std::string text = options.format(comparison);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return kExitSuccess;
 }

@@ -14,24 +14,6 @@ constexpr char32_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // Decodes the code point at position i of valid UTF-8 and moves i past it.
 char32_t NextCodePoint(std::string_view s, std::size_t& i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
@@ -75,7 +57,54 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
   return length;
 }
 
+// What ForEachCodePoint passes for a byte that starts no valid UTF-8 sequence.
+constexpr char32_t kStrayByte = 0xFFFFFFFF;
+
+// Calls visit with each code point of utf8 in order, and with kStrayByte for each byte that
+// starts no valid sequence.
+template <typename Visit>
+void ForEachCodePoint(std::string_view utf8, Visit visit) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (SequenceLength(utf8, i) == 0) {
+      visit(kStrayByte);
+      ++i;
+    } else {
+      visit(NextCodePoint(utf8, i));
+    }
+  }
+}
+
+// The text in double quotes after lead, its quotes doubled.
+std::string Quoted(std::string_view lead, std::string_view utf8) {
+  std::string out = "\"";
+  out += lead;
+  for (char c : utf8) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
 }  // namespace
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
 
 bool IsValidUtf8(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
@@ -112,39 +141,23 @@ std::string CsvField(std::string_view utf8) {
   if (!blank_edge && utf8.find_first_of(",\"\r\n") == std::string_view::npos) {
     return std::string(utf8);
   }
-  std::string out = "\"";
-  for (char c : utf8) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
+  return Quoted("", utf8);
 }
 
 std::string SpreadsheetCsvField(std::string_view utf8) {
   if (utf8.empty() || std::string_view("=+-@\t\r").find(utf8.front()) == std::string_view::npos) {
     return CsvField(utf8);
   }
-  std::string out = "\"'";
-  for (char c : utf8) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
+  return Quoted("'", utf8);
 }
 
 std::string JsonString(std::string_view utf8) {
   std::string out = "\"";
-  for (std::size_t i = 0; i < utf8.size();) {
-    const std::size_t length = SequenceLength(utf8, i);
-    if (length == 0) {  // never for DisplayText's output; a stray byte must not break the JSON
-      out += "\\ufffd";
-      ++i;
-      continue;
-    }
-    const char32_t c = NextCodePoint(utf8, i);
+  ForEachCodePoint(utf8, [&out](char32_t c) {
     switch (c) {
+      case kStrayByte:  // never for DisplayText's output; a stray byte must not break the JSON
+        out += "\\ufffd";
+        break;
       case '"':
         out += "\\\"";
         break;
@@ -169,20 +182,14 @@ std::string JsonString(std::string_view utf8) {
           AppendUtf8(out, c);
         }
     }
-  }
+  });
   out += '"';
   return out;
 }
 
 std::string XmlText(std::string_view utf8) {
   std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    if (SequenceLength(utf8, i) == 0) {
-      AppendUtf8(out, 0xFFFD);
-      ++i;
-      continue;
-    }
-    const char32_t c = NextCodePoint(utf8, i);
+  ForEachCodePoint(utf8, [&out](char32_t c) {
     switch (c) {
       case '&':
         out += "&amp;";
@@ -201,13 +208,14 @@ std::string XmlText(std::string_view utf8) {
         break;
       default:
         // XML 1.0 carries no other control character below 0x20, and no U+FFFE or U+FFFF.
-        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF) {
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF ||
+            c == kStrayByte) {
           AppendUtf8(out, 0xFFFD);
         } else {
           AppendUtf8(out, c);
         }
     }
-  }
+  });
   return out;
 }
 
@@ -238,21 +246,15 @@ std::string MarkdownCell(std::string_view utf8) {
 std::string TerminalText(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const std::size_t length = SequenceLength(utf8, i);
-    if (length == 0) {
+  ForEachCodePoint(utf8, [&out](char32_t c) {
+    if (c == kStrayByte) {
       AppendUtf8(out, 0xFFFD);
-      ++i;
-      continue;
-    }
-    const std::size_t start = i;
-    const char32_t c = NextCodePoint(utf8, i);
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+    } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
       out += ' ';
     } else {
-      out.append(utf8.substr(start, length));
+      AppendUtf8(out, c);
     }
-  }
+  });
   return out;
 }
 

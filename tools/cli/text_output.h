@@ -11,6 +11,9 @@ namespace velotrax::cli {
 // True when bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// Appends the code point c to out in UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
+
 // The text as the desktop program shows it, in UTF-8: the bytes themselves when they are valid
 // UTF-8, otherwise the bytes read as Windows-1252 (score files made on older systems).
 std::string DisplayText(std::string_view bytes);

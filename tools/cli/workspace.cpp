@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "base/errors.h"
 #include "process/emulator_contract.h"
@@ -57,10 +58,13 @@ void LoadReferenceTable(ProgramState& state) {
   LoadReferences(state, nullptr);
 }
 
-bool WantsHelp(const std::vector<std::string>& args) {
+bool PrintHelpIfAsked(const std::vector<std::string>& args, const char* help) {
   for (const std::string& arg : args) {
     if (arg == "--") return false;
-    if (arg == "-h" || arg == "--help") return true;
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(help, stdout);
+      return true;
+    }
   }
   return false;
 }
@@ -86,10 +90,28 @@ bool ArgumentScanner::Next() {
   }
 }
 
+bool ArgumentScanner::NextOption(std::vector<std::string>& words) {
+  while (Next()) {
+    if (IsOption()) return true;
+    words.push_back(Word());
+  }
+  return false;
+}
+
 std::string ArgumentScanner::Value() {
   if (has_inline_value_) return inline_value_;
   if (index_ + 1 >= args_.size()) throw UsageError(name_ + " needs a value");
   return args_[++index_];
+}
+
+UsageError ArgumentScanner::WrongChoice(const std::string& value,
+                                        const std::vector<std::string>& names) const {
+  std::string message = name_ + " must be ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) message += i + 1 == names.size() ? " or " : ", ";
+    message += names[i];
+  }
+  return UsageError(message + ", not '" + value + "'");
 }
 
 long ParseCount(const std::string& text) {
@@ -111,8 +133,14 @@ int FindGame(const ProgramState& state, const std::string& name) {
   return 0;
 }
 
-std::vector<int> ResolveGames(const ProgramState& state, const std::vector<std::string>& names) {
+std::vector<int> ResolveGames(const std::vector<std::string>& names, bool all) {
   std::vector<int> games;
+  if (all) {
+    for (int i = 1; i < game_count; ++i) games.push_back(i);
+    return games;
+  }
+  ProgramState state;
+  BuildCatalogue(state);
   for (const std::string& name : names) {
     const int index = FindGame(state, name);
     if (index == 0) {
