@@ -140,9 +140,14 @@ EmulatorIdentity EmulatorDialects::Identify(const std::string& base_dir,
                                             const std::string& mame_file) {
   if (choice_ == DialectChoice::classic) return {};
   const std::string key = FileKey(base_dir + mame_file);
-  // No file: the runner reports it when the pass starts. A Windows build is a described one.
+  // No file: the runner reports it when the pass starts.
   if (key.empty()) return {};
-  if (choice_ == DialectChoice::automatic && EndsWithExe(mame_file)) return {};
+  // A native program named like the described Windows builds is one of them and is never asked;
+  // a real Windows program is asked, through Wine, like any other build.
+  if (choice_ == DialectChoice::automatic && EndsWithExe(mame_file) &&
+      !IsWindowsExecutable(base_dir + mame_file)) {
+    return {};
+  }
   if (const auto known = identities_.find(key); known != identities_.end()) {
     EmulatorIdentity identity = known->second;
     if (choice_ == DialectChoice::current) identity.dialect = EmulatorDialect::current;

@@ -86,7 +86,7 @@ TEST(EmulatorDialectTest, DetectsTheDialectFromWhatTheEmulatorSays) {
        EmulatorDialect::classic,
        "",
        {"-showusage"}},
-      {"a Windows build is never asked",
+      {"a native program named like a Windows build is never asked",
        "mame.exe",
        current_usage,
        EmulatorDialect::classic,

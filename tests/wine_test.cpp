@@ -323,6 +323,25 @@ TEST(WinePassTest, TheCliSaysWhenWineIsMissingAndBenchmarksTheWindowsBuildWithIt
   EXPECT_THAT(scores, ::testing::ContainsRegex("\r\npacmana=[1-9][0-9]*\r\n"));
 }
 
+TEST(WinePassTest, AWindowsBuildIsAskedItsDialectThroughWine) {
+  SKIP_WITHOUT_WINE();
+  // A native program named mame.exe is never asked; a real Windows build is, through Wine, and
+  // the demo's Windows build refuses the question as a described build does.
+  TempDir dir;
+  std::filesystem::copy_file(kWindowsDemo, dir.File("mame.exe"));
+  WriteBytes(dir.File("logging-wine"), "#!/bin/sh\necho \"$@\" >>" + dir.File("asked") + "\nexec " +
+                                           FindWineTools().wine + " \"$@\"\n");
+  ::chmod(dir.File("logging-wine").c_str(), 0755);
+  std::string output;
+  ASSERT_EQ(RunCli(dir, {"run", "--dry-run", "pacman"},
+                   {{"VELOTRAX_WINE", dir.File("logging-wine")}}, output),
+            0)
+      << output;
+  EXPECT_THAT(output, HasSubstr("classic"));
+  EXPECT_THAT(output, HasSubstr("-ftr 5000"));
+  EXPECT_THAT(ReadBytes(dir.File("asked")), HasSubstr("-showusage"));
+}
+
 TEST(WinePassTest, TheWindowsBuildAnswersTheDialectQuestionsAsTheNativeOneDoes) {
   SKIP_WITHOUT_WINE();
   // The current dialect's command line holds the game's refresh rate, asked with -listxml.

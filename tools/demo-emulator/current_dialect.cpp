@@ -133,10 +133,13 @@ int Pass(const std::vector<std::string>& args) {
 
 bool SpeaksCurrentDialect(const std::string& program_name, const std::vector<std::string>& args) {
   const std::size_t slash = program_name.rfind('/');
-  if (program_name.substr(slash == std::string::npos ? 0 : slash + 1) == "mame") return true;
+  const std::string base = program_name.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (base == "mame") return true;
+  // Under a Windows build's name it is a described build, which refuses the usage question.
+  const bool windows_name = base.size() > 4 && base.compare(base.size() - 4, 4, ".exe") == 0;
   for (const std::string& arg : args) {
-    if (arg == "-showusage" || arg == "-listxml" || arg == "-str" || arg == "-seconds_to_run" ||
-        arg == "-video") {
+    if ((arg == "-showusage" && !windows_name) || arg == "-listxml" || arg == "-str" ||
+        arg == "-seconds_to_run" || arg == "-video") {
       return true;
     }
   }
