@@ -29,8 +29,9 @@ struct CliResult {
 
 class CliHarness {
  public:
-  CliHarness() {
-    const std::string emulator = std::string(VELOTRAX_HELPER_DIR) + "/helper-cli_emulator";
+  // The working directory gets emulator as mame.exe: the scripted stand-in unless told otherwise.
+  explicit CliHarness(const std::string& emulator = std::string(VELOTRAX_HELPER_DIR) +
+                                                    "/helper-cli_emulator") {
     std::filesystem::copy_file(emulator, dir_.File("mame.exe"));
     ::chmod(dir_.File("mame.exe").c_str(), 0755);
   }

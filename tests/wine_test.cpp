@@ -22,10 +22,9 @@
 #include "process/create_process.h"
 #include "process/event_loop.h"
 #include "process/windows_executable.h"
+#include "tests/cli_harness.h"
 #include "tests/helpers_common/line_reports.h"
 #include "tests/helpers_common/temp_dir.h"
-
-extern char** environ;
 
 namespace velotrax {
 namespace {
@@ -34,9 +33,7 @@ using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
-using velotrax::testing::ReadBytes;
-using velotrax::testing::TempDir;
-using velotrax::testing::WriteBytes;
+using namespace velotrax::testing;
 
 #ifdef VELOTRAX_WINDOWS_DEMO
 const std::string kWindowsDemo = VELOTRAX_WINDOWS_DEMO;
@@ -274,50 +271,27 @@ TEST(WinePassTest, WithoutTheLauncherWineNamesTheProgramByItsWindowsPath) {
   EXPECT_GT(ExtractFrameRate(pass.lines), 0);
 }
 
-// velotrax-cli in dir with extra environment; its exit code and what it wrote.
-int RunCli(const TempDir& dir, const std::vector<std::string>& args,
+// velotrax-cli in the harness's directory; its exit code and what it wrote on both streams.
+int RunCli(CliHarness& cli, const std::vector<std::string>& args,
            const std::map<std::string, std::string>& env, std::string& output) {
-  std::vector<std::string> env_lines;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string line = *e;
-    if (!env.count(line.substr(0, line.find('=')))) env_lines.push_back(line);
-  }
-  for (const auto& [key, value] : env) env_lines.push_back(key + "=" + value);
-  std::vector<std::string> words = {VELOTRAX_CLI};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv, envp;
-  for (std::string& s : words) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  for (std::string& s : env_lines) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  const std::string out = dir.File("cli.out");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ::chdir(dir.Path().c_str()) != 0) _exit(126);
-    ::dup2(fd, 1);
-    ::dup2(fd, 2);
-    ::execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  output = ReadBytes(out);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const CliResult result = cli.Cli(args, env);
+  output = result.out + result.err;
+  return result.code;
 }
 
 TEST(WinePassTest, TheCliSaysWhenWineIsMissingAndBenchmarksTheWindowsBuildWithIt) {
-  TempDir dir;
+  CliHarness cli;
+  const TempDir& dir = cli.dir_;
   WriteBytes(dir.File("mame.exe"), DosHeader(std::string("PE\0\0", 4)));
   std::string output;
-  EXPECT_EQ(RunCli(dir, {"run", "pacman"}, {{"VELOTRAX_WINE", "/nonexistent/wine"}}, output), 1);
+  EXPECT_EQ(RunCli(cli, {"run", "pacman"}, {{"VELOTRAX_WINE", "/nonexistent/wine"}}, output), 1);
   EXPECT_THAT(output, HasSubstr("is a Windows program; Wine is needed to run it"));
   EXPECT_FALSE(FileIsPresent(dir.File("mark.dat")));
 
   SKIP_WITHOUT_WINE();
   std::filesystem::copy_file(kWindowsDemo, dir.File("mame.exe"),
                              std::filesystem::copy_options::overwrite_existing);
-  ASSERT_EQ(RunCli(dir, {"run", "pacman"}, {{"VELOTRAX_DEMO_FRAMES", "20"}}, output), 0) << output;
+  ASSERT_EQ(RunCli(cli, {"run", "pacman"}, {{"VELOTRAX_DEMO_FRAMES", "20"}}, output), 0) << output;
   const std::string scores = ReadBytes(dir.File("mark.dat"));
   EXPECT_THAT(scores, HasSubstr("\r\npacman=0\r\n"));
   EXPECT_THAT(scores, ::testing::ContainsRegex("\r\npacmana=[1-9][0-9]*\r\n"));
@@ -327,13 +301,13 @@ TEST(WinePassTest, AWindowsBuildIsAskedItsDialectThroughWine) {
   SKIP_WITHOUT_WINE();
   // A native program named mame.exe is never asked; a real Windows build is, through Wine, and
   // the demo's Windows build refuses the question as a described build does.
-  TempDir dir;
-  std::filesystem::copy_file(kWindowsDemo, dir.File("mame.exe"));
+  CliHarness cli(kWindowsDemo);
+  const TempDir& dir = cli.dir_;
   WriteBytes(dir.File("logging-wine"), "#!/bin/sh\necho \"$@\" >>" + dir.File("asked") + "\nexec " +
                                            FindWineTools().wine + " \"$@\"\n");
   ::chmod(dir.File("logging-wine").c_str(), 0755);
   std::string output;
-  ASSERT_EQ(RunCli(dir, {"run", "--dry-run", "pacman"},
+  ASSERT_EQ(RunCli(cli, {"run", "--dry-run", "pacman"},
                    {{"VELOTRAX_WINE", dir.File("logging-wine")}}, output),
             0)
       << output;
@@ -346,9 +320,7 @@ TEST(WinePassTest, TheWindowsBuildAnswersTheDialectQuestionsAsTheNativeOneDoes) 
   SKIP_WITHOUT_WINE();
   // The current dialect's command line holds the game's refresh rate, asked with -listxml.
   std::string lines[2];
-  TempDir native, windows;
-  std::filesystem::copy_file(VELOTRAX_DEMO_EMULATOR, native.File("mame.exe"));
-  std::filesystem::copy_file(kWindowsDemo, windows.File("mame.exe"));
+  CliHarness native(VELOTRAX_DEMO_EMULATOR), windows(kWindowsDemo);
   const std::vector<std::string> args = {"run", "--dry-run", "--dialect", "current", "pacman"};
   ASSERT_EQ(RunCli(native, args, {}, lines[0]), 0) << lines[0];
   ASSERT_EQ(RunCli(windows, args, {}, lines[1]), 0) << lines[1];
