@@ -4,10 +4,13 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,7 +20,6 @@
 #include <climits>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <mutex>
 
@@ -45,6 +47,10 @@ constexpr std::chrono::milliseconds kOverflowGrace{20};
 constexpr int kEndCheckMs = 20;
 // How long a worker that has served a run waits for the next one before it ends.
 constexpr std::chrono::milliseconds kWorkerLinger{1000};
+// How long an idle worker handed a run waits for the child's end before it starts reading: a
+// child that ends within it (a probe of the emulator, a failed start) is read and reaped in one
+// wake-up, and the output of any other child reaches the UI thread at most this much later.
+constexpr long kFirstLookNs = 4'000'000;
 // How long queued output may wait for more before the UI thread is woken for it.
 constexpr int kCoalesceMs = 1;
 constexpr std::chrono::milliseconds kCoalesce{kCoalesceMs};
@@ -176,15 +182,16 @@ class Worker {
         if (errno == EINTR) continue;
         // Nothing left to wait with: the output is given up, the end is still taken.
         output_open = false;
-        if (child_running) Reap();
+        if (child_running) Reap(false);
         child_running = false;
         continue;
       }
       if (output_open && fds[0].revents != 0) output_open = ReadOnce();
+      const bool exited = watch_pidfd && (fds[count - 1].revents & POLLIN) != 0;
       const bool ended = watch_pidfd ? fds[count - 1].revents != 0 : !output_open || HasEnded();
       if (child_running && ended) {
         child_running = false;
-        Reap();
+        Reap(exited);
         if (output_open && !Detached()) {
           TakeWhatIsHeld();
           output_open = false;
@@ -216,11 +223,12 @@ class Worker {
            info.si_pid == run_->child->pid;
   }
 
-  // Waits for the end without taking it first, then reaps under the record's lock.
-  void Reap() {
+  // Waits for the end without taking it first (unless the child is known to have exited), then
+  // reaps under the record's lock.
+  void Reap(bool exited) {
     ChildRecord& child = *run_->child;
     siginfo_t info{};
-    while (waitid(P_PID, child.pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    while (!exited && waitid(P_PID, child.pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
     }
     std::lock_guard<std::mutex> lock(child.mutex);
     const uint32_t exit_code = ReapChild(child.pid);
@@ -293,18 +301,86 @@ class Worker {
 };
 
 // Workers that have served a run wait a while for the next one: a pass started right after the
-// last one (the second pass of a pair, a batch of games) needs no new thread.
+// last one (the second pass of a pair, a batch of games) needs no new thread. An idle worker
+// waits in an epoll set of its own, to which the next run's process descriptor is added when it
+// is handed over, with a timer for the first look at the output: it wakes once, when the child
+// has ended or the timer has run out, not once more for the hand-over itself.
+struct IdleWorker {
+  Fd epoll;
+  Fd bell;   // an eventfd in the set, rung when a hand-over adds nothing that will wake the worker
+  Fd timer;  // a timerfd in the set: the first look at the next run's output
+  std::shared_ptr<RunShared> next;  // handed over, not yet taken
+  bool reserved = false;            // promised to a start under way
+  bool timer_armed = false;
+};
+
 struct WorkerPool {
   std::mutex mutex;
-  std::condition_variable work;
-  std::deque<std::shared_ptr<RunShared>> waiting;  // handed to an idle worker, not yet taken
-  std::size_t idle = 0;
-  std::size_t reserved = 0;  // idle workers promised to a start under way
+  std::vector<IdleWorker*> idle;  // waiting for a run and promised to none
 };
 
 WorkerPool& Pool() {
   static WorkerPool* const pool = new WorkerPool;  // never destroyed: idle workers may outlive main
   return *pool;
+}
+
+void Ring(const Fd& bell) {
+  const uint64_t one = 1;
+  while (write(bell.Get(), &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+// Opens the worker's epoll set; false when the system gives none, and the worker then ends with
+// its first run.
+bool OpenIdleWait(IdleWorker& self) {
+  self.epoll = Fd(epoll_create1(EPOLL_CLOEXEC));
+  self.bell = Fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  self.timer = Fd(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
+  if (!self.epoll || !self.bell || !self.timer) return false;
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.fd = self.bell.Get();
+  if (epoll_ctl(self.epoll.Get(), EPOLL_CTL_ADD, self.bell.Get(), &event) != 0) return false;
+  event.data.fd = self.timer.Get();
+  return epoll_ctl(self.epoll.Get(), EPOLL_CTL_ADD, self.timer.Get(), &event) == 0;
+}
+
+// Waits for the next run handed to this worker; null once it has been idle for kWorkerLinger
+// with no start counting on it.
+std::shared_ptr<RunShared> WaitForNextRun(IdleWorker& self) {
+  WorkerPool& pool = Pool();
+  std::unique_lock<std::mutex> lock(pool.mutex);
+  pool.idle.push_back(&self);
+  for (;;) {
+    const int timeout = self.reserved ? -1 : static_cast<int>(kWorkerLinger.count());
+    lock.unlock();
+    epoll_event events[4];
+    const int ready = epoll_wait(self.epoll.Get(), events, 4, timeout);
+    if (ready < 0 && errno != EINTR) poll(nullptr, 0, kEndCheckMs);  // never spin
+    for (int i = 0; i < ready; ++i) {
+      if (events[i].data.fd == self.bell.Get()) {
+        uint64_t rings = 0;
+        while (read(self.bell.Get(), &rings, sizeof rings) < 0 && errno == EINTR) {
+        }
+      }
+    }
+    lock.lock();
+    if (self.next) {
+      self.reserved = false;
+      if (self.timer_armed) {
+        self.timer_armed = false;
+        const itimerspec off{};
+        timerfd_settime(self.timer.Get(), 0, &off, nullptr);  // also clears a run-out timer
+      }
+      return std::move(self.next);
+    }
+    // A quiet while with no start counting on this worker: it ends. A start that gave up its
+    // promise rings the bell, and the worker waits a full while again.
+    if (ready == 0 && !self.reserved) {
+      std::erase(pool.idle, &self);
+      return nullptr;
+    }
+  }
 }
 
 void* WorkerMain(void* argument) {
@@ -313,23 +389,11 @@ void* WorkerMain(void* argument) {
   delete handed;
   NameAndLowerThisThread("velotrax-run");
   char buffer[kReadSize];
-  WorkerPool& pool = Pool();
+  IdleWorker self;
+  const bool can_wait = OpenIdleWait(self);
   while (run) {
     Worker(std::move(run), buffer).Run();
-    std::unique_lock<std::mutex> lock(pool.mutex);
-    ++pool.idle;
-    // A worker leaves after a quiet while, unless a start under way counts on it.
-    while (pool.waiting.empty()) {
-      if (pool.work.wait_for(lock, kWorkerLinger) == std::cv_status::timeout &&
-          pool.waiting.empty() && pool.idle > pool.reserved) {
-        break;
-      }
-    }
-    --pool.idle;
-    if (!pool.waiting.empty()) {
-      run = std::move(pool.waiting.front());
-      pool.waiting.pop_front();
-    }
+    if (can_wait) run = WaitForNextRun(self);
   }
   return nullptr;
 }
@@ -343,9 +407,10 @@ class WorkerStart {
     WorkerPool& pool = Pool();
     {
       std::lock_guard<std::mutex> lock(pool.mutex);
-      if (pool.idle > pool.waiting.size() + pool.reserved) {
-        ++pool.reserved;
-        pooled_ = true;
+      if (!pool.idle.empty()) {
+        idle_ = pool.idle.back();
+        pool.idle.pop_back();
+        idle_->reserved = true;
         return;
       }
     }
@@ -381,21 +446,41 @@ class WorkerStart {
       std::lock_guard<std::mutex> lock(run_->mutex);
       run_->start = start;
     }
-    if (!pooled_) {
+    if (idle_ == nullptr) {
       run_->start_changed.notify_one();
       return;
     }
     WorkerPool& pool = Pool();
-    {
-      std::lock_guard<std::mutex> lock(pool.mutex);
-      --pool.reserved;
-      if (start == RunShared::Start::started) pool.waiting.push_back(run_);
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    if (start != RunShared::Start::started) {
+      idle_->reserved = false;
+      pool.idle.push_back(idle_);
+      Ring(idle_->bell);
+      return;
     }
-    pool.work.notify_one();
+    idle_->next = run_;
+    // The worker wakes when the child ends or its first look at the output is due; without a
+    // process descriptor it is told at once, as it then looks for the end itself.
+    if (!WatchEnd() || (run_->output && !ArmFirstLook())) Ring(idle_->bell);
+  }
+
+  bool WatchEnd() {
+    if (!run_->pidfd) return false;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = run_->pidfd.Get();
+    return epoll_ctl(idle_->epoll.Get(), EPOLL_CTL_ADD, run_->pidfd.Get(), &event) == 0;
+  }
+
+  bool ArmFirstLook() {
+    itimerspec first_look{};
+    first_look.it_value.tv_nsec = kFirstLookNs;
+    idle_->timer_armed = timerfd_settime(idle_->timer.Get(), 0, &first_look, nullptr) == 0;
+    return idle_->timer_armed;
   }
 
   std::shared_ptr<RunShared> run_;
-  bool pooled_ = false;
+  IdleWorker* idle_ = nullptr;  // the idle worker promised to this start
   bool handed_over_ = false;
 };
 

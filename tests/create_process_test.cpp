@@ -193,6 +193,19 @@ TEST_F(RunnerTest, EveryLineArrivesBeforeTheEndWhetherOrNotTheWindowKeepsUp) {
   }
 }
 
+// A worker that has just served a run is handed the next one while it waits: it must still
+// look at the output of a child that keeps running, not only at the child's end.
+TEST_F(RunnerTest, OutputOfARunningChildArrivesBeforeItsEndThroughAWaitingWorker) {
+  Start("child silent 0");
+  RunToEnd();
+  terminations_ = 0;
+  Start("child slow-writer 2 400 " + temp_.File("record"));
+  ASSERT_TRUE(loop_.RunUntil([&] { return !reports_.empty(); }, 20s));
+  EXPECT_EQ(terminations_, 0) << "the first line came only with the end";
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), (std::vector<std::string>{"tick 0", "tick 1"}));
+}
+
 TEST_F(RunnerTest, StandardErrorArrivesInterleavedInWriteOrder) {
   Start("child interleave 400");
   RunToEnd();
