@@ -67,7 +67,7 @@ class Parser {
         if (i_ >= s_.size() || s_[i_] != '"') Fail("a member name expected");
         std::string name = String();
         Expect(':');
-        value.members.emplace_back(std::move(name), Value(depth + 1));
+        value.members.push_back({std::move(name), Value(depth + 1)});
       } while (Take(','));
       Expect('}');
     } else if (c == '[') {

@@ -13,12 +13,18 @@ struct JsonValue {
   Kind kind = Kind::null;
   bool boolean = false;
   double number = 0;
-  std::string text;                                        // a string's UTF-8 bytes
-  std::vector<JsonValue> items;                            // an array's values
-  std::vector<std::pair<std::string, JsonValue>> members;  // an object's, in order
+  std::string text;              // a string's UTF-8 bytes
+  std::vector<JsonValue> items;  // an array's values
+  struct Member;
+  std::vector<Member> members;  // an object's, in order
 
   // The member of that name, or nullptr (also for a value that is no object).
   const JsonValue* Find(std::string_view name) const;
+};
+
+struct JsonValue::Member {
+  std::string name;
+  JsonValue value;
 };
 
 // Parses a whole document; throws CliError saying where it is broken.
