@@ -48,8 +48,8 @@ constexpr int kEndCheckMs = 20;
 // How long a worker that has served a run waits for the next one before it ends.
 constexpr std::chrono::milliseconds kWorkerLinger{1000};
 // How long an idle worker handed a run waits for the child's end before it starts reading: a
-// child that ends within it (a probe of the emulator, a failed start) is read and reaped in one
-// wake-up, and the output of any other child reaches the UI thread at most this much later.
+// child that ends within it is read and reaped in one wake-up, and the output of any other
+// child reaches the UI thread at most this much later.
 constexpr long kFirstLookNs = 4'000'000;
 // How long queued output may wait for more before the UI thread is woken for it.
 constexpr int kCoalesceMs = 1;
