@@ -86,6 +86,10 @@ int StartDetachedThread(void* (*body)(void*), void* argument) {
 
 int (*StartRunnerThread)(void* (*body)(void*), void* argument) = StartDetachedThread;
 
+int (*OpenProcessDescriptor)(int pid) = [](int pid) {
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+};
+
 // The started child as the signals and the reaping see it: its id cannot pass to another
 // process while a signal is being sent, because the worker reaps it under the same lock.
 struct ChildRecord {
@@ -433,7 +437,7 @@ class WorkerStart {
   void Handover(pid_t pid, bool group, Pipe& output, Pipe& input) {
     run_->child->pid = pid;
     run_->child->group = group;
-    run_->pidfd = Fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    run_->pidfd = Fd(OpenProcessDescriptor(pid));
     run_->output = std::move(output.read);
     run_->input = std::move(input.write);
     handed_over_ = true;

@@ -102,4 +102,8 @@ class TJvCreateProcess {
 // system's error code. Replace it to see how Run copes with a thread that cannot be made.
 extern int (*StartRunnerThread)(void* (*body)(void*), void* argument);
 
+// For tests: opens a process descriptor for the started child, or returns -1 where the system
+// has none (before Linux 5.3). Replace it to see how the runner watches a child without one.
+extern int (*OpenProcessDescriptor)(int pid);
+
 }  // namespace velotrax

@@ -634,6 +634,37 @@ TEST_F(RunnerTest, FailedStartsKeepTheCallAndLeaveNoChildBehind) {
   EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 2));
 }
 
+// Without process descriptors (before Linux 5.3) the worker looks for the child's end itself:
+// through a new worker and a waiting one alike, and while a grandchild holds the output open.
+TEST_F(RunnerTest, WithoutProcessDescriptorsEveryRunStillEndsWithAllItsOutput) {
+  int (*const open_descriptor)(int) = OpenProcessDescriptor;
+  OpenProcessDescriptor = [](int) {
+    errno = ENOSYS;
+    return -1;
+  };
+  Start("child lines 200");
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 200));
+  // The worker that served that run takes this one, and still looks at it while it runs.
+  reports_.clear();
+  terminations_ = 0;
+  Start("child slow-writer 2 400 " + temp_.File("record"));
+  ASSERT_TRUE(loop_.RunUntil([&] { return !reports_.empty(); }, 20s));
+  EXPECT_EQ(terminations_, 0) << "the first line came only with the end";
+  RunToEnd();
+  EXPECT_EQ(CompleteLines(reports_), (std::vector<std::string>{"tick 0", "tick 1"}));
+  reports_.clear();
+  terminations_ = 0;
+  const std::string pid_file = temp_.File("pid");
+  Start("child grandchild " + pid_file + " 3000 " + temp_.File("late"));
+  RunToEnd();
+  OpenProcessDescriptor = open_descriptor;
+  EXPECT_EQ(CompleteLines(reports_), std::vector<std::string>{"child done"});
+  EXPECT_EQ(exit_codes_.back(), 3u);
+  const pid_t grandchild = std::atoi(ReadFile(pid_file).c_str());
+  if (grandchild > 0) kill(grandchild, SIGKILL);
+}
+
 TEST_F(RunnerTest, SignalsReachTheChildOrItsGroupOnlyWhileItRuns) {
   for (bool own_group : {false, true}) {
     SCOPED_TRACE(own_group ? "own process group" : "our process group");
