@@ -150,6 +150,15 @@ TEST_F(CliRunTest, OutputThatCannotBeWrittenIsAFailure) {
   }
   // What was measured is stored all the same.
   EXPECT_THAT(ReadBytes(dir_.File("mark.dat")), HasSubstr("\r\npacmana=123\r\n"));
+
+  // An export that cannot be written ends the run after the score it follows has been shown,
+  // and says why once.
+  const CliResult no_export = Cli({"run", "--export-json", "missing/run.json", "pacman"});
+  EXPECT_EQ(no_export.code, 1);
+  EXPECT_THAT(no_export.out, HasSubstr("pacman DDraw: 123 fps stored"));
+  const std::size_t first = no_export.err.find("missing/run.json");
+  ASSERT_NE(first, std::string::npos) << no_export.err;
+  EXPECT_EQ(no_export.err.find("missing/run.json", first + 1), std::string::npos) << no_export.err;
 }
 
 TEST_F(CliRunTest, AClosedTerminalStopsTheEmulatorAsCtrlCDoes) {

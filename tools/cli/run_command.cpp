@@ -481,12 +481,21 @@ class RunSession {
     return 128 + StopSignals::First();
   }
 
+  // An export that failed once is not tried again: its error is reported once, by whoever
+  // ends the run.
   void Export() {
-    if (options_.export_json.empty() && options_.export_markdown.empty()) return;
+    if (export_failed_ || (options_.export_json.empty() && options_.export_markdown.empty())) {
+      return;
+    }
     record_.warnings = watch_.Warnings();
-    if (!options_.export_json.empty()) ReplaceFile(options_.export_json, ExportJson(record_));
-    if (!options_.export_markdown.empty()) {
-      ReplaceFile(options_.export_markdown, ExportMarkdown(record_));
+    try {
+      if (!options_.export_json.empty()) ReplaceFile(options_.export_json, ExportJson(record_));
+      if (!options_.export_markdown.empty()) {
+        ReplaceFile(options_.export_markdown, ExportMarkdown(record_));
+      }
+    } catch (...) {
+      export_failed_ = true;
+      throw;
     }
   }
 
@@ -570,9 +579,6 @@ class RunSession {
     Tgameinfo& entry = state_.games[static_cast<std::size_t>(game)];
     (is_d3d ? entry.d3d : entry.ddraw) = fps;
     SaveResults(results_);
-    // The exports grow with the scores: a long run that dies keeps what it measured, and an
-    // export that cannot be written stops the run at once.
-    Export();
 
     const int wanted = Adaptive() ? 0 : options_.rule.repeat;
     std::string line = Label(game, is_d3d) + ": " + RateText(fps) + " stored";
@@ -607,6 +613,9 @@ class RunSession {
                    Label(game, is_d3d).c_str(), series.stop.c_str(),
                    OneDecimal(options_.rule.confidence).c_str());
     }
+    // The exports grow with the scores: a long run that dies keeps what it measured, and an
+    // export that cannot be written stops the run at once, once the score it follows is shown.
+    Export();
   }
 
   std::string Label(int game, bool is_d3d) const {
@@ -700,6 +709,7 @@ class RunSession {
   CliHost host_;
   MachineWatch watch_;
   const bool checks_;
+  bool export_failed_ = false;
   Progress progress_;
   RunRecord record_;
   const SeriesRecord* current_ = nullptr;
