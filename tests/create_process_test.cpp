@@ -160,6 +160,18 @@ class RunnerTest : public ::testing::Test {
     EXPECT_EQ(events_.back(), 'T');
   }
 
+  // Runs a child that writes a line, waits 400 ms, writes another and ends: its first line must
+  // arrive while it still runs, not only with its end.
+  void ExpectOutputWhileTheChildRuns() {
+    reports_.clear();
+    terminations_ = 0;
+    Start("child slow-writer 2 400 " + temp_.File("record"));
+    ASSERT_TRUE(loop_.RunUntil([&] { return !reports_.empty(); }, 20s));
+    EXPECT_EQ(terminations_, 0) << "the first line came only with the end";
+    RunToEnd();
+    EXPECT_EQ(CompleteLines(reports_), (std::vector<std::string>{"tick 0", "tick 1"}));
+  }
+
   EventLoop loop_;
   std::unique_ptr<TJvCreateProcess> runner_;
   std::vector<std::pair<std::string, bool>> reports_;
@@ -198,12 +210,7 @@ TEST_F(RunnerTest, EveryLineArrivesBeforeTheEndWhetherOrNotTheWindowKeepsUp) {
 TEST_F(RunnerTest, OutputOfARunningChildArrivesBeforeItsEndThroughAWaitingWorker) {
   Start("child silent 0");
   RunToEnd();
-  terminations_ = 0;
-  Start("child slow-writer 2 400 " + temp_.File("record"));
-  ASSERT_TRUE(loop_.RunUntil([&] { return !reports_.empty(); }, 20s));
-  EXPECT_EQ(terminations_, 0) << "the first line came only with the end";
-  RunToEnd();
-  EXPECT_EQ(CompleteLines(reports_), (std::vector<std::string>{"tick 0", "tick 1"}));
+  ExpectOutputWhileTheChildRuns();
 }
 
 TEST_F(RunnerTest, StandardErrorArrivesInterleavedInWriteOrder) {
@@ -637,7 +644,11 @@ TEST_F(RunnerTest, FailedStartsKeepTheCallAndLeaveNoChildBehind) {
 // Without process descriptors (before Linux 5.3) the worker looks for the child's end itself:
 // through a new worker and a waiting one alike, and while a grandchild holds the output open.
 TEST_F(RunnerTest, WithoutProcessDescriptorsEveryRunStillEndsWithAllItsOutput) {
-  int (*const open_descriptor)(int) = OpenProcessDescriptor;
+  // Put back for the tests that follow, also when an assertion here ends this one early.
+  struct Restore {
+    int (*const open_descriptor)(int) = OpenProcessDescriptor;
+    ~Restore() { OpenProcessDescriptor = open_descriptor; }
+  } restore;
   OpenProcessDescriptor = [](int) {
     errno = ENOSYS;
     return -1;
@@ -646,19 +657,12 @@ TEST_F(RunnerTest, WithoutProcessDescriptorsEveryRunStillEndsWithAllItsOutput) {
   RunToEnd();
   EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 200));
   // The worker that served that run takes this one, and still looks at it while it runs.
-  reports_.clear();
-  terminations_ = 0;
-  Start("child slow-writer 2 400 " + temp_.File("record"));
-  ASSERT_TRUE(loop_.RunUntil([&] { return !reports_.empty(); }, 20s));
-  EXPECT_EQ(terminations_, 0) << "the first line came only with the end";
-  RunToEnd();
-  EXPECT_EQ(CompleteLines(reports_), (std::vector<std::string>{"tick 0", "tick 1"}));
+  ExpectOutputWhileTheChildRuns();
   reports_.clear();
   terminations_ = 0;
   const std::string pid_file = temp_.File("pid");
   Start("child grandchild " + pid_file + " 3000 " + temp_.File("late"));
   RunToEnd();
-  OpenProcessDescriptor = open_descriptor;
   EXPECT_EQ(CompleteLines(reports_), std::vector<std::string>{"child done"});
   EXPECT_EQ(exit_codes_.back(), 3u);
   const pid_t grandchild = std::atoi(ReadFile(pid_file).c_str());
