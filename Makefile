@@ -77,15 +77,13 @@ SOAK_PASSES ?= 1000
 soak: build
 	VELOTRAX_SOAK_PASSES=$(SOAK_PASSES) $(BUILD)/soak_test --gtest_color=no
 
-# Every benchmark's table, one after the other; a benchmark that needs a screen runs on a virtual
-# one (xvfb-run) when there is no display. A failing benchmark does not hide the tables after it.
+# Every benchmark's table, one after the other (the start-up benchmark starts a virtual screen of
+# its own). A failing benchmark does not hide the tables after it.
 bench: build
-	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ] && command -v xvfb-run >/dev/null; then \
-	  screen="xvfb-run -a"; else screen=""; fi; \
-	failed=""; \
+	@failed=""; \
 	for b in $(BUILD)/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; \
-	  $$screen "$$b" || failed="$$failed $$(basename $$b)"; echo; done; \
+	  "$$b" || failed="$$failed $$(basename $$b)"; echo; done; \
 	if [ -n "$$failed" ]; then echo "make bench: failed:$$failed" >&2; exit 1; fi
 
 # Prepares the demo workspace (a stand-in emulator as mame.exe) and starts Velotrax in it. Without

@@ -3,7 +3,7 @@
 # a word of complaint otherwise. They are not part of the program's default build; the tests
 # that run them under Wine ask for them, and skip themselves when they are missing.
 find_program(VELOTRAX_MINGW_CXX x86_64-w64-mingw32-g++)
-if(NOT VELOTRAX_MINGW_CXX OR VELOTRAX_FUZZ)
+if(NOT VELOTRAX_MINGW_CXX)
   message(STATUS "MinGW-w64 not found: the Windows demo emulator and the Wine launcher are not built")
   return()
 endif()
