@@ -38,6 +38,9 @@ void StartPassFor(ProgramState& state, SequencerHost& host, int game) {
   state.pass_log.push_back("Benchmarking : " + state.current_rom);
 
   TJvCreateProcess& runner = host.Runner();
+  // While a pass runs the runner refuses with its own error, before the emulator is asked
+  // anything: no probe of it runs beside the pass being measured, and the runner keeps its set-up.
+  if (runner.Watching()) runner.Run();
   state.pass_plan = state.emulators.PlanPass(state.base_dir, state.mame_file, state.current_rom,
                                              state.pass_is_d3d, PassOptions(state));
   ConfigureEmulatorRunner(runner, state.pass_plan.start);
@@ -52,17 +55,10 @@ struct RunningPass {
   bool pass_is_d3d;
   bool both_pending;
   int32_t second_pass_game;
-  PassPlan plan;
-  EmulatorInvocation start;
 
-  static RunningPass Remember(const ProgramState& state, const TJvCreateProcess& runner) {
-    return {state.current_game,
-            state.current_rom,
-            state.pass_is_d3d,
-            state.both_pending,
-            state.second_pass_game,
-            state.pass_plan,
-            {runner.CurrentDirectory, runner.ApplicationName, runner.CommandLine}};
+  static RunningPass Remember(const ProgramState& state) {
+    return {state.current_game, state.current_rom, state.pass_is_d3d, state.both_pending,
+            state.second_pass_game};
   }
 
   void PutBack(ProgramState& state, SequencerHost& host) const {
@@ -74,8 +70,6 @@ struct RunningPass {
     // the one the refused start was asked for.
     state.second_pass_game =
         both_pending && second_pass_game == 0 ? current_game : second_pass_game;
-    state.pass_plan = plan;
-    ConfigureEmulatorRunner(host.Runner(), start);
     host.SetStatusText(BenchmarkingText(current_rom, pass_is_d3d));
   }
 };
@@ -114,7 +108,7 @@ void StartBenchmark(ProgramState& state, SequencerHost& host) {
   }
   // The runner refuses to start while a pass runs; its error still reaches the user, but the
   // running pass must keep its game and method.
-  const RunningPass running = RunningPass::Remember(state, host.Runner());
+  const RunningPass running = RunningPass::Remember(state);
   try {
     StartSelectedBenchmark(state, host, game);
   } catch (...) {

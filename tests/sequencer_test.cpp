@@ -470,6 +470,26 @@ TEST_F(SequencerTest, RefusedStartLeavesTheRunningPassAlone) {
   }
 }
 
+// A refused start asks the emulator nothing: a probe would run beside the pass being measured.
+TEST_F(SequencerTest, RefusedStartAsksTheEmulatorNothing) {
+  InstallScriptedChild("@wait release\n@ddraw Average FPS: 111.0 (5000 frames)\n");
+  host_.selected = 5;
+  host_.mode = PassMode::ddraw;
+  StartBenchmark(state_, host_);
+  int probes = 0;
+  state_.emulators = EmulatorDialects([&](const EmulatorInvocation&, std::chrono::milliseconds) {
+    ++probes;
+    return std::optional<ProbeOutput>();
+  });
+  state_.emulators.SetChoice(DialectChoice::current);
+  host_.selected = 23;
+  EXPECT_EQ(MessageOf<EJVCLException>([&] { StartBenchmark(state_, host_); }), kRefused);
+  EXPECT_EQ(probes, 0);
+  Release();
+  ASSERT_TRUE(host_.WaitForPassEnds(1));
+  EXPECT_EQ(state_.games[5].ddraw, 111);
+}
+
 TEST_F(SequencerTest, Direct3DPassOfACombinedBenchmarkIsForTheGameSelectedThen) {
   InstallScriptedChild(
       "@wait release\n@ddraw Average FPS: 111.0 (x)\n@d3d Average FPS: 222.0 (x)\n");
