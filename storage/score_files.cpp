@@ -25,24 +25,15 @@ bool CatalogueBuilt(const StoredState& state) {
 
 // Keeps a copy of the score file that could not be read, so the save that follows does not
 // destroy the only copy of the user's scores.
+// A pipe put in its place is refused rather than waited on.
 void KeepUnreadableScores(const std::string& path) {
   std::string bytes;
-  {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-      if (errno == ENOENT) return;  // gone since: nothing to keep
-      throw WithSystemCall<EFCreateError>(
-          "Cannot create file \"" + path + ".bak\". " + SystemErrorText(errno), errno, "fopen");
-    }
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    const int error = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
-    std::fclose(file);
-    if (error != 0) {
-      throw WithSystemCall<EFCreateError>(
-          "Cannot create file \"" + path + ".bak\". " + SystemErrorText(error), error, "fread");
-    }
+  FileStamp stamp;
+  if (const char* call = ReadRegularFile(path, SIZE_MAX - 1, bytes, stamp)) {
+    const int error = errno;
+    if (error == ENOENT) return;  // gone since: nothing to keep
+    throw WithSystemCall<EFCreateError>(
+        "Cannot create file \"" + path + ".bak\". " + SystemErrorText(error), error, call);
   }
   SaveBytesToFile(path + ".bak", bytes);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -134,6 +135,14 @@ TEST_F(ScoreFilesTest, UnreadableScoreFileIsKeptAsBackupAtTheNextSave) {
   SaveScores(state_);
   EXPECT_EQ(ReadBytes(dir_.File("mark.dat.bak")), damaged);
   EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"mark.dat", "mark.dat.bak"}));
+
+  // A pipe in the score file's place is refused, not waited on for ever.
+  ASSERT_EQ(::unlink(dir_.File("mark.dat").c_str()), 0);
+  ASSERT_EQ(::unlink(dir_.File("mark.dat.bak").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir_.File("mark.dat").c_str(), 0644), 0);
+  state_.scores_unreadable = true;
+  EXPECT_EQ(MessageOf<EFCreateError>([&] { SaveScores(state_); }),
+            "Cannot create file \"" + dir_.File("mark.dat.bak") + "\". Invalid argument");
 }
 
 TEST_F(ScoreFilesTest, MissingScoreKeyIsTheConversionErrorOfTheEmptyText) {
