@@ -121,5 +121,7 @@ long ParseCount(const std::string& text);
 
 // Writes bytes to path through the atomic replacement; throws EFCreateError, EWriteError.
 void ReplaceFile(const std::string& path, const std::string& bytes);
+// Reads a whole file (or what a pipe gives); throws CliError saying why it cannot.
+std::string ReadWholeFile(const std::string& path);
 
 }  // namespace velotrax::cli

@@ -1,11 +1,7 @@
 // velotrax-cli compare: two exported runs side by side, game by game and method by method, with
 // a rank test telling a real difference from the noise of the passes.
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,20 +39,12 @@ struct Export {
   std::vector<std::string> warning_kinds;
 };
 
-std::string ReadExportFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(errno));
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 std::string TextOf(const JsonValue* value) {
   return value != nullptr && value->kind == JsonValue::Kind::string ? value->text : "";
 }
 
 Export LoadExport(const std::string& path) {
-  const JsonValue document = ParseJson(ReadExportFile(path));
+  const JsonValue document = ParseJson(ReadWholeFile(path));
   if (TextOf(document.Find("format")) != "velotrax-run/1") {
     throw CliError("\"" + path + "\" is no run exported by velotrax-cli run --export-json");
   }

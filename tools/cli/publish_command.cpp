@@ -2,8 +2,6 @@
 // computer, keeping every byte the file already holds.
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,14 +83,6 @@ std::string WithNewComputer(const std::string& bytes, int32_t count, const std::
   if (!result.empty() && result.back() != '\n') result += "\r\n";
   result += section;
   return result;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(errno));
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(EIO));
-  return bytes;
 }
 
 }  // namespace

@@ -372,10 +372,6 @@ void PrintLine(Progress& progress, const std::string& line) {
   std::fflush(stdout);
 }
 
-std::vector<double> AsDoubles(const std::vector<int32_t>& rates) {
-  return std::vector<double>(rates.begin(), rates.end());
-}
-
 std::string OneDecimal(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f", value);

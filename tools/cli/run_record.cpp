@@ -27,10 +27,6 @@ std::string Rates(const std::vector<int32_t>& rates) {
   return out + "]";
 }
 
-std::vector<double> AsDoubles(const std::vector<int32_t>& rates) {
-  return std::vector<double>(rates.begin(), rates.end());
-}
-
 std::string JsonTextOrNull(const std::string& text) {
   return text.empty() ? "null" : JsonString(DisplayText(text));
 }

@@ -80,6 +80,10 @@ std::size_t ShiftRank(std::size_t m, std::size_t n, bool exact) {
 
 }  // namespace
 
+std::vector<double> AsDoubles(const std::vector<int32_t>& rates) {
+  return std::vector<double>(rates.begin(), rates.end());
+}
+
 double MedianOf(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());

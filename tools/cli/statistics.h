@@ -16,6 +16,8 @@ struct Interval {
 
 // The median; with an even count the mean of the two middle values. 0 for no values.
 double MedianOf(std::vector<double> values);
+// Frame rates as the statistics take them.
+std::vector<double> AsDoubles(const std::vector<int32_t>& rates);
 
 // The rank k (1-based) such that [x(k), x(n+1-k)] covers the median with at least the given
 // confidence, the largest such k; 0 when no interval of n values reaches it (n < 6 for 95 %).

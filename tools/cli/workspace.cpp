@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "base/errors.h"
 #include "process/emulator_contract.h"
@@ -152,6 +154,14 @@ std::vector<int> ResolveGames(const std::vector<std::string>& names, bool all) {
     if (!seen) games.push_back(index);
   }
   return games;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(errno));
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(EIO));
+  return bytes;
 }
 
 void ReplaceFile(const std::string& path, const std::string& bytes) {
