@@ -112,11 +112,13 @@ std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
   runner.CreationFlags.insert(TJvCPSFlag::cfNewProcGroup);
   ProbeOutput output;
   bool ended = false;
+  bool dropping = false;  // the line being read is past kProbeLines: the rest of it goes too
   runner.OnRead = [&](TJvCreateProcess&, std::string_view line, bool starts_on_new_line) {
-    if (!starts_on_new_line && !output.lines.empty()) {
+    if (starts_on_new_line || output.lines.empty()) {
+      dropping = output.lines.size() >= kProbeLines;
+      if (!dropping) output.lines.emplace_back(line);
+    } else if (!dropping) {
       output.lines.back().assign(line);
-    } else if (output.lines.size() < kProbeLines) {
-      output.lines.emplace_back(line);
     }
   };
   runner.OnTerminate = [&](TJvCreateProcess&, uint32_t exit_code) {

@@ -124,6 +124,17 @@ TEST(EmulatorDialectTest, AnEmulatorThatHangsIsClassicAndIsEnded) {
   EXPECT_EQ(Calls(dir).size(), 1u) << "asked again";
 }
 
+// A probe keeps the first 20000 lines of an emulator that says far more, each whole.
+TEST(EmulatorDialectTest, AProbeKeepsTheFirstLinesOfAnEndlessAnswer) {
+  TempDir dir;
+  const std::optional<ProbeOutput> output = RunEmulatorProbe(
+      {dir.Path(), std::string(VELOTRAX_HELPER_DIR) + "/helper-child", "child lines 30000"},
+      std::chrono::seconds(60));
+  ASSERT_TRUE(output.has_value());
+  ASSERT_EQ(output->lines.size(), 20000u);
+  EXPECT_EQ(output->lines.back(), "line 19999");
+}
+
 TEST(EmulatorDialectTest, RemembersPerFileSizeAndTimeAndHonoursTheUsersChoice) {
   TempDir dir;
   WriteStandIn(dir, "mame", "echo '-seconds_to_run x'; echo '-video x'");
