@@ -2,12 +2,9 @@
 
 #include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <set>
 
 #include "base/errors.h"
 #include "process/event_loop.h"

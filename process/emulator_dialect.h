@@ -4,14 +4,11 @@
 // start values and reading a pass's result. The sequencer, the windows and the tools ask it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <utility>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "process/child_start.h"
 
 namespace velotrax {
 
@@ -38,20 +39,9 @@ bool IsRunnableFile(const std::string& path) {
 // The program called name in the directories of PATH, as execvp would find it; "" when none.
 std::string SearchPath(const std::string& name) {
   if (name.find('/') != std::string::npos) return IsRunnableFile(name) ? name : std::string();
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return {};
-  const std::string_view directories(path);
-  std::size_t start = 0;
-  while (start <= directories.size()) {
-    std::size_t end = directories.find(':', start);
-    if (end == std::string_view::npos) end = directories.size();
-    std::string directory(directories.substr(start, end - start));
-    if (directory.empty()) directory = ".";
-    const std::string candidate = directory + "/" + name;
-    if (IsRunnableFile(candidate)) return candidate;
-    start = end + 1;
-  }
-  return {};
+  // Without PATH there is nowhere to look (the runner's own search would assume one).
+  if (std::getenv("PATH") == nullptr) return {};
+  return child::SearchPath(name);
 }
 
 // The directory our own program lies in, without a trailing "/"; "" when unknown.
