@@ -60,6 +60,23 @@ int GamesCommand(const std::vector<std::string>& args) {
 
 namespace {
 
+struct Command {
+  const char* name;
+  int (*run)(const std::vector<std::string>& args);
+};
+constexpr Command kCommands[] = {{"run", RunCommand},
+                                 {"show", ShowCommand},
+                                 {"publish", PublishCommand},
+                                 {"games", GamesCommand},
+                                 {"compare", CompareCommand}};
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
 int Dispatch(const std::vector<std::string>& args) {
   if (args.empty()) {
     std::fputs(kToolHelp, stderr);
@@ -71,11 +88,7 @@ int Dispatch(const std::vector<std::string>& args) {
     std::fputs(kToolHelp, stdout);
     return kExitSuccess;
   }
-  if (command == "run") return RunCommand(rest);
-  if (command == "show") return ShowCommand(rest);
-  if (command == "publish") return PublishCommand(rest);
-  if (command == "games") return GamesCommand(rest);
-  if (command == "compare") return CompareCommand(rest);
+  if (const Command* known = FindCommand(command)) return known->run(rest);
   throw UsageError("unknown command '" + command + "'");
 }
 
@@ -107,10 +120,7 @@ int main(int argc, char** argv) {
     return CheckStandardOutput(Dispatch(args));
   } catch (const UsageError& e) {
     std::fflush(stdout);
-    const bool known_command =
-        !args.empty() &&
-        (args.front() == "run" || args.front() == "show" || args.front() == "publish" ||
-         args.front() == "games" || args.front() == "compare");
+    const bool known_command = !args.empty() && FindCommand(args.front()) != nullptr;
     const std::string help = known_command ? "velotrax-cli " + args.front() : "velotrax-cli";
     std::fprintf(stderr, "velotrax-cli: %s\nTry '%s --help'.\n", e.what(), help.c_str());
     return kExitUsage;
