@@ -8,10 +8,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
+
+#include "storage/file_names.h"
 
 namespace velotrax {
 
@@ -136,19 +137,15 @@ bool ResolveTarget(const std::string& path, std::string& target) {
     const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
     if (n < 0) return false;
     link.resize(static_cast<std::size_t>(n));
-    if (link.empty() || link.front() != '/') {
-      const std::size_t slash = target.rfind('/');
-      link = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + link;
-    }
+    if (link.empty() || link.front() != '/') link = DirectoryPart(target) + link;
     target = link;
   }
 }
 
 // Creates a new, empty temporary file beside target; the umask applies as for any new file.
 int CreateTemporary(const std::string& target, std::string& temporary) {
-  const std::size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  const std::string dir = DirectoryPart(target);
+  const std::string base = NamePart(target);
   static unsigned counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     struct timespec now;
@@ -177,8 +174,8 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 void SyncDirectoryOf(const std::string& target) {
-  const std::size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  std::string dir = DirectoryPart(target);
+  if (dir.empty()) dir = ".";
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);  // best effort: the rename itself already happened
