@@ -131,6 +131,11 @@ struct Timing {
   double median_ms, best_ms;
 };
 
+Timing MedianAndBest(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return {times[times.size() / 2], times.front()};
+}
+
 Timing Measure(int repetitions, const std::function<void()>& run) {
   std::vector<double> times;
   for (int r = 0; r < repetitions; ++r) {
@@ -138,8 +143,7 @@ Timing Measure(int repetitions, const std::function<void()>& run) {
     run();
     times.push_back(CpuMs() - start);
   }
-  std::sort(times.begin(), times.end());
-  return {times[times.size() / 2], times.front()};
+  return MedianAndBest(std::move(times));
 }
 
 // One first load in this fresh process; prints its time in milliseconds.
@@ -199,11 +203,6 @@ double TimeInFreshProcess(const char* flag_text, const std::string& dir) {
     return -1;
   }
   return std::strtod(text.c_str(), nullptr);
-}
-
-Timing MedianAndBest(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  return {times[times.size() / 2], times.front()};
 }
 
 }  // namespace
