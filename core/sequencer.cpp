@@ -9,8 +9,6 @@ namespace velotrax {
 
 namespace {
 
-constexpr const char* kReadyText = "Status : Ready";
-
 // A catalogue index that names one of the games; the placeholder and anything outside a
 // catalogue that may never have been built do not.
 bool IsGame(const ProgramState& state, int index) {

@@ -12,6 +12,9 @@
 
 namespace velotrax {
 
+// The status text once no pass runs.
+inline constexpr const char* kReadyText = "Status : Ready";
+
 // What the sequencer needs of the windows.
 class SequencerHost {
  public:

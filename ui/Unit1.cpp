@@ -34,7 +34,6 @@ namespace {
 
 constexpr int kClientWidth = 538;
 constexpr int kClientHeight = 371;
-constexpr const char* kReadyText = "Status : Ready";
 
 // A sunken (etched) horizontal line along the bottom edge of its box.
 class TBevel : public QWidget {
