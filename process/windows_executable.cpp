@@ -66,7 +66,12 @@ std::string Absolute(const std::string& path) {
 }  // namespace
 
 bool IsWindowsExecutable(const std::string& path) noexcept {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The type first: opening a named pipe or a device could wait for ever or have effects.
+  struct stat named;
+  if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
+  // Something else may take its place in between: opening never waits, and the file opened is
+  // looked at again.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return false;
   bool windows = false;
   struct stat st;
@@ -84,6 +89,20 @@ bool IsWindowsExecutable(const std::string& path) noexcept {
   }
   close(fd);
   return windows;
+}
+
+void RefuseIrregularProgramFile(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return;
+  const char* kind = S_ISDIR(st.st_mode)    ? "a directory"
+                     : S_ISFIFO(st.st_mode) ? "a named pipe (FIFO)"
+                     : S_ISSOCK(st.st_mode) ? "a socket"
+                     : S_ISCHR(st.st_mode)  ? "a character device"
+                     : S_ISBLK(st.st_mode)  ? "a block device"
+                                            : "no regular file";
+  throw EOSError("\"" + path + "\" is " + kind +
+                     ", not a program file; the emulator must be a regular file that can be run",
+                 S_ISDIR(st.st_mode) ? EISDIR : EACCES);
 }
 
 WineTools FindWineTools() {
@@ -166,7 +185,9 @@ EmulatorInvocation RunThroughWine(const EmulatorInvocation& pass, const WineTool
 }
 
 EmulatorInvocation ForThisPlatform(const EmulatorInvocation& pass) {
-  if (!IsWindowsExecutable(Absolute(pass.ApplicationName))) return pass;
+  const std::string program = Absolute(pass.ApplicationName);
+  RefuseIrregularProgramFile(program);
+  if (!IsWindowsExecutable(program)) return pass;
   return RunThroughWine(pass, FindWineTools());
 }
 

@@ -12,9 +12,13 @@ namespace velotrax {
 // The launcher that keeps the described command line intact under Wine, beside our program.
 inline constexpr std::string_view WineLauncherName = "velotrax-wine-launcher.exe";
 
-// True when path is a readable file that starts with "MZ" and holds a "PE\0\0" header where
-// its DOS header points; never throws.
+// True when path is a readable regular file that starts with "MZ" and holds a "PE\0\0" header
+// where its DOS header points; never blocks (a named pipe is not opened) and never throws.
 bool IsWindowsExecutable(const std::string& path) noexcept;
+
+// Throws EOSError naming path when something other than a regular file (a directory, a named
+// pipe, a device) stands there; a missing path is left to the start, which reports it.
+void RefuseIrregularProgramFile(const std::string& path);
 
 // Wine and the launcher as found for this pass; an empty member was not found.
 struct WineTools {
@@ -37,6 +41,7 @@ std::string QuoteCommandLineWord(std::string_view word);
 EmulatorInvocation RunThroughWine(const EmulatorInvocation& pass, const WineTools& tools);
 
 // pass unchanged for a native program; through Wine (FindWineTools) for a Windows executable.
+// Throws EOSError for a program path that is no regular file (RefuseIrregularProgramFile).
 EmulatorInvocation ForThisPlatform(const EmulatorInvocation& pass);
 
 }  // namespace velotrax

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/errors.h"
@@ -106,6 +108,53 @@ TEST(WindowsExecutableTest, OnlyAnMzFileWithAPeHeaderIsAWindowsProgram) {
   if (!kWindowsDemo.empty() && FileIsPresent(kWindowsDemo)) {
     EXPECT_TRUE(IsWindowsExecutable(kWindowsDemo));
   }
+}
+
+// f's exit code, run in a child process so that a check that blocks cannot hang the test; -1
+// when it had not ended within limit.
+int InChildWithin(std::chrono::seconds limit, const std::function<int()>& f) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(f());
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Nothing but a regular file is opened: a named pipe would wait for a writer for ever.
+TEST(WindowsExecutableTest, ANamedPipeOrDirectoryIsRefusedByNameWithoutWaiting) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("mame.exe").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(dir.File("folder.exe").c_str(), 0755), 0);
+  for (const auto& [name, kind] :
+       {std::pair{"mame.exe", "a named pipe (FIFO)"}, std::pair{"folder.exe", "a directory"}}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.File(name), message = "\"" + path + "\" is " + kind + ", not";
+    EXPECT_EQ(InChildWithin(10s, [&] { return IsWindowsExecutable(path) ? 1 : 0; }), 0);
+    EXPECT_EQ(InChildWithin(10s,
+                            [&] {
+                              try {
+                                ForThisPlatform({dir.Path() + "/", path, "mame.exe pacman"});
+                                return 1;
+                              } catch (const EOSError& e) {
+                                return std::string(e.what()).rfind(message, 0) == 0 ? 0 : 2;
+                              }
+                            }),
+              0);
+  }
+  CliHarness cli;
+  ASSERT_EQ(::unlink(cli.dir_.File("mame.exe").c_str()), 0);
+  ASSERT_EQ(::mkfifo(cli.dir_.File("mame.exe").c_str(), 0755), 0);
+  const CliResult result = cli.Cli({"run", "pacman"});  // killed if it has not ended in 120 s
+  EXPECT_EQ(result.code, 1);
+  EXPECT_THAT(result.err, HasSubstr("mame.exe\" is a named pipe (FIFO), not a program file"));
 }
 
 TEST(WindowsExecutableTest, QuotedWordsSplitBackUnchanged) {
