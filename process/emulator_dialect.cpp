@@ -39,12 +39,18 @@ bool EndsWithExe(const std::string& name) {
   return tail == ".exe";
 }
 
-// Path, size and modification time of a regular file; empty when there is none.
+// What tells one emulator file from another at path: besides its size and modification time,
+// which a replacement can share (a copy that keeps the time, a time set back), the file itself
+// (device and inode) and its change time, which no one can set. Empty when no regular file is
+// there.
 std::string FileKey(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  return path + '\n' + std::to_string(st.st_size) + '\n' + std::to_string(st.st_mtim.tv_sec) + '.' +
-         std::to_string(st.st_mtim.tv_nsec);
+  const auto time = [](const timespec& t) {
+    return std::to_string(t.tv_sec) + '.' + std::to_string(t.tv_nsec);
+  };
+  return path + '\n' + std::to_string(st.st_size) + ' ' + time(st.st_mtim) + ' ' +
+         std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ' ' + time(st.st_ctim);
 }
 
 EmulatorInvocation Start(const std::string& base_dir, const std::string& mame_file,

@@ -70,7 +70,7 @@ class EmulatorDialects {
   DialectChoice Choice() const { return choice_; }
   void SetChoice(DialectChoice choice) { choice_ = choice; }
 
-  // The identity of base_dir + mame_file, remembered per file, size and modification time.
+  // The identity of base_dir + mame_file, remembered per file and its state on disk.
   EmulatorIdentity Identify(const std::string& base_dir, const std::string& mame_file);
   // The game's refresh rate from -listxml, asked once per game and emulator file; 0 when none.
   double RefreshRate(const std::string& base_dir, const std::string& mame_file,
@@ -82,7 +82,8 @@ class EmulatorDialects {
  private:
   EmulatorProbe probe_;
   DialectChoice choice_ = DialectChoice::automatic;
-  // Keyed by path, size and modification time, so a replaced emulator is identified afresh.
+  // Keyed by path, size, modification and change time, device and inode, so that an emulator
+  // replaced in any way is identified afresh.
   std::map<std::string, EmulatorIdentity> identities_;
   std::map<std::pair<std::string, std::string>, double> refresh_rates_;
 };

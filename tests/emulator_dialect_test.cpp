@@ -2,12 +2,14 @@
 // lookup and reading results from output recorded with the emulator's Debian package (0.251).
 #include "process/emulator_dialect.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cmath>
+#include <thread>
 
 #include "tests/helpers_common/temp_dir.h"
 
@@ -150,6 +152,40 @@ TEST(EmulatorDialectTest, RemembersPerFileSizeAndTimeAndHonoursTheUsersChoice) {
   dialects.SetChoice(DialectChoice::classic);
   EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect, EmulatorDialect::classic);
   EXPECT_EQ(dialects.Identify(dir.Path() + "/", "missing").dialect, EmulatorDialect::classic);
+}
+
+// A replacement that keeps the size and has its modification time set back is another file:
+// rewritten in place (its change time moves on) or renamed over it (another inode).
+TEST(EmulatorDialectTest, AReplacementOfTheSameSizeAndTimeIsIdentifiedAfresh) {
+  const std::string current = "echo '-seconds_to_run x'; echo '-video x'";
+  std::string classic = "echo 'unknown option' #";
+  classic.resize(current.size(), '#');
+  TempDir dir;
+  WriteStandIn(dir, "mame", current);
+  struct stat original {};
+  ASSERT_EQ(::stat(dir.File("mame").c_str(), &original), 0);
+  EmulatorDialects dialects;
+  EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect, EmulatorDialect::current);
+  for (const auto& [body, by_rename] : {std::pair{classic, false}, std::pair{current, true}}) {
+    SCOPED_TRACE(by_rename ? "renamed over it" : "rewritten in place");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the clock's next tick
+    const std::string written = by_rename ? "mame.new" : "mame";
+    WriteStandIn(dir, written, body);
+    const timespec times[2] = {original.st_atim, original.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.File(written).c_str(), times, 0), 0);
+    if (by_rename) {
+      ASSERT_EQ(::rename(dir.File(written).c_str(), dir.File("mame").c_str()), 0);
+    }
+    struct stat replaced {};
+    ASSERT_EQ(::stat(dir.File("mame").c_str(), &replaced), 0);
+    ASSERT_EQ(replaced.st_size, original.st_size);
+    ASSERT_EQ(replaced.st_mtim.tv_sec, original.st_mtim.tv_sec);
+    ASSERT_EQ(replaced.st_mtim.tv_nsec, original.st_mtim.tv_nsec);
+    EXPECT_EQ(dialects.Identify(dir.Path() + "/", "mame").dialect,
+              by_rename ? EmulatorDialect::current : EmulatorDialect::classic);
+  }
+  // -showusage and -help, -showusage, then both again for the file renamed over it.
+  EXPECT_EQ(Calls(dir).size(), 5u);
 }
 
 TEST(EmulatorDialectTest, ComposesCurrentPassesWithTheRefreshRateAskedOncePerGame) {
