@@ -3,8 +3,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "base/errors.h"
 #include "process/event_loop.h"
@@ -198,16 +200,34 @@ PassPlan EmulatorDialects::PlanPass(const std::string& base_dir, const std::stri
     return plan;
   }
   plan.refresh = RefreshRate(base_dir, mame_file, rom);
+  // A rate no display has would make the pass endless or meaningless and its frame rate wrong;
+  // the user hears of it at once rather than after a pass that cannot give a score.
+  if (plan.refresh != 0 && !IsPlausibleRefresh(plan.refresh)) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.6g", plan.refresh);
+    char range[48];
+    std::snprintf(range, sizeof range, "%g to %g Hz", kLowestRefresh, kHighestRefresh);
+    throw EEmulatorError(rom + ": the emulator gives this game a refresh rate of " + rate +
+                         " Hz, outside the " + range +
+                         " an arcade display can have; the pass was not started, as its length "
+                         "and its frame rate are worked out from that rate");
+  }
   // Without a refresh rate the pass still runs: the emulator then says why it has none.
   plan.start =
       ComposeInvocationWith(base_dir, mame_file, rom, CurrentPassOptions(plan.refresh, is_d3d));
   return plan;
 }
 
+bool IsPlausibleRefresh(double refresh) {
+  return refresh >= kLowestRefresh && refresh <= kHighestRefresh;  // false for NaN
+}
+
 std::string CurrentPassOptions(double refresh, bool is_d3d) {
-  // As many emulated seconds as the described passes' 5000 frames take at the game's rate.
-  const double rate = refresh > 0 ? refresh : 60;
-  const long seconds = std::max(kFewestSeconds, std::lround(kPassFrames / rate));
+  // As many emulated seconds as the described passes' 5000 frames take at the game's rate, and
+  // never more than at the lowest plausible one: the emulator must end the pass by itself.
+  const double rate = std::isfinite(refresh) && refresh > 0 ? refresh : 60;
+  const long seconds = std::lround(
+      std::clamp(kPassFrames / rate, double{kFewestSeconds}, kPassFrames / kLowestRefresh));
   return "-str " + std::to_string(seconds) + " -nothrottle -video " + (is_d3d ? "opengl" : "soft") +
          " -window -resolution 1280x1024 -sound none -nomouse -nojoystick -rompath roms "
          "-skip_gameinfo -noreadconfig";
@@ -246,7 +266,7 @@ double RefreshFromListXml(const std::vector<std::string>& lines) {
     if (attribute == std::string::npos) continue;
     const std::optional<double> refresh =
         LeadingNumber(std::string_view(line).substr(attribute + 10));
-    return refresh && *refresh > 0 ? *refresh : 0;
+    return refresh ? *refresh : 0;
   }
   return 0;
 }
@@ -286,8 +306,12 @@ PassResult ReadPassResult(
         !reason.empty() ? reason : "the emulator ended without an \"Average speed\" line";
     return result;
   }
-  if (plan.refresh <= 0) {
+  if (plan.refresh == 0) {
     result.reason = "the emulator's -listxml gave no refresh rate for this game";
+    return result;
+  }
+  if (!IsPlausibleRefresh(plan.refresh)) {
+    result.reason = "the emulator's -listxml gave a refresh rate out of range for this game";
     return result;
   }
   // Frames per second, truncated like the described frame rate.

@@ -76,6 +76,7 @@ class EmulatorDialects {
   double RefreshRate(const std::string& base_dir, const std::string& mame_file,
                      const std::string& rom);
   // The start values of a pass; classic_options is the method's described option string.
+  // Throws EEmulatorError naming the game when its refresh rate is not plausible.
   PassPlan PlanPass(const std::string& base_dir, const std::string& mame_file,
                     const std::string& rom, bool is_d3d, std::string_view classic_options);
 
@@ -93,13 +94,23 @@ PassResult ReadPassResult(
     const PassPlan& plan, const std::vector<std::string>& lines,
     const std::function<int32_t(const std::vector<std::string>&)>& classic_rate);
 
-// The current dialect's options for a pass of a game with this refresh rate.
+// The refresh rates a game's display may have: arcade games run at about 30 to 80 Hz, a few
+// boards above 100. Outside, the -str of a current pass would stay below 10 or go above 500
+// emulated seconds (5000 frames' worth).
+inline constexpr double kLowestRefresh = 10;
+inline constexpr double kHighestRefresh = 500;
+// True for a refresh rate in that range; false for NaN and infinity.
+bool IsPlausibleRefresh(double refresh);
+
+// The current dialect's options for a pass of a game with this refresh rate (60 Hz when it is
+// none): -str from 2 to 500.
 std::string CurrentPassOptions(double refresh, bool is_d3d);
 // The identity that -help and -showusage outputs describe; classic when they describe no
 // current build.
 EmulatorIdentity IdentityFromOutput(const std::vector<std::string>& help,
                                     const std::vector<std::string>& usage);
-// The refresh attribute of the first display in -listxml output; 0 when there is none.
+// The refresh attribute of the first display in -listxml output, as written; 0 when there is
+// none or it is no finite number.
 double RefreshFromListXml(const std::vector<std::string>& lines);
 // The emulator's own reason for not running: its first "Fatal error:", "Error:" or
 // "Unknown system" line; empty when there is none.

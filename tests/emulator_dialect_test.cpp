@@ -11,6 +11,7 @@
 #include <cmath>
 #include <thread>
 
+#include "base/errors.h"
 #include "tests/helpers_common/temp_dir.h"
 
 using namespace velotrax;
@@ -228,6 +229,42 @@ TEST(EmulatorDialectTest, ComposesCurrentPassesWithTheRefreshRateAskedOncePerGam
   EXPECT_EQ(asked, (std::vector<std::string>{"mame -showusage", "mame -help",
                                              "mame -listxml pacman", "mame -listxml nosuch"}));
   EXPECT_EQ(CurrentPassOptions(4000, false).substr(0, 7), "-str 2 ");  // never under 2 seconds
+}
+
+// A pass runs only as long as a plausible rate asks; a rate no display has is refused by name,
+// and what is no number counts as no rate (the 60 Hz pass, which then says so).
+TEST(EmulatorDialectTest, ARefreshRateOutOfRangeIsRefusedAndTheLengthBounded) {
+  const struct {
+    const char* refresh;
+    std::string str_or_refusal;
+  } cases[] = {
+      {"60.606061", "-str 82 "},  {"10", "-str 500 "},        {"500", "-str 10 "},
+      {"nan", "-str 83 "},        {"inf", "-str 83 "},        {"x", "-str 83 "},
+      {"9.99", "of 9.99 Hz"},     {"0.0001", "of 0.0001 Hz"}, {"1e-9", "of 1e-09 Hz"},
+      {"1e-300", "of 1e-300 Hz"}, {"50000", "of 50000 Hz"},   {"-60", "of -60 Hz"},
+  };
+  TempDir dir;
+  WriteStandIn(dir, "mame", "");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refresh);
+    EmulatorDialects dialects([&](const EmulatorInvocation&, std::chrono::milliseconds) {
+      return std::optional<ProbeOutput>(
+          {{std::string("<display tag=\"screen\" refresh=\"") + c.refresh + "\" />"}, 0});
+    });
+    dialects.SetChoice(DialectChoice::current);
+    try {
+      const PassPlan plan = dialects.PlanPass(dir.Path() + "/", "mame", "galaxian", false, "");
+      EXPECT_EQ(plan.start.CommandLine.substr(14, c.str_or_refusal.size()), c.str_or_refusal);
+    } catch (const EEmulatorError& e) {
+      EXPECT_EQ(std::string(e.what()).find("galaxian: the emulator gives this game a refresh "
+                                           "rate " +
+                                           c.str_or_refusal + ", outside the 10 to 500 Hz"),
+                0u)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(CurrentPassOptions(1e-300, false).substr(0, 9), "-str 500 ");
+  EXPECT_EQ(CurrentPassOptions(std::nan(""), false).substr(0, 8), "-str 83 ");
 }
 
 TEST(EmulatorDialectTest, ReadsTheFrameRateAndTheReasonFromRealOutput) {
