@@ -109,9 +109,9 @@ run: demo
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	  echo "make run: no display here, so velotrax-cli benchmarks pacman in $(BUILD)/demo instead of opening the window"; \
 	  echo "make run: (xvfb-run make run shows the window on a virtual screen)"; \
-	  echo "+ velotrax-cli run --mode both pacman"; \
+	  echo "+ cd $(BUILD)/demo && ../velotrax-cli run --mode both pacman"; \
 	  cd $(BUILD)/demo && ../velotrax-cli run --mode both pacman && \
-	  echo "+ velotrax-cli show pacman" && ../velotrax-cli show pacman; \
+	  echo "+ ../velotrax-cli show pacman" && ../velotrax-cli show pacman; \
 	else cd $(BUILD)/demo && ../velotrax; fi
 
 install: deps
