@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -82,19 +83,22 @@ struct HeldMessage {
   int line;
   QString text;
 };
-std::vector<HeldMessage>* held_messages = nullptr;
+std::mutex held_messages_lock;  // Qt may log from a thread of its own
+std::vector<HeldMessage> held_messages;
 QtMessageHandler previous_handler = nullptr;
 
 void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (type == QtFatalMsg) ExitWithoutDisplay();
-  held_messages->push_back({type, context.file ? context.file : "",
-                            context.function ? context.function : "",
-                            context.category ? context.category : "", context.line, text});
+  const std::lock_guard<std::mutex> hold(held_messages_lock);
+  held_messages.push_back({type, context.file ? context.file : "",
+                           context.function ? context.function : "",
+                           context.category ? context.category : "", context.line, text});
 }
 
 void ReleaseHeldMessages() {
   qInstallMessageHandler(previous_handler);
-  for (const HeldMessage& message : *held_messages) {
+  const std::lock_guard<std::mutex> hold(held_messages_lock);
+  for (const HeldMessage& message : held_messages) {
     const QMessageLogContext context(message.file.c_str(), message.line, message.function.c_str(),
                                      message.category.c_str());
     if (previous_handler != nullptr) {
@@ -103,7 +107,7 @@ void ReleaseHeldMessages() {
       qt_message_output(message.type, context, message.text);
     }
   }
-  held_messages->clear();
+  held_messages.clear();
 }
 
 }  // namespace
@@ -114,8 +118,6 @@ int main(int argc, char** argv) {
       NonEmptyVariable("WAYLAND_DISPLAY") == nullptr) {
     ExitWithoutDisplay();
   }
-  std::vector<HeldMessage> messages;
-  held_messages = &messages;
   previous_handler = qInstallMessageHandler(HoldMessage);
   velotrax::TApplication app(argc, argv);
   ReleaseHeldMessages();
