@@ -86,9 +86,14 @@ bench: build
 	  "$$b" || failed="$$failed $$(basename $$b)"; echo; done; \
 	if [ -n "$$failed" ]; then echo "make bench: failed:$$failed" >&2; exit 1; fi
 
+# What the demo workspace and `make run` use: the program, its headless companion and the demo
+# emulator, without the tests and benchmarks that `make build` adds.
+DEMO_TARGETS := velotrax velotrax-cli velotrax-demo-emulator
+
 # Prepares the demo workspace (a stand-in emulator as mame.exe) and starts Velotrax in it. Without
 # a display, the headless companion runs a benchmark there instead of the window.
-demo: build
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
 	@scripts/demo-workspace $(BUILD)
 
 # The demo workspace with the demo emulator's Windows build (MinGW-w64) as mame.exe, which
@@ -97,17 +102,16 @@ demo: build
 demo-windows: deps
 	@scripts/install-deps --wine
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD) -j $(JOBS)
-	cmake --build $(BUILD) -j $(JOBS) --target velotrax-windows
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS) velotrax-windows
 	@scripts/demo-workspace --windows $(BUILD)
 
 run: demo
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	  echo "make run: no display here, so velotrax-cli benchmarks pacman in $(BUILD)/demo instead of opening the window"; \
 	  echo "make run: (xvfb-run make run shows the window on a virtual screen)"; \
-	  echo "+ velotrax-cli run --mode both pacman"; \
+	  echo "+ cd $(BUILD)/demo && ../velotrax-cli run --mode both pacman"; \
 	  cd $(BUILD)/demo && ../velotrax-cli run --mode both pacman && \
-	  echo "+ velotrax-cli show pacman" && ../velotrax-cli show pacman; \
+	  echo "+ ../velotrax-cli show pacman" && ../velotrax-cli show pacman; \
 	else cd $(BUILD)/demo && ../velotrax; fi
 
 install: deps
