@@ -121,7 +121,8 @@ long ParseCount(const std::string& text);
 
 // Writes bytes to path through the atomic replacement; throws EFCreateError, EWriteError.
 void ReplaceFile(const std::string& path, const std::string& bytes);
-// Reads a whole file (or what a pipe gives); throws CliError saying why it cannot.
-std::string ReadWholeFile(const std::string& path);
+// Reads a whole regular file of at most max_bytes, never waiting on a pipe or a device put in
+// its place; throws CliError naming the file and saying why it cannot.
+std::string ReadWholeFile(const std::string& path, std::size_t max_bytes);
 
 }  // namespace velotrax::cli

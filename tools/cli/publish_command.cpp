@@ -102,7 +102,7 @@ int PublishCommand(const std::vector<std::string>& args) {
   const bool present = FileIsPresent(path);
   std::string bytes;
   if (present) {
-    bytes = ReadWholeFile(path);
+    bytes = ReadWholeFile(path, ParsedProfile::kMaxBytes);
     // Every computer already there must read, or the file is not ours to add to.
     try {
       LoadReferenceTable(state);
