@@ -23,7 +23,8 @@ constexpr const char* kCompareHelp =
     "(Hodges-Lehmann), and whether the difference is larger than the noise of the passes\n"
     "(Mann-Whitney U test, two-sided, 5 % level). Use it for two machines, two emulator builds\n"
     "or two settings. A difference needs several passes on each side: run with --repeat or\n"
-    "--confidence.\n";
+    "--confidence. Each file must be a regular file of at most 2 MiB with at most 10000\n"
+    "passes of a game and method.\n";
 
 // The significance level of the verdict.
 constexpr double kLevel = 0.05;

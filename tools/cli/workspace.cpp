@@ -125,8 +125,14 @@ long ParseCount(const std::string& text) {
 }
 
 int FindGame(const ProgramState& state, const std::string& name) {
+  // PACMAN is pacman: the catalogue's roms differ in more than their case, and the score is kept
+  // under the catalogue's own spelling.
+  const std::string wanted = AsciiLowerCase(name);
   for (int i = 1; i < game_count; ++i) {
-    if (state.games[i].rom == name || GameSelectorItem(i) == name) return i;
+    if (AsciiLowerCase(state.games[i].rom) == wanted ||
+        AsciiLowerCase(GameSelectorItem(i)) == wanted) {
+      return i;
+    }
   }
   const long index = ParseCount(name);
   if (index >= 1 && index < game_count) return static_cast<int>(index);
