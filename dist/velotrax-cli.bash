@@ -1,5 +1,29 @@
-# bash completion for velotrax-cli: commands, their options, option values, and game names
-# (asked of velotrax-cli itself, so the list always matches the program).
+# bash completion for velotrax-cli: commands, their options, option values, game names (asked of
+# velotrax-cli itself, so the list always matches the program) and the names of the reference
+# computers in reference.dat of the current directory.
+
+# The reference computers' names, one a line: the cpu values of sections [1] to the count in
+# section [0], without the blanks and the one pair of quotes the program drops when reading.
+_velotrax_cli_references() {
+  [[ -f reference.dat && -r reference.dat ]] || return
+  awk '
+    { sub(/\r$/, "") }
+    /^[ \t]*\[/ { section = $0; gsub(/^[ \t]*\[|\][ \t]*$/, "", section); next }
+    {
+      equals = index($0, "=")
+      if (equals == 0) next
+      key = tolower(substr($0, 1, equals - 1)); gsub(/^[ \t]+|[ \t]+$/, "", key)
+      value = substr($0, equals + 1); gsub(/^[ \t]+|[ \t]+$/, "", value)
+      if (length(value) >= 2 && (substr(value, 1, 1) == "\"" || substr(value, 1, 1) == "\047") &&
+          substr(value, length(value), 1) == substr(value, 1, 1))
+        value = substr(value, 2, length(value) - 2)
+      if (section == "0" && key == "reference" && count == "") count = value + 0
+      if (section ~ /^[0-9]+$/ && section + 0 >= 1 && key == "cpu" && !(section in name))
+        name[section] = value
+    }
+    END { for (s in name) if (s + 0 <= count) print name[s] }
+  ' reference.dat 2>/dev/null
+}
 
 _velotrax_cli() {
   local cur prev words cword
@@ -24,15 +48,29 @@ _velotrax_cli() {
       COMPREPLY=($(compgen -W "ddraw d3d both" -- "$cur"))
       return ;;
     --format)
-      COMPREPLY=($(compgen -W "table csv json markdown" -- "$cur"))
+      COMPREPLY=($(compgen -W "table csv json markdown md" -- "$cur"))
       return ;;
     --dialect)
       COMPREPLY=($(compgen -W "auto classic current" -- "$cur"))
       return ;;
-    --svg | --export-json)
+    --svg | --export-json | --export-markdown)
       _filedir
       return ;;
-    --repeat | --warmup | --confidence | --min-runs | --max-runs | --name | --ref)
+    --ref)
+      # The names come from files passed between people: they are matched and quoted here, never
+      # given to compgen -W, which would expand them.
+      local typed name names
+      case $cur in
+        [\"\']*) typed=${cur:1} ;;  # an opening quote, not closed yet
+        *) typed=$(dequote "$cur") ;;
+      esac
+      names=$(_velotrax_cli_references)
+      COMPREPLY=()
+      while IFS= read -r name; do
+        [[ -n $name && $name == "$typed"* ]] && COMPREPLY+=("$(printf '%q' "$name")")
+      done <<<"$names"
+      return ;;
+    --repeat | --warmup | --confidence | --min-runs | --max-runs | --name)
       return ;;
   esac
 
@@ -40,7 +78,7 @@ _velotrax_cli() {
   case $command in
     run)
       options+=" --mode --repeat --all --warmup --confidence --min-runs --max-runs"
-      options+=" --export-json --dialect --dry-run"
+      options+=" --export-json --export-markdown --no-checks --dialect --dry-run"
       games=1 ;;
     show)
       options+=" --ref --format --svg"

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -77,6 +80,49 @@ TEST_F(CliCompareTest, SaysGameByGameWhetherTheDifferenceIsBeyondTheNoise) {
   EXPECT_THAT(Cli({"compare", "cut.json", "a.json"}).err, HasSubstr("not a JSON document"));
   EXPECT_THAT(Cli({"compare", "a.json", "gone.json"}).err,
               HasSubstr("cannot read \"gone.json\": "));
+}
+
+// An export of series games (g1, g2, ...) with passes DirectDraw passes each around rate.
+std::string ExportOf(int series, int passes, int rate) {
+  std::string text = "{\"format\": \"velotrax-run/1\", \"results\": [";
+  for (int s = 1; s <= series; ++s) {
+    text += std::string(s > 1 ? ", " : "") + "{\"rom\": \"g" + std::to_string(s) +
+            "\", \"method\": \"ddraw\", \"passes\": [";
+    for (int p = 0; p < passes; ++p) {
+      text += (p > 0 ? ", " : "") + std::to_string(rate + (p * 7919) % 41 - 20);
+    }
+    text += "]}";
+  }
+  return text + "]}";
+}
+
+TEST_F(CliCompareTest, RefusesWhatIsNoExportAtOnceAndComparesTheLargestQuickly) {
+  WriteBytes(dir_.File("a.json"), ExportOf(1, 8, 1000));
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0644), 0);
+  std::filesystem::create_directory(dir_.File("folder"));
+  // A pipe nobody writes to would block, a device never ends: neither is waited for.
+  for (const std::string& file : {std::string("/dev/zero"), std::string("fifo")}) {
+    const CliResult result = Cli({"compare", "a.json", file});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_THAT(result.err, HasSubstr("cannot read \"" + file + "\": it is not a regular file"));
+  }
+  EXPECT_THAT(Cli({"compare", "folder", "a.json"}).err,
+              HasSubstr("cannot read \"folder\": it is a directory"));
+  WriteBytes(dir_.File("huge.json"), std::string(2 * 1024 * 1024 + 1, ' '));
+  EXPECT_THAT(Cli({"compare", "huge.json", "a.json"}).err,
+              HasSubstr("cannot read \"huge.json\": it is larger than 2 MiB"));
+  WriteBytes(dir_.File("many.json"), ExportOf(1, 10001, 1000));
+  EXPECT_THAT(Cli({"compare", "many.json", "a.json"}).err,
+              HasSubstr("\"many.json\" holds 10001 passes of g1 ddraw; compare takes at most "
+                        "10000"));
+
+  // The largest exports taken, 20 games of 10,000 passes each: 2 billion pairs of passes.
+  WriteBytes(dir_.File("big_a.json"), ExportOf(20, 10000, 1000));
+  WriteBytes(dir_.File("big_b.json"), ExportOf(20, 10000, 1010));
+  const CliResult big = Cli({"compare", "big_a.json", "big_b.json"});
+  ASSERT_EQ(big.code, 0) << big.err;
+  EXPECT_THAT(LineOf(big.out, "g20        DDraw"), HasSubstr("+1.0%"));
+  EXPECT_THAT(LineOf(big.out, "g20        DDraw"), HasSubstr("B faster, beyond the noise"));
 }
 
 // A score section as the desktop program writes it: every game, pacman's scores as given.

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -131,6 +132,48 @@ TEST(CliStatsTest, TheShiftEstimateRecoversAKnownShiftWithAnIntervalAroundIt) {
   EXPECT_GT(big.interval.high, 5);
   EXPECT_GT(big.interval.low, 4);
   EXPECT_LT(MannWhitney(big_a, big_b).p, 1e-6);
+}
+
+// The shift and U as their definitions give them: every pairwise difference sorted, every pair
+// compared. The program must agree exactly without forming the pairs.
+TEST(CliStatsTest, TheShiftAndUAgreeWithEveryPairwiseDifference) {
+  std::mt19937 random(21);
+  for (int round = 0; round < 300; ++round) {
+    const std::size_t m = 1 + random() % 40, n = 1 + random() % 40;
+    // Some rounds on a coarse grid, so that ties and equal differences are common.
+    const bool coarse = round % 3 == 0;
+    std::uniform_real_distribution<double> rate(50.0, 150.0);
+    auto draw = [&](std::size_t count) {
+      std::vector<double> values;
+      for (std::size_t i = 0; i < count; ++i) {
+        values.push_back(coarse ? std::floor(rate(random) / 20) : rate(random));
+      }
+      return values;
+    };
+    const std::vector<double> a = draw(m), b = draw(n);
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::vector<double> differences;
+    double u = 0;
+    for (double x : a) {
+      for (double y : b) {
+        differences.push_back(y - x);
+        u += x > y ? 1.0 : x == y ? 0.5 : 0.0;
+      }
+    }
+    std::sort(differences.begin(), differences.end());
+    const Shift shift = ShiftEstimate(a, b);
+    EXPECT_EQ(shift.estimate, MedianOf(differences));
+    if (shift.interval.bounded) {
+      // The k-th smallest and the k-th largest difference, for one k.
+      bool symmetric = false;
+      for (std::size_t k = 1; k <= differences.size() / 2; ++k) {
+        symmetric = symmetric || (differences[k - 1] == shift.interval.low &&
+                                  differences[differences.size() - k] == shift.interval.high);
+      }
+      EXPECT_TRUE(symmetric) << shift.interval.low << " to " << shift.interval.high;
+    }
+    EXPECT_EQ(MannWhitney(a, b).u, u);
+  }
 }
 
 TEST(CliStatsTest, TheStopRuleWaitsForATightIntervalBetweenTheLimits) {

@@ -33,6 +33,7 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 using namespace velotrax::testing;
 
@@ -183,7 +184,7 @@ TEST_F(CliTest, UsageErrorsExitWith2AndTouchNothing) {
   } cases[] = {
       {{"frobnicate"}, "unknown command 'frobnicate'"},
       {{"run"}, "no game given"},
-      {{"run", "Pacman"}, "unknown game 'Pacman'"},
+      {{"run", "Pac-Man"}, "unknown game 'Pac-Man'"},
       {{"run", "55"}, "unknown game '55'"},
       {{"run", "0"}, "unknown game '0'"},
       {{"run", "pacman", "nosuchgame"}, "unknown game 'nosuchgame'"},
@@ -681,6 +682,27 @@ TEST_F(ShowTest, ReferencesArePickedByNumberOrNameAndUnknownOnesAreUsageErrors) 
   const Result broken = Cli({"show", "--ref", "1", "pacman"});
   EXPECT_EQ(broken.code, 1);
   EXPECT_THAT(broken.err, StartsWith("velotrax-cli: '2x' is not a valid integer value"));
+}
+
+TEST_F(ShowTest, GamesAndComputersAreFoundInAnyCaseAndANameIsPublishedOnce) {
+  const Result markdown = Cli({"show", "--format", "markdown", "pacman", "dkong"});
+  ASSERT_EQ(markdown.code, 0) << markdown.err;
+  EXPECT_EQ(Cli({"show", "--format", "md", "PACMAN", "DKong"}).out, markdown.out);
+  const Result run = Cli({"run", "PacMan"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_GT(Scores().games[23].ddraw, 0);
+  EXPECT_THAT(ReadBytes(dir_.File("mark.dat")), Not(HasSubstr("PacMan")));
+
+  // show --ref could not tell a second computer of a name from the first.
+  const std::string references = ReadBytes(dir_.File("reference.dat"));
+  for (const std::string& taken : {std::string("OFFICE PC, \"FAST\""), cafe_}) {
+    SCOPED_TRACE(taken);
+    const Result publish = Cli({"publish", "--name", taken});
+    EXPECT_EQ(publish.code, 1);
+    EXPECT_THAT(publish.err, HasSubstr("reference.dat already has a reference computer named"));
+    EXPECT_THAT(publish.err, HasSubstr("publish under another name, or rename number"));
+  }
+  EXPECT_EQ(ReadBytes(dir_.File("reference.dat")), references);
 }
 
 TEST_F(CliTest, PublishAddsSectionsThatTheDesktopProgramReadsBack) {

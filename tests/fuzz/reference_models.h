@@ -217,4 +217,233 @@ inline std::string QuoteForCommandLine(const std::vector<std::string>& words) {
   return line;
 }
 
+// A JSON text (RFC 8259) read by the grammar alone, with values nested at most deepest levels
+// below the top: the value in a canonical spelling ("n", "t", "f", "d" and the number's %.17g,
+// "s" and the string's length and bytes, arrays in [], objects in {}), or nothing when the text
+// is not JSON. Numbers must be finite doubles.
+class JsonModel {
+ public:
+  static std::optional<std::string> Read(std::string_view text, int deepest) {
+    JsonModel model(text, deepest);
+    std::optional<std::string> value = model.Value(0);
+    if (!value) return std::nullopt;
+    model.Blanks();
+    if (model.at_ != text.size()) return std::nullopt;
+    return value;
+  }
+
+ private:
+  JsonModel(std::string_view text, int deepest) : text_(text), deepest_(deepest) {}
+
+  int Peek() const { return at_ < text_.size() ? static_cast<unsigned char>(text_[at_]) : -1; }
+  bool IsDigit() const { return Peek() >= '0' && Peek() <= '9'; }
+  void Blanks() {
+    while (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r') ++at_;
+  }
+  bool Literal(std::string_view word) {
+    if (text_.substr(at_, word.size()) != word) return false;
+    at_ += word.size();
+    return true;
+  }
+
+  std::optional<std::string> Value(int depth) {
+    if (depth > deepest_) return std::nullopt;
+    Blanks();
+    if (Literal("null")) return "n";
+    if (Literal("true")) return "t";
+    if (Literal("false")) return "f";
+    if (Peek() == '"') {
+      const std::optional<std::string> text = String();
+      if (!text) return std::nullopt;
+      return "s" + std::to_string(text->size()) + ":" + *text;
+    }
+    if (Peek() == '[') {
+      ++at_;
+      std::string out = "[";
+      Blanks();
+      if (Peek() == ']') {
+        ++at_;
+        return out + "]";
+      }
+      while (true) {
+        const std::optional<std::string> item = Value(depth + 1);
+        if (!item) return std::nullopt;
+        out += *item;
+        Blanks();
+        if (Peek() == ']') {
+          ++at_;
+          return out + "]";
+        }
+        if (Peek() != ',') return std::nullopt;
+        ++at_;
+        out += ",";
+      }
+    }
+    if (Peek() == '{') {
+      ++at_;
+      std::string out = "{";
+      Blanks();
+      if (Peek() == '}') {
+        ++at_;
+        return out + "}";
+      }
+      while (true) {
+        Blanks();
+        if (Peek() != '"') return std::nullopt;
+        const std::optional<std::string> name = String();
+        if (!name) return std::nullopt;
+        Blanks();
+        if (Peek() != ':') return std::nullopt;
+        ++at_;
+        const std::optional<std::string> member = Value(depth + 1);
+        if (!member) return std::nullopt;
+        out += "s" + std::to_string(name->size()) + ":" + *name + ":" + *member;
+        Blanks();
+        if (Peek() == '}') {
+          ++at_;
+          return out + "}";
+        }
+        if (Peek() != ',') return std::nullopt;
+        ++at_;
+        out += ",";
+      }
+    }
+    return Number();
+  }
+
+  // number = [ "-" ] ( "0" / digit1-9 *digit ) [ "." 1*digit ] [ ( "e" / "E" ) [ "-" / "+" ]
+  // 1*digit ]
+  std::optional<std::string> Number() {
+    const std::size_t start = at_;
+    if (Peek() == '-') ++at_;
+    if (!IsDigit()) return std::nullopt;
+    if (Peek() == '0') {
+      ++at_;
+    } else {
+      while (IsDigit()) ++at_;
+    }
+    if (Peek() == '.') {
+      ++at_;
+      if (!IsDigit()) return std::nullopt;
+      while (IsDigit()) ++at_;
+    }
+    if (Peek() == 'e' || Peek() == 'E') {
+      ++at_;
+      if (Peek() == '+' || Peek() == '-') ++at_;
+      if (!IsDigit()) return std::nullopt;
+      while (IsDigit()) ++at_;
+    }
+    const double value =
+        std::strtod(std::string(text_.substr(start, at_ - start)).c_str(), nullptr);
+    if (value - value != 0) return std::nullopt;  // infinite
+    char shown[40];
+    std::snprintf(shown, sizeof shown, "d%.17g", value);
+    return std::string(shown);
+  }
+
+  static void Encode(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+
+  std::optional<uint32_t> Hex4() {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int c = Peek();
+      int nibble = -1;
+      if (c >= '0' && c <= '9') nibble = c - '0';
+      if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
+      if (nibble < 0) return std::nullopt;
+      value = value * 16 + static_cast<uint32_t>(nibble);
+      ++at_;
+    }
+    return value;
+  }
+
+  // One character written as UTF-8, by the table of well-formed byte sequences (RFC 3629).
+  bool Utf8Character(std::string& out) {
+    const int first = Peek();
+    int length = 0;
+    int low = 0x80, high = 0xBF;  // the second byte's range
+    if (first >= 0xC2 && first <= 0xDF) {
+      length = 2;
+    } else if (first >= 0xE0 && first <= 0xEF) {
+      length = 3;
+      if (first == 0xE0) low = 0xA0;
+      if (first == 0xED) high = 0x9F;
+    } else if (first >= 0xF0 && first <= 0xF4) {
+      length = 4;
+      if (first == 0xF0) low = 0x90;
+      if (first == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (at_ + static_cast<std::size_t>(length) > text_.size()) return false;
+    for (int k = 1; k < length; ++k) {
+      const int byte = static_cast<unsigned char>(text_[at_ + static_cast<std::size_t>(k)]);
+      if (k == 1 ? byte < low || byte > high : byte < 0x80 || byte > 0xBF) return false;
+    }
+    out.append(text_.substr(at_, static_cast<std::size_t>(length)));
+    at_ += static_cast<std::size_t>(length);
+    return true;
+  }
+
+  std::optional<std::string> String() {
+    ++at_;
+    std::string out;
+    while (true) {
+      const int c = Peek();
+      if (c < 0x20) return std::nullopt;  // the end of the text, or a control character
+      if (c == '"') {
+        ++at_;
+        return out;
+      }
+      if (c >= 0x80) {
+        if (!Utf8Character(out)) return std::nullopt;
+        continue;
+      }
+      ++at_;
+      if (c != '\\') {
+        out += static_cast<char>(c);
+        continue;
+      }
+      const int escape = Peek();
+      ++at_;
+      const std::string_view simple = "\"\\/bfnrt", meaning = "\"\\/\b\f\n\r\t";
+      if (escape >= 0 && simple.find(static_cast<char>(escape)) != std::string_view::npos) {
+        out += meaning[simple.find(static_cast<char>(escape))];
+        continue;
+      }
+      if (escape != 'u') return std::nullopt;
+      std::optional<uint32_t> unit = Hex4();
+      if (!unit || (*unit >= 0xDC00 && *unit <= 0xDFFF)) return std::nullopt;
+      if (*unit >= 0xD800 && *unit <= 0xDBFF) {
+        if (!Literal("\\u")) return std::nullopt;
+        const std::optional<uint32_t> low = Hex4();
+        if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
+        unit = 0x10000 + (*unit - 0xD800) * 0x400 + (*low - 0xDC00);
+      }
+      Encode(out, *unit);
+    }
+  }
+
+  std::string_view text_;
+  int deepest_;
+  std::size_t at_ = 0;
+};
+
 }  // namespace velotrax::reference

@@ -36,7 +36,8 @@ void LoadWorkspace(ProgramState& state);
 // Reads reference.dat into state.references; throws EConvertError, CliError.
 void LoadReferenceTable(ProgramState& state);
 
-// The catalogue index of a game given as its rom, "Asteroid" or an index 1..54; 0 when none.
+// The catalogue index of a game given as its rom or "Asteroid" (in any case) or an index 1..54;
+// 0 when none.
 int FindGame(const ProgramState& state, const std::string& name);
 
 // The catalogue indices of the GAME arguments, in order and without repeats, or of every game when
@@ -72,14 +73,19 @@ class ArgumentScanner {
   bool HasInlineValue() const { return has_inline_value_; }
   // The option's value, after "=" or the next word; throws UsageError when there is none.
   std::string Value();
-  // The option's value as the choice it names; throws UsageError listing the names otherwise.
+  // The option's value as the choice it names, or as one of the shorter names of aliases;
+  // throws UsageError listing the names of choices otherwise.
   template <typename T>
-  T Choice(std::initializer_list<std::pair<const char*, T>> choices) {
+  T Choice(std::initializer_list<std::pair<const char*, T>> choices,
+           std::initializer_list<std::pair<const char*, T>> aliases = {}) {
     const std::string value = Value();
     std::vector<std::string> names;
     for (const auto& [choice_name, choice] : choices) {
       if (value == choice_name) return choice;
       names.push_back(choice_name);
+    }
+    for (const auto& [alias, choice] : aliases) {
+      if (value == alias) return choice;
     }
     throw WrongChoice(value, names);
   }
@@ -121,7 +127,8 @@ long ParseCount(const std::string& text);
 
 // Writes bytes to path through the atomic replacement; throws EFCreateError, EWriteError.
 void ReplaceFile(const std::string& path, const std::string& bytes);
-// Reads a whole file (or what a pipe gives); throws CliError saying why it cannot.
-std::string ReadWholeFile(const std::string& path);
+// Reads a whole regular file of at most max_bytes, never waiting on a pipe or a device put in
+// its place; throws CliError naming the file and saying why it cannot.
+std::string ReadWholeFile(const std::string& path, std::size_t max_bytes);
 
 }  // namespace velotrax::cli

@@ -23,10 +23,17 @@ constexpr const char* kCompareHelp =
     "(Hodges-Lehmann), and whether the difference is larger than the noise of the passes\n"
     "(Mann-Whitney U test, two-sided, 5 % level). Use it for two machines, two emulator builds\n"
     "or two settings. A difference needs several passes on each side: run with --repeat or\n"
-    "--confidence.\n";
+    "--confidence. Each file must be a regular file of at most 2 MiB with at most 10000\n"
+    "passes of a game and method.\n";
 
 // The significance level of the verdict.
 constexpr double kLevel = 0.05;
+// What an export may hold. The largest run makes 1000 passes and 100 warm-up passes of each of
+// 54 games and two methods: about 0.7 MiB with four-digit rates. The bounds leave room for that
+// and keep a file that is no export from filling the memory (every number read takes about 100
+// bytes while it is read).
+constexpr std::size_t kLargestExport = 2 * 1024 * 1024;
+constexpr std::size_t kMostPasses = 10000;
 
 struct Series {
   std::string rom, method;
@@ -44,7 +51,7 @@ std::string TextOf(const JsonValue* value) {
 }
 
 Export LoadExport(const std::string& path) {
-  const JsonValue document = ParseJson(ReadWholeFile(path));
+  const JsonValue document = ParseJson(ReadWholeFile(path, kLargestExport));
   if (TextOf(document.Find("format")) != "velotrax-run/1") {
     throw CliError("\"" + path + "\" is no run exported by velotrax-cli run --export-json");
   }
@@ -71,6 +78,12 @@ Export LoadExport(const std::string& path) {
     if (series.rom.empty() || (series.method != "ddraw" && series.method != "d3d") ||
         passes == nullptr || passes->kind != JsonValue::Kind::array) {
       throw CliError("\"" + path + "\" holds a result without rom, method or passes");
+    }
+    if (passes->items.size() > kMostPasses) {
+      throw CliError("\"" + path + "\" holds " + std::to_string(passes->items.size()) +
+                     " passes of " + TerminalText(series.rom) + " " + series.method +
+                     "; compare takes at most " + std::to_string(kMostPasses) +
+                     " of a game and method");
     }
     for (const JsonValue& pass : passes->items) {
       if (pass.kind != JsonValue::Kind::number) {

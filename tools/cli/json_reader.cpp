@@ -1,5 +1,6 @@
 #include "tools/cli/json_reader.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "tools/cli/cli.h"
@@ -88,34 +89,89 @@ class Parser {
     } else if (Word("false")) {
       value.kind = JsonValue::Kind::boolean;
     } else {
-      const std::size_t start = i_;
-      while (i_ < s_.size() &&
-             std::string_view("+-0123456789.eE").find(s_[i_]) != std::string_view::npos) {
-        ++i_;
-      }
-      const std::string number(s_.substr(start, i_ - start));
-      char* end = nullptr;
-      value.number = std::strtod(number.c_str(), &end);
-      if (number.empty() || end != number.c_str() + number.size()) {
-        i_ = start;
-        Fail("a value expected");
-      }
       value.kind = JsonValue::Kind::number;
+      value.number = Number();
     }
     return value;
   }
 
-  unsigned Hex4() {
-    if (i_ + 4 > s_.size()) Fail("a short \\u escape");
-    const std::string digits(s_.substr(i_, 4));
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(digits.c_str(), &end, 16);
-    if (end != digits.c_str() + 4) Fail("a bad \\u escape");
-    i_ += 4;
-    return static_cast<unsigned>(value);
+  bool IsDigit(std::size_t at) const { return at < s_.size() && s_[at] >= '0' && s_[at] <= '9'; }
+
+  void Digits() {
+    while (IsDigit(i_)) ++i_;
+  }
+
+  // A number as JSON writes it: an optional minus, 0 or a digit 1-9 with more digits, then an
+  // optional fraction and exponent, each with at least one digit. No plus, no leading zero, no
+  // bare point.
+  double Number() {
+    const std::size_t start = i_;
+    if (i_ < s_.size() && s_[i_] == '-') ++i_;
+    if (!IsDigit(i_)) {
+      i_ = start;
+      Fail("a value expected");
+    }
+    if (s_[i_++] != '0') Digits();
+    if (i_ < s_.size() && s_[i_] == '.') {
+      ++i_;
+      if (!IsDigit(i_)) Fail("a digit expected after the decimal point");
+      Digits();
+    }
+    if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
+      ++i_;
+      if (i_ < s_.size() && (s_[i_] == '+' || s_[i_] == '-')) ++i_;
+      if (!IsDigit(i_)) Fail("a digit expected in the exponent");
+      Digits();
+    }
+    // The text is a number the C locale reads the same way; only its size can be wrong.
+    const std::string number(s_.substr(start, i_ - start));
+    const double value = std::strtod(number.c_str(), nullptr);
+    if (!std::isfinite(value)) {
+      i_ = start;
+      Fail("a number out of range");
+    }
+    return value;
+  }
+
+  // The four hex digits of a \u escape, exactly four.
+  char32_t Hex4() {
+    char32_t value = 0;
+    for (int digit = 0; digit < 4; ++digit, ++i_) {
+      const char c = i_ < s_.size() ? s_[i_] : '\0';
+      const int nibble = c >= '0' && c <= '9'   ? c - '0'
+                         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                : -1;
+      if (nibble < 0) Fail("four hex digits expected after \\u");
+      value = value << 4 | static_cast<char32_t>(nibble);
+    }
+    return value;
+  }
+
+  // The character of a \u escape whose "\u" is read: a surrogate pair is one character; a
+  // surrogate without its partner stands for none and is refused.
+  char32_t Escaped() {
+    const std::size_t start = i_ - 2;
+    const char32_t first = Hex4();
+    if (first >= 0xDC00 && first < 0xE000) {
+      i_ = start;
+      Fail("a low surrogate without a high one before it");
+    }
+    if (first < 0xD800 || first >= 0xDC00) return first;
+    if (!Word("\\u")) {
+      i_ = start;
+      Fail("a high surrogate without a low one after it");
+    }
+    const char32_t second = Hex4();
+    if (second < 0xDC00 || second >= 0xE000) {
+      i_ = start;
+      Fail("a high surrogate without a low one after it");
+    }
+    return 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
   }
 
   std::string String() {
+    const std::size_t start = i_;
     ++i_;  // the opening quote
     std::string out;
     while (i_ < s_.size() && s_[i_] != '"') {
@@ -148,24 +204,20 @@ class Parser {
         case 't':
           out += '\t';
           break;
-        case 'u': {
-          unsigned c1 = Hex4();
-          if (c1 >= 0xD800 && c1 < 0xDC00 && Word("\\u")) {
-            const unsigned c2 = Hex4();
-            c1 = c2 >= 0xDC00 && c2 < 0xE000 ? 0x10000 + ((c1 - 0xD800) << 10) + (c2 - 0xDC00)
-                                             : 0xFFFD;
-          } else if (c1 >= 0xD800 && c1 < 0xE000) {
-            c1 = 0xFFFD;
-          }
-          AppendUtf8(out, c1);
+        case 'u':
+          AppendUtf8(out, Escaped());
           break;
-        }
         default:
           Fail("a bad escape");
       }
     }
     if (i_ >= s_.size()) Fail("an unterminated string");
     ++i_;
+    // The escapes give whole characters, so only the bytes taken as they stand can break this.
+    if (!IsValidUtf8(out)) {
+      i_ = start;
+      Fail("a string that is not UTF-8");
+    }
     return out;
   }
 

@@ -38,8 +38,8 @@ constexpr const char* kToolHelp =
 constexpr const char* kGamesHelp =
     "Usage: velotrax-cli games\n"
     "\n"
-    "Lists the 54 games, one a line: index, rom and the emulator driver. Either the rom or the\n"
-    "index names a game for 'run' and 'show'.\n";
+    "Lists the 54 games, one a line: index, rom and the emulator driver. Either the rom (in\n"
+    "any case) or the index names a game for 'run' and 'show'.\n";
 
 bool IsHelp(const std::string& arg) {
   return arg == "-h" || arg == "--help";

@@ -12,6 +12,7 @@
 #include "storage/int_text.h"
 #include "storage/profile_syntax.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/text_output.h"
 
 namespace velotrax::cli {
 
@@ -23,7 +24,8 @@ constexpr const char* kPublishHelp =
     "Adds this computer's scores (mark.dat) to reference.dat as the next reference computer,\n"
     "named TEXT, and raises the count in its section [0]; creates reference.dat when there is\n"
     "none. Everything reference.dat already holds stays as it is, byte for byte; a\n"
-    "reference.dat that does not read is left alone and reported.\n";
+    "reference.dat that does not read is left alone and reported. A name reference.dat already\n"
+    "has (in any case) is refused, since show --ref could not tell the two apart.\n";
 
 // The longest value the profile reader hands back.
 constexpr std::size_t kLongestName = 2047;
@@ -59,6 +61,21 @@ std::string StoredName(const std::string& name) {
   const bool quoted = name.size() >= 2 && (name.front() == '"' || name.front() == '\'') &&
                       name.back() == name.front();
   return blank_edge || quoted ? "\"" + name + "\"" : name;
+}
+
+// show --ref finds a computer by its name in any case: a second computer of that name could not
+// be told from the first.
+void RefuseTakenName(const ProgramState& state, const std::string& name) {
+  const std::string wanted = AsciiLowerCase(name);
+  for (int r = 1; r <= state.reference_count; ++r) {
+    const std::string& taken = state.references[static_cast<std::size_t>(r)][0].cpu;
+    if (AsciiLowerCase(taken) != wanted && AsciiLowerCase(DisplayText(taken)) != wanted) continue;
+    throw CliError("reference.dat already has a reference computer named \"" +
+                   TerminalText(DisplayText(taken)) + "\" (number " + std::to_string(r) +
+                   "); publish under another name, or rename number " + std::to_string(r) +
+                   " first (its cpu= line in section [" + std::to_string(r) +
+                   "]); reference.dat was left as it is");
+  }
 }
 
 // The new text of reference.dat: the count's value rewritten to count, the section appended.
@@ -102,7 +119,7 @@ int PublishCommand(const std::vector<std::string>& args) {
   const bool present = FileIsPresent(path);
   std::string bytes;
   if (present) {
-    bytes = ReadWholeFile(path);
+    bytes = ReadWholeFile(path, ParsedProfile::kMaxBytes);
     // Every computer already there must read, or the file is not ours to add to.
     try {
       LoadReferenceTable(state);
@@ -111,6 +128,7 @@ int PublishCommand(const std::vector<std::string>& args) {
       throw CliError("reference.dat does not read; it was left as it is");
     }
   }
+  RefuseTakenName(state, name);
   const int32_t number = state.reference_count + 1;
 
   // The body of mark.dat under the next section number, named as asked.

@@ -26,7 +26,7 @@ constexpr const char* kShowHelp =
     "\n"
     "  --ref R        a reference computer: its number in reference.dat, or its name\n"
     "  --format F     table (the default; bars share one scale per game, its largest score),\n"
-    "                 csv, json (scores not measured are null) or markdown\n"
+    "                 csv, json (scores not measured are null) or markdown (md)\n"
     "  --svg FILE     also write the comparison as an SVG bar chart; the text output is then\n"
     "                 printed only when --format is given\n"
     "\n"
@@ -411,7 +411,8 @@ ShowOptions ParseShowOptions(const std::vector<std::string>& args) {
           scan.Choice<std::string (*)(const Comparison&)>({{"table", FormatTable},
                                                            {"csv", FormatCsv},
                                                            {"json", FormatJson},
-                                                           {"markdown", FormatMarkdown}});
+                                                           {"markdown", FormatMarkdown}},
+                                                          {{"md", FormatMarkdown}});
       options.format_given = true;
     } else if (name == "--svg") {
       options.svg_path = scan.Value();

@@ -1,7 +1,9 @@
 #include "tools/cli/statistics.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -76,6 +78,47 @@ std::size_t ShiftRank(std::size_t m, std::size_t n, bool exact) {
   const double sd = std::sqrt(mn * static_cast<double>(m + n + 1) / 12.0);
   const double k = std::floor(mn / 2.0 + 0.5 - kZ95 * sd);
   return k < 1 ? 0 : static_cast<std::size_t>(k);
+}
+
+// Doubles in their order as unsigned keys: a key's successor is the next larger double.
+uint64_t OrderKey(double value) {
+  const uint64_t bits = std::bit_cast<uint64_t>(value);
+  return bits >> 63 ? ~bits : bits | (uint64_t{1} << 63);
+}
+
+double FromOrderKey(uint64_t key) {
+  return std::bit_cast<double>(key >> 63 ? key & ~(uint64_t{1} << 63) : ~key);
+}
+
+// How many differences y - x (x of xs, y of ys, both sorted) are at most limit. As x grows, the
+// y that pass only grow in number, so one walk over each sample counts them all; the
+// differences are compared as computed, so the count agrees with sorting them.
+std::size_t DifferencesAtMost(const std::vector<double>& xs, const std::vector<double>& ys,
+                              double limit) {
+  std::size_t count = 0, passing = 0;
+  for (double x : xs) {
+    while (passing < ys.size() && ys[passing] - x <= limit) ++passing;
+    count += passing;
+  }
+  return count;
+}
+
+// The k-th smallest (from 1) of the differences y - x over the sorted samples, without forming
+// them: the smallest double whose count of differences at or below it reaches k is that
+// difference itself. Bisecting over the doubles in order takes at most 64 counts of
+// O(m + n) each, where sorting all m n differences took gigabytes for a few thousand passes.
+double KthDifference(const std::vector<double>& xs, const std::vector<double>& ys, std::size_t k) {
+  uint64_t low = OrderKey(ys.front() - xs.back()), high = OrderKey(ys.back() - xs.front());
+  while (low < high) {
+    const uint64_t middle = low + (high - low) / 2;
+    if (DifferencesAtMost(xs, ys, FromOrderKey(middle)) >= k) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  // -0.0 counts as much as 0.0 and would come first; the difference itself is 0.0.
+  return FromOrderKey(low) + 0.0;
 }
 
 }  // namespace
@@ -156,8 +199,12 @@ std::vector<std::size_t> Outliers(const std::vector<double>& values) {
 RankTest MannWhitney(const std::vector<double>& a, const std::vector<double>& b) {
   RankTest test;
   if (a.empty() || b.empty()) return test;
+  std::vector<double> sorted_b = b;
+  std::sort(sorted_b.begin(), sorted_b.end());
   for (double x : a) {
-    for (double y : b) test.u += x > y ? 1.0 : x == y ? 0.5 : 0.0;
+    const auto [first_tie, past_ties] = std::equal_range(sorted_b.begin(), sorted_b.end(), x);
+    test.u += static_cast<double>(first_tie - sorted_b.begin()) +
+              0.5 * static_cast<double>(past_ties - first_tie);
   }
   const double m = static_cast<double>(a.size()), n = static_cast<double>(b.size());
   if (UseExact(a, b)) {
@@ -189,16 +236,16 @@ RankTest MannWhitney(const std::vector<double>& a, const std::vector<double>& b)
 Shift ShiftEstimate(const std::vector<double>& a, const std::vector<double>& b) {
   Shift shift;
   if (a.empty() || b.empty()) return shift;
-  std::vector<double> differences;
-  differences.reserve(a.size() * b.size());
-  for (double x : a) {
-    for (double y : b) differences.push_back(y - x);
-  }
-  std::sort(differences.begin(), differences.end());
-  shift.estimate = MedianOf(differences);
+  std::vector<double> xs = a, ys = b;
+  std::sort(xs.begin(), xs.end());
+  std::sort(ys.begin(), ys.end());
+  const std::size_t count = xs.size() * ys.size(), middle = count / 2;
+  shift.estimate = count % 2 == 1
+                       ? KthDifference(xs, ys, middle + 1)
+                       : (KthDifference(xs, ys, middle) + KthDifference(xs, ys, middle + 1)) / 2.0;
   const std::size_t k = ShiftRank(a.size(), b.size(), UseExact(a, b));
-  if (k >= 1 && k <= differences.size() / 2) {
-    shift.interval = {differences[k - 1], differences[differences.size() - k], true};
+  if (k >= 1 && k <= count / 2) {
+    shift.interval = {KthDifference(xs, ys, k), KthDifference(xs, ys, count + 1 - k), true};
   }
   return shift;
 }

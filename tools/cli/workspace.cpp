@@ -4,8 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "base/errors.h"
 #include "process/emulator_contract.h"
@@ -127,8 +125,14 @@ long ParseCount(const std::string& text) {
 }
 
 int FindGame(const ProgramState& state, const std::string& name) {
+  // PACMAN is pacman: the catalogue's roms differ in more than their case, and the score is kept
+  // under the catalogue's own spelling.
+  const std::string wanted = AsciiLowerCase(name);
   for (int i = 1; i < game_count; ++i) {
-    if (state.games[i].rom == name || GameSelectorItem(i) == name) return i;
+    if (AsciiLowerCase(state.games[i].rom) == wanted ||
+        AsciiLowerCase(GameSelectorItem(i)) == wanted) {
+      return i;
+    }
   }
   const long index = ParseCount(name);
   if (index >= 1 && index < game_count) return static_cast<int>(index);
@@ -156,12 +160,22 @@ std::vector<int> ResolveGames(const std::vector<std::string>& names, bool all) {
   return games;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(errno));
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(EIO));
-  return bytes;
+std::string ReadWholeFile(const std::string& path, std::size_t max_bytes) {
+  std::string bytes;
+  FileStamp stamp;
+  if (ReadRegularFile(path, max_bytes, bytes, stamp) == nullptr) return bytes;
+  const int error = errno;
+  if (error == EISDIR) throw CliError("cannot read \"" + path + "\": it is a directory");
+  if (error == EINVAL) {
+    throw CliError("cannot read \"" + path + "\": it is not a regular file (a pipe or a device)");
+  }
+  if (error == EFBIG) {
+    constexpr std::size_t kMiB = 1024 * 1024;
+    const std::string most = max_bytes % kMiB == 0 ? std::to_string(max_bytes / kMiB) + " MiB"
+                                                   : std::to_string(max_bytes) + " bytes";
+    throw CliError("cannot read \"" + path + "\": it is larger than " + most);
+  }
+  throw CliError("cannot read \"" + path + "\": " + SystemErrorText(error));
 }
 
 void ReplaceFile(const std::string& path, const std::string& bytes) {

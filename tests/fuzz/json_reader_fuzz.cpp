@@ -1,0 +1,66 @@
+// The JSON reader of velotrax-cli compare against the grammar: it takes exactly the texts the
+// grammar allows (nested at most 64 deep), reads each to the value the grammar gives, and
+// refuses every other text with its own error, never another exception or a crash.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "tests/fuzz/reference_models.h"
+#include "tools/cli/cli.h"
+#include "tools/cli/json_reader.h"
+
+using namespace velotrax;
+using reference::Check;
+
+namespace {
+
+// The value in the model's canonical spelling.
+std::string Canonical(const cli::JsonValue& value) {
+  using Kind = cli::JsonValue::Kind;
+  switch (value.kind) {
+    case Kind::null:
+      return "n";
+    case Kind::boolean:
+      return value.boolean ? "t" : "f";
+    case Kind::number: {
+      char shown[40];
+      std::snprintf(shown, sizeof shown, "d%.17g", value.number);
+      return shown;
+    }
+    case Kind::string:
+      return "s" + std::to_string(value.text.size()) + ":" + value.text;
+    case Kind::array: {
+      std::string out = "[";
+      for (std::size_t i = 0; i < value.items.size(); ++i) {
+        out += (i > 0 ? "," : "") + Canonical(value.items[i]);
+      }
+      return out + "]";
+    }
+    case Kind::object: {
+      std::string out = "{";
+      for (std::size_t i = 0; i < value.members.size(); ++i) {
+        const auto& member = value.members[i];
+        out += (i > 0 ? "," : "") + ("s" + std::to_string(member.name.size()) + ":" + member.name) +
+               ":" + Canonical(member.value);
+      }
+      return out + "}";
+    }
+  }
+  return "?";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const std::optional<std::string> expected = reference::JsonModel::Read(text, 64);
+  try {
+    const cli::JsonValue value = cli::ParseJson(text);
+    Check(expected.has_value(), "the reader took a text that is not JSON", text);
+    Check(Canonical(value) == *expected, "the reader read another value than the grammar", text);
+  } catch (const cli::CliError& e) {
+    Check(!expected.has_value(), "the reader refused a JSON text", text);
+    Check(std::string(e.what()).starts_with("not a JSON document: "), "refusal message", e.what());
+  }
+  return 0;
+}
