@@ -37,8 +37,9 @@ constexpr std::size_t kQueueStartCapacity = 1024;
 constexpr std::size_t kQueueLastDoubling = 65536;  // above this the queue drops instead of growing
 constexpr std::size_t kQueueLimit = 2 * kQueueLastDoubling;
 // How long the worker gives a UI thread that is taking output to make room before it drops what
-// is queued: a window that keeps up loses nothing, a window that is held busy never holds up the
-// child for long.
+// is queued: a window held busy never holds up the child for long. A thread that keeps up can
+// still be kept from running this long on a loaded machine; a run that must lose nothing
+// (KeepAllOutput) therefore waits as long as it takes.
 constexpr std::chrono::milliseconds kOverflowGrace{20};
 // Without a process descriptor (an old kernel) the worker looks for the child's end this often.
 constexpr int kEndCheckMs = 20;
@@ -106,6 +107,7 @@ struct RunShared {
   std::size_t capacity = kQueueStartCapacity;
   bool service_posted = false;
   bool worker_waiting = false;
+  bool keep_all_output = false;  // a full queue waits for the UI thread however long it takes
   std::condition_variable room;  // the UI thread took the queue, or the run was detached
   bool ended = false;            // the worker is done: nothing more is queued
   uint32_t exit_code = 0;
@@ -272,8 +274,12 @@ class Worker {
     if (run.queue.size() + n > kQueueLimit) {
       PostService(run_);
       run.worker_waiting = true;
-      run.room.wait_for(lock, kOverflowGrace,
-                        [&] { return run.ui == nullptr || run.queue.size() + n <= kQueueLimit; });
+      auto has_room = [&] { return run.ui == nullptr || run.queue.size() + n <= kQueueLimit; };
+      if (run.keep_all_output) {
+        run.room.wait(lock, has_room);
+      } else {
+        run.room.wait_for(lock, kOverflowGrace, has_room);
+      }
       run.worker_waiting = false;
       if (run.ui == nullptr) return;
     }
@@ -695,9 +701,11 @@ void PlanStart(const TJvCreateProcess& runner, StartPlan& plan) {
 
 // Makes the pipes and the worker, then starts the child and hands it to the worker. Only the
 // child keeps its ends of the pipes.
-std::shared_ptr<RunShared> StartChild(StartPlan& plan, bool redirect, UiThread* ui) {
+std::shared_ptr<RunShared> StartChild(StartPlan& plan, bool redirect, bool keep_all_output,
+                                      UiThread* ui) {
   auto run = std::make_shared<RunShared>();
   run->ui = ui;
+  run->keep_all_output = keep_all_output;
   Pipe output, input;
   if (redirect) {
     output = MakePipe();
@@ -796,7 +804,8 @@ void TJvCreateProcess::Run() {
   const bool redirect = ConsoleOptions.count(TJvConsoleOption::coRedirect) != 0;
   // Without a watcher the child is still reaped, so that no zombie is left; nothing is posted.
   const bool watched = redirect || WaitForTerminate;
-  std::shared_ptr<RunShared> run = StartChild(plan, redirect, watched ? &impl.ui : nullptr);
+  std::shared_ptr<RunShared> run =
+      StartChild(plan, redirect, KeepAllOutput, watched ? &impl.ui : nullptr);
   impl.child = run->child;
   if (!watched) return;
   run->owner = &impl;

@@ -70,6 +70,9 @@ class TJvCreateProcess {
   TJvProcessPriority Priority = TJvProcessPriority::ppNormal;
   std::set<TJvCPSFlag> CreationFlags;
   TJvCPSStartupInfo StartupInfo;
+  // True: output the UI thread has not taken yet holds the child back instead of being dropped
+  // when the queue is full; for a caller whose thread does nothing but take this run's output.
+  bool KeepAllOutput = false;
   std::function<void(TJvCreateProcess& Sender, uint32_t ExitCode)> OnTerminate;
   std::function<void(TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine)> OnRead;
   std::function<void(TJvCreateProcess& Sender, std::string_view S)> OnRawRead;

@@ -115,6 +115,9 @@ std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
   if (runner.ApplicationName != start.ApplicationName) limit += kWineStartAllowance;
   // A group of its own, so that one that overruns can be ended with whatever it started.
   runner.CreationFlags.insert(TJvCPSFlag::cfNewProcGroup);
+  // This loop only takes the answer: a loaded machine that keeps it from running for a while must
+  // not cost a queue of lines.
+  runner.KeepAllOutput = true;
   ProbeOutput output;
   bool ended = false;
   bool dropping = false;  // the line being read is past kProbeLines: the rest of it goes too

@@ -247,6 +247,20 @@ TEST_F(RunnerTest, FloodWhileTheWindowIsBusyDropsTheEarlyBytesAndKeepsTheLatest)
   EXPECT_GT(std::atol(lines.front().c_str()), 0) << "the earliest bytes should have been dropped";
 }
 
+// A run that keeps all its output holds the child back while the window is busy, however long.
+TEST_F(RunnerTest, FloodWhileTheWindowIsBusyLosesNothingWhenAllOutputIsKept) {
+  runner_->KeepAllOutput = true;
+  const long total = 1 << 20;  // eight times what the queue holds
+  Start("child flood " + std::to_string(total) + " " + temp_.File("flood-done"));
+  std::this_thread::sleep_for(300ms);  // far beyond the grace a window otherwise gets
+  RunToEnd();
+  const std::vector<std::string> lines = CompleteLines(reports_);
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(total / 16));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ASSERT_EQ(std::atol(lines[i].c_str()), static_cast<long>(i)) << lines[i];
+  }
+}
+
 TEST_F(RunnerTest, RunFromInsideOnTerminateStartsTheNextRun) {
   runner_->OnTerminate = [this](TJvCreateProcess& sender, uint32_t exit_code) {
     events_.push_back('T');
