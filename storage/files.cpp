@@ -194,8 +194,8 @@ FileStamp DirectoryStamp(int fd) {
 
 // The lock is flock() on the directory rather than on the file, which every writer replaces by
 // renaming (a lock on the old file does not hold back a writer that opens the new one), and
-// rather than on a lock file, which would be left in the user's folder and would have to be
-// created before even a read-only folder could be read. The kernel drops it when its holder
+// rather than on a lock file, which would be left in the user's folder and could not be made
+// in a folder this user may only read. The kernel drops it when its holder
 // ends, however it ends. A holder keeps it for one read and one replacement, milliseconds; one
 // that holds it long without changing anything is stopped or stuck, and after the wait the save
 // goes on unlocked, as it did before there was a lock: a lost race is less harm than a save that
