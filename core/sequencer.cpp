@@ -4,6 +4,7 @@
 #include "process/emulator_contract.h"
 #include "process/emulator_dialect.h"
 #include "storage/int_text.h"
+#include "storage/score_files.h"
 
 namespace velotrax {
 
@@ -159,6 +160,8 @@ void OnOutputLine(ProgramState& state, std::string_view line, bool starts_on_new
 
 void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t /*exit_code*/) {
   host.SetStatusText(kReadyText);
+  // Scores another program stored meanwhile show beside this one.
+  ReloadChangedScores(state);
   const PassResult result = ReadPassResult(state.pass_plan, state.pass_log, ExtractFrameRate);
   if (IsGame(state, state.current_game)) {
     Tgameinfo& game = state.games[static_cast<std::size_t>(state.current_game)];

@@ -1,12 +1,14 @@
 #include "storage/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -17,6 +19,7 @@
 namespace velotrax {
 
 FileReplaceCalls file_replace_calls = {::write, ::rename};
+int directory_lock_wait_ms = 5000;
 
 namespace {
 std::atomic<uint64_t> replace_count{0};
@@ -182,7 +185,60 @@ void SyncDirectoryOf(const std::string& target) {
   ::close(fd);
 }
 
+FileStamp DirectoryStamp(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 ? StampOf(st) : FileStamp{};
+}
+
 }  // namespace
+
+// The lock is flock() on the directory rather than on the file, which every writer replaces by
+// renaming (a lock on the old file does not hold back a writer that opens the new one), and
+// rather than on a lock file, which would be left in the user's folder and could not be made
+// in a folder this user may only read. The kernel drops it when its holder
+// ends, however it ends. A holder keeps it for one read and one replacement, milliseconds; one
+// that holds it long without changing anything is stopped or stuck, and after the wait the save
+// goes on unlocked, as it did before there was a lock: a lost race is less harm than a save that
+// cannot be made. A holder that keeps writing (another program saving key after key) is waited
+// for, up to four times as long.
+DirectoryWriteLock::DirectoryWriteLock(const std::string& path) noexcept {
+  using Clock = std::chrono::steady_clock;
+  try {
+    std::string target;
+    if (!ResolveTarget(path, target)) target = path;
+    std::string dir = DirectoryPart(target);
+    if (dir.empty()) dir = ".";
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    const std::chrono::milliseconds wait(directory_lock_wait_ms);
+    const Clock::time_point start = Clock::now();
+    Clock::time_point deadline = start + wait;
+    FileStamp seen = DirectoryStamp(fd);
+    for (;;) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        fd_ = fd;
+        return;
+      }
+      if (errno == EINTR) continue;
+      // Refused outright (a file system without locks): go on without.
+      if (errno != EWOULDBLOCK || Clock::now() >= deadline) break;
+      const struct timespec pause = {0, 1000000};
+      ::nanosleep(&pause, nullptr);
+      const FileStamp now = DirectoryStamp(fd);
+      if (!(now == seen)) {
+        seen = now;
+        deadline = std::min(Clock::now() + wait, start + 4 * wait);
+      }
+    }
+    ::close(fd);
+  } catch (...) {
+    // No lock, as where the system offers none.
+  }
+}
+
+DirectoryWriteLock::~DirectoryWriteLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
+}
 
 ReplaceOutcome ReplaceFileContents(const std::string& path, std::string_view bytes) noexcept {
   using Failure = ReplaceOutcome::Failure;

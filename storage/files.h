@@ -57,6 +57,26 @@ uint64_t FileReplaceCount() noexcept;
 const char* ReadRegularFile(const std::string& path, std::size_t max_bytes, std::string& bytes,
                             FileStamp& stamp);
 
+// While it lives, holds the lock that this program's writers of the files of one directory take
+// in turn, across processes, around reading a file and replacing it. Where no lock can be had,
+// or another holder keeps it past the wait without changing anything, it goes on without one.
+class DirectoryWriteLock {
+ public:
+  // Locks the directory of the file that path names (the end of its symbolic links).
+  explicit DirectoryWriteLock(const std::string& path) noexcept;
+  ~DirectoryWriteLock();
+  DirectoryWriteLock(const DirectoryWriteLock&) = delete;
+  DirectoryWriteLock& operator=(const DirectoryWriteLock&) = delete;
+  // True when the lock was taken.
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// How long a writer waits for a holder of the directory's lock that changes nothing in it.
+extern int directory_lock_wait_ms;
+
 // The system calls that write and rename the new file, replaceable so that tests can make them
 // fail. Only the UI thread writes files, so tests may swap them freely.
 struct FileReplaceCalls {

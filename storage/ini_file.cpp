@@ -195,6 +195,9 @@ void TIniFile::WriteValue(std::string_view section, std::string_view key, std::s
 
   std::lock_guard<std::mutex> lock(velotrax::Kept().mutex);
   KeptProfile& kept = Kept();
+  // Another process writing the same file waits until this value is in, and this one until
+  // theirs is: each starts from the file with the other's values.
+  const DirectoryWriteLock turn(path_);
   // Start from the file as it is now, whoever wrote it last.
   std::string bytes;
   FileStamp stamp;

@@ -1,5 +1,7 @@
 #include "storage/score_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/int_text.h"
+#include "storage/profile_syntax.h"
 #include "storage/string_list.h"
 #include "storage/system_error.h"
 
@@ -38,21 +41,107 @@ void KeepUnreadableScores(const std::string& path) {
   SaveBytesToFile(path + ".bak", bytes);
 }
 
+// The longest value a profile read hands back.
+constexpr std::size_t kMaxValueLength = 2047;
+
+std::string ScoresPath(const StoredState& state) {
+  return state.base_dir + "mark.dat";
+}
+
+// The score file as read at one moment, in one read; a file that cannot be read is absent.
+struct ScoreFile {
+  bool present = false;
+  FileStamp stamp;  // all 0 when absent
+  ParsedProfile profile;
+};
+
+ScoreFile ReadScoreFile(const std::string& path) {
+  ScoreFile file;
+  std::string bytes;
+  if (ReadRegularFile(path, ParsedProfile::kMaxBytes, bytes, file.stamp) != nullptr) return {};
+  file.present = true;
+  file.profile = ParsedProfile(std::move(bytes));
+  return file;
+}
+
+// Reads the description and the scores into games, each value as a profile object reads it;
+// throws EConvertError at the first score that is no integer, the values before it stored.
+void ReadScores(const ParsedProfile& profile, std::vector<Tgameinfo>& games) {
+  const uint32_t section = profile.FindSection("0");
+  uint32_t hint = ParsedProfile::kNone;  // the keys are asked for in the order they are written
+  auto value = [&](std::string_view key) {
+    if (section == ParsedProfile::kNone) return std::string();
+    const uint32_t e = profile.FindEntry(section, key, hint);
+    if (e == ParsedProfile::kNone) return std::string();
+    hint = e;
+    return std::string(profile.Text(profile.Entries()[e].value).substr(0, kMaxValueLength));
+  };
+  games[0].cpu = value("cpu");
+  for (int i = 1; i < game_count; ++i) {
+    Tgameinfo& game = games[i];
+    game.d3d = TextToInt(value(game.rom));
+    game.ddraw = TextToInt(value(game.rom + "a"));
+  }
+}
+
+void RememberAsRead(StoredState& state, const std::vector<Tgameinfo>& values,
+                    const FileStamp& stamp) {
+  state.scores_as_read = values;
+  state.scores_stamp = stamp;
+}
+
+// Takes the file's value for every score (and the description) that this process has not
+// changed since it last read or wrote the file, and remembers the file's values as read. A file
+// that is missing or does not read whole changes nothing. True when a value changed.
+bool TakeChangesOfOthers(StoredState& state, const ScoreFile& file) {
+  if (!file.present) return false;
+  std::vector<Tgameinfo> on_file = state.games;
+  try {
+    ReadScores(file.profile, on_file);
+  } catch (const EConvertError&) {
+    return false;
+  }
+  std::vector<Tgameinfo> as_read = state.scores_as_read;
+  if (as_read.size() != state.games.size()) as_read.assign(state.games.size(), Tgameinfo{});
+  bool changed = false;
+  auto take = [&changed](auto& mine, const auto& read, const auto& theirs) {
+    if (mine != read || mine == theirs) return;
+    mine = theirs;
+    changed = true;
+  };
+  take(state.games[0].cpu, as_read[0].cpu, on_file[0].cpu);
+  for (int i = 1; i < game_count; ++i) {
+    take(state.games[i].d3d, as_read[i].d3d, on_file[i].d3d);
+    take(state.games[i].ddraw, as_read[i].ddraw, on_file[i].ddraw);
+  }
+  RememberAsRead(state, on_file, file.stamp);
+  return changed;
+}
+
 }  // namespace
 
 void LoadScores(StoredState& state) {
   if (!CatalogueBuilt(state)) return;
-  TIniFile profile(state.base_dir + "mark.dat");
+  const ScoreFile file = ReadScoreFile(ScoresPath(state));
   try {
-    state.games[0].cpu = profile.ReadValue("0", "cpu", "");
-    for (int i = 1; i < game_count; ++i) {
-      Tgameinfo& game = state.games[i];
-      game.d3d = TextToInt(profile.ReadValue("0", game.rom, ""));
-      game.ddraw = TextToInt(profile.ReadValue("0", game.rom + "a", ""));
-    }
+    ReadScores(file.profile, state.games);
   } catch (const EConvertError&) {
     state.scores_unreadable = true;
+    RememberAsRead(state, state.games, file.stamp);
     throw;
+  }
+  RememberAsRead(state, state.games, file.stamp);
+}
+
+bool ReloadChangedScores(StoredState& state) noexcept {
+  if (!CatalogueBuilt(state)) return false;
+  try {
+    const std::string path = ScoresPath(state);
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && StampOf(st) == state.scores_stamp) return false;
+    return TakeChangesOfOthers(state, ReadScoreFile(path));
+  } catch (...) {
+    return false;  // a file that does not read leaves what is shown
   }
 }
 
@@ -97,6 +186,20 @@ void LoadReferences(StoredState& state,
 
 void SaveScores(StoredState& state) {
   if (!CatalogueBuilt(state)) return;
+  const std::string path = ScoresPath(state);
+  // Another process of ours saving scores waits until this file is in place, and this one until
+  // theirs is, so that each starts from the other's file.
+  const DirectoryWriteLock turn(path);
+  if (state.scores_unreadable) {
+    KeepUnreadableScores(path);
+    state.scores_unreadable = false;
+    state.damaged_scores_kept = true;
+  }
+  // Another program may have stored scores since the file was read here: they stay, except
+  // where this process has a value of its own.
+  const ScoreFile old_file = ReadScoreFile(path);
+  if (!(old_file.stamp == state.scores_stamp)) TakeChangesOfOthers(state, old_file);
+
   TStringList& lines = state.score_lines;
   lines.ClearLines();
   lines.AppendLine("[0]");
@@ -110,13 +213,17 @@ void SaveScores(StoredState& state) {
     lines.AppendLine(game.rom + "=" + IntToText(game.d3d));
     lines.AppendLine(game.rom + "a=" + IntToText(game.ddraw));
   }
-
-  const std::string path = state.base_dir + "mark.dat";
-  if (state.scores_unreadable) {
-    KeepUnreadableScores(path);
-    state.scores_unreadable = false;
-  }
   lines.SaveLinesToFile(path);
+
+  struct stat st;
+  RememberAsRead(state, state.games, ::stat(path.c_str(), &st) == 0 ? StampOf(st) : FileStamp{});
+  // The file replaced stays beside the new one until the next save that changes it. Only a
+  // courtesy: the new scores are in place whether or not it can be written.
+  std::string new_bytes;
+  for (std::size_t i = 0; i < lines.Count(); ++i) new_bytes += lines[i] + "\r\n";
+  if (old_file.present && old_file.profile.Bytes() != new_bytes && !state.damaged_scores_kept) {
+    ReplaceFileContents(path + ".bak", old_file.profile.Bytes());
+  }
 }
 
 }  // namespace velotrax

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/game.h"
+#include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/string_list.h"
 
@@ -21,7 +22,13 @@ struct StoredState {
   std::vector<std::vector<Tgameinfo>> references;  // row 0 empty once LoadReferences ran
   TStringList score_lines;                         // scratch list for writing mark.dat
   std::unique_ptr<TIniFile> settings;              // velotrax.ini, made by LoadSettings
-  bool scores_unreadable = false;  // mark.dat failed to load: keep it as mark.dat.bak
+  bool scores_unreadable = false;    // mark.dat failed to load: keep it as mark.dat.bak
+  bool damaged_scores_kept = false;  // mark.dat.bak holds that file: later saves leave it
+  // mark.dat as last read or written here: the values it held (none read: no description, all
+  // scores 0) and its stamp (no file: all 0). A value that still equals the one read was not
+  // changed here, and another program's newer value for it is taken.
+  std::vector<Tgameinfo> scores_as_read;
+  FileStamp scores_stamp;
 };
 
 }  // namespace velotrax

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/state.h"
+#include "storage/score_files.h"
 #include "tests/cli_harness.h"
 #include "tools/cli/json_reader.h"
 
@@ -159,6 +161,24 @@ TEST_F(CliRunTest, OutputThatCannotBeWrittenIsAFailure) {
   const std::size_t first = no_export.err.find("missing/run.json");
   ASSERT_NE(first, std::string::npos) << no_export.err;
   EXPECT_EQ(no_export.err.find("missing/run.json", first + 1), std::string::npos) << no_export.err;
+}
+
+TEST_F(CliRunTest, AWindowOpenDuringTheRunKeepsItsScoresAndTheRuns) {
+  ProgramState window;  // opened on an empty folder, then a pass measured in it
+  window.base_dir = dir_.Path() + "/";
+  BuildCatalogue(window);
+  window.games[23].d3d = 812;
+  const CliResult result = Cli({"run", "--mode", "d3d", "dkong", "galaxian"});
+  ASSERT_EQ(result.code, 0) << result.err;
+  SaveScores(window);  // the window closes
+  const std::string mark = ReadBytes(dir_.File("mark.dat"));
+  EXPECT_THAT(mark, HasSubstr("\r\ndkong=123\r\n"));
+  EXPECT_THAT(mark, HasSubstr("\r\ngalaxian=123\r\n"));
+  EXPECT_THAT(mark, HasSubstr("\r\npacman=812\r\n"));
+
+  // A run after the window's save keeps the window's score in turn.
+  ASSERT_EQ(Cli({"run", "--mode", "d3d", "mario"}).code, 0);
+  EXPECT_THAT(ReadBytes(dir_.File("mark.dat")), HasSubstr("\r\npacman=812\r\n"));
 }
 
 TEST_F(CliRunTest, AClosedTerminalStopsTheEmulatorAsCtrlCDoes) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "base/errors.h"
 #include "storage/files.h"
 #include "storage/system_error.h"
+#include "tests/helpers_common/run_together.h"
 #include "tests/helpers_common/temp_dir.h"
 
 namespace velotrax {
@@ -265,6 +267,41 @@ TEST_F(IniFileTest, EveryReadSeesEveryEarlierWrite) {
     reader.WriteValue("s", "other", std::to_string(i * 2));
     EXPECT_EQ(writer.ReadValue("S", "OTHER", ""), std::to_string(i * 2));
   }
+}
+
+TEST_F(IniFileTest, TwoProcessesWritingOneFileKeepEachOthersValues) {
+  const std::string path = dir_.File("shared.ini");
+  constexpr int kKeys = 300;
+  auto writer = [&](const std::string& prefix) {
+    return [&path, prefix] {
+      TIniFile profile(path);
+      for (int i = 0; i < kKeys; ++i) profile.WriteValue("s", prefix + std::to_string(i), "v");
+    };
+  };
+  ASSERT_TRUE(testing::RunTogether({writer("a"), writer("b")}));
+  TIniFile profile(path);
+  int kept = 0;
+  for (const char* prefix : {"a", "b"}) {
+    for (int i = 0; i < kKeys; ++i) {
+      kept += profile.ReadValue("s", prefix + std::to_string(i), "") == "v" ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(kept, 2 * kKeys);
+}
+
+TEST_F(IniFileTest, AWriterWaitsForAHeldLockOnlySoLong) {
+  const std::string path = dir_.File("velotrax.ini");
+  const int held = ::open(dir_.Path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const int saved_wait = directory_lock_wait_ms;
+  directory_lock_wait_ms = 50;
+  EXPECT_FALSE(DirectoryWriteLock(path).Held());
+  TIniFile(path).WriteValue("velotrax", "selected", "3");  // saved all the same
+  directory_lock_wait_ms = saved_wait;
+  EXPECT_EQ(TIniFile(path).ReadValue("velotrax", "selected", ""), "3");
+  ::close(held);
+  EXPECT_TRUE(DirectoryWriteLock(path).Held());
+  EXPECT_EQ(dir_.Names(), std::vector<std::string>{"velotrax.ini"});
 }
 
 TEST_F(IniFileTest, ChangesByOtherProgramsAreSeenAMillisecondLater) {

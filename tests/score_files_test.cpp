@@ -10,6 +10,7 @@
 #include "base/errors.h"
 #include "core/state.h"
 #include "storage/int_text.h"
+#include "tests/helpers_common/run_together.h"
 #include "tests/helpers_common/temp_dir.h"
 
 namespace velotrax {
@@ -143,6 +144,116 @@ TEST_F(ScoreFilesTest, UnreadableScoreFileIsKeptAsBackupAtTheNextSave) {
   state_.scores_unreadable = true;
   EXPECT_EQ(MessageOf<EFCreateError>([&] { SaveScores(state_); }),
             "Cannot create file \"" + dir_.File("mark.dat.bak") + "\". Invalid argument");
+}
+
+// What a program that opens the folder now reads.
+ProgramState Loaded(const std::string& base_dir) {
+  ProgramState state;
+  state.base_dir = base_dir;
+  BuildCatalogue(state);
+  LoadScores(state);
+  return state;
+}
+
+TEST_F(ScoreFilesTest, AWindowOpenWhileAnotherProgramStoresKeepsBothProgramsScores) {
+  constexpr int kDkong = 5, kGalaxian = 9, kPacman = 23;
+  WriteBytes(dir_.File("mark.dat"), ScoreSection("0", "Old PC", 0));
+  LoadScores(state_);  // the window, open from here on
+  state_.games[kPacman].d3d = 812;
+  state_.games[0].cpu = "New PC";
+
+  // velotrax-cli, in a process of its own, stores two scores and a pacman score of its own.
+  ASSERT_TRUE(testing::RunTogether({[&] {
+    ProgramState cli = Loaded(state_.base_dir);
+    cli.games[kDkong].d3d = 109;
+    cli.games[kGalaxian].d3d = 121;
+    cli.games[kPacman].d3d = 700;
+    SaveScores(cli);
+  }}));
+  const std::string stored_by_cli = ReadBytes(dir_.File("mark.dat"));
+
+  SaveScores(state_);  // the window closes
+  const ProgramState after = Loaded(state_.base_dir);
+  EXPECT_EQ(after.games[kDkong].d3d, 109);
+  EXPECT_EQ(after.games[kGalaxian].d3d, 121);
+  EXPECT_EQ(after.games[kPacman].d3d, 812);  // measured in the window: its own value wins
+  EXPECT_EQ(after.games[0].cpu, "New PC");
+  EXPECT_EQ(after.games[kPacman].ddraw, 123);
+  EXPECT_EQ(state_.games[kDkong].d3d, 109);
+  EXPECT_EQ(ReadBytes(dir_.File("mark.dat.bak")), stored_by_cli);
+
+  // The other way round: a program that read the file before the window's save keeps the
+  // window's scores when it saves its own.
+  ProgramState cli = Loaded(state_.base_dir);
+  state_.games[kPacman].ddraw = 999;
+  SaveScores(state_);
+  cli.games[kDkong].ddraw = 5;
+  SaveScores(cli);
+  EXPECT_EQ(Loaded(state_.base_dir).games[kPacman].ddraw, 999);
+  EXPECT_EQ(Loaded(state_.base_dir).games[kDkong].ddraw, 5);
+}
+
+TEST_F(ScoreFilesTest, ProgramsSavingScoresAtOnceKeepEachOthersScores) {
+  // Two runs of velotrax-cli in one folder, each storing one game after another.
+  auto cli = [&](int first_game, int last_game) {
+    return [this, first_game, last_game] {
+      for (int i = first_game; i <= last_game; ++i) {
+        ProgramState run;
+        run.base_dir = state_.base_dir;
+        BuildCatalogue(run);
+        if (FileIsPresent(run.base_dir + "mark.dat")) LoadScores(run);
+        run.games[i].ddraw = 1000 + i;
+        SaveScores(run);
+      }
+    };
+  };
+  ASSERT_TRUE(testing::RunTogether({cli(1, 27), cli(28, game_count - 1)}));
+  const ProgramState after = Loaded(state_.base_dir);
+  for (int i = 1; i < game_count; ++i) EXPECT_EQ(after.games[i].ddraw, 1000 + i) << i;
+}
+
+TEST_F(ScoreFilesTest, ScoresStoredElsewhereAreTakenInWhenReadAgain) {
+  WriteBytes(dir_.File("mark.dat"), ScoreSection("0", "PC", 0));
+  LoadScores(state_);
+  EXPECT_FALSE(ReloadChangedScores(state_));  // unchanged: nothing to take in
+  state_.games[1].d3d = 42;                   // measured here, not saved yet
+
+  ProgramState other = Loaded(state_.base_dir);
+  other.games[1].d3d = 7;
+  other.games[2].d3d = 8;
+  SaveScores(other);
+  EXPECT_TRUE(ReloadChangedScores(state_));
+  EXPECT_EQ(state_.games[1].d3d, 42);
+  EXPECT_EQ(state_.games[2].d3d, 8);
+
+  // A damaged file changes nothing and raises nothing.
+  WriteBytes(dir_.File("mark.dat"), "[0]\r\ncpu=PC\r\n720=oops\r\n");
+  EXPECT_FALSE(ReloadChangedScores(state_));
+  EXPECT_EQ(state_.games[2].d3d, 8);
+  EXPECT_EQ(state_.games[3].ddraw, 103);
+  EXPECT_FALSE(state_.scores_unreadable);
+}
+
+TEST_F(ScoreFilesTest, EachSaveThatChangesTheFileKeepsTheOneBeforeAsBackup) {
+  SaveScores(state_);
+  const std::string first = ReadBytes(dir_.File("mark.dat"));
+  SaveScores(state_);  // the same scores: the file before stays the backup, here none
+  EXPECT_EQ(dir_.Names(), std::vector<std::string>{"mark.dat"});
+
+  state_.games[4].d3d = 44;
+  SaveScores(state_);
+  EXPECT_EQ(ReadBytes(dir_.File("mark.dat.bak")), first);
+  const std::string second = ReadBytes(dir_.File("mark.dat"));
+  state_.games[4].d3d = 45;
+  SaveScores(state_);
+  EXPECT_EQ(ReadBytes(dir_.File("mark.dat.bak")), second);
+
+  // A backup that cannot be written does not stop the save.
+  ASSERT_EQ(::unlink(dir_.File("mark.dat.bak").c_str()), 0);
+  ASSERT_EQ(::mkdir(dir_.File("mark.dat.bak").c_str(), 0755), 0);
+  state_.games[4].d3d = 46;
+  SaveScores(state_);
+  EXPECT_EQ(Loaded(state_.base_dir).games[4].d3d, 46);
 }
 
 TEST_F(ScoreFilesTest, MissingScoreKeyIsTheConversionErrorOfTheEmptyText) {

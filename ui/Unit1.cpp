@@ -401,6 +401,7 @@ void TForm1::FormCloseQuery(bool& CanClose) {
 }
 
 void TForm1::rom_selectorChange() {
+  ReloadChangedScores(state_);
   RefreshComparison();
 }
 void TForm1::ref1Change() {
@@ -417,6 +418,7 @@ void TForm1::ToolButton1Click() {
   const int index = rom_selector->currentIndex();
   if (index < 1) return;
   rom_selector->setCurrentIndex(index - 1);
+  ReloadChangedScores(state_);
   RefreshComparison();
 }
 
@@ -424,6 +426,7 @@ void TForm1::ToolButton2Click() {
   const int index = rom_selector->currentIndex();
   if (index >= game_count - 1) return;
   rom_selector->setCurrentIndex(index + 1);
+  ReloadChangedScores(state_);
   RefreshComparison();
 }
 

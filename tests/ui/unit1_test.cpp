@@ -13,6 +13,8 @@
 #include <QWindow>
 #include <QtTest>
 
+#include "core/state.h"
+#include "storage/score_files.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
@@ -407,6 +409,31 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     customize->ResetClick();
     QCOMPARE(Form1->ToolBar1->Arrangement(), Form1->ToolBar1->AllItems());
     QCOMPARE(Form1->ToolButton1->geometry(), QRect(47, 2, 39, 38));
+  }
+
+  void ScoresAnotherProgramStoredShowAtTheNextPick() {
+    ProgramState other;
+    other.base_dir = QDir::currentPath().toStdString() + "/";
+    BuildCatalogue(other);
+    other.games[2].d3d = 109;
+    other.games[2].ddraw = 110;
+    SaveScores(other);
+    Form1->ToolButton2->click();  // Asteroid
+    QCOMPARE(Form1->edit1->text(), QString("109"));
+    QCOMPARE(Form1->edit2->text(), QString("110"));
+
+    // A file that does not read at a pick leaves what is shown, without an error box; the close
+    // writes the scores shown and keeps that file as the backup.
+    const QByteArray damaged = "[0]\r\ncpu=PC\r\n720=oops\r\n";
+    WriteFile("mark.dat", damaged);
+    Form1->rom_selector->setCurrentIndex(2);
+    Form1->rom_selectorChange();
+    QCOMPARE(Form1->edit1->text(), QString("109"));
+    QVERIFY(errors_.isEmpty());
+    Form1->Exit2->trigger();
+    QCOMPARE(closed_, 1);
+    QVERIFY(velotrax::testing::ReadFile("mark.dat").contains("\r\nasteroid=109\r\n"));
+    QCOMPARE(velotrax::testing::ReadFile("mark.dat.bak"), damaged);
   }
 
   void AFailedCloseQueryKeepsTheWindowOpen() {

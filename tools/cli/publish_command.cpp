@@ -116,6 +116,8 @@ int PublishCommand(const std::vector<std::string>& args) {
   }
 
   const std::string path = state.base_dir + "reference.dat";
+  // Another publish in this folder adds its computer before or after ours, never over it.
+  const DirectoryWriteLock turn(path);
   const bool present = FileIsPresent(path);
   std::string bytes;
   if (present) {
