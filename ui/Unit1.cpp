@@ -32,6 +32,11 @@ namespace velotrax {
 
 namespace {
 
+// Asked after the error box of a close that could not save.
+constexpr const char* kCloseWithoutSavingQuestion =
+    "Not everything could be saved (see the previous message).\n\n"
+    "Close Velotrax without saving? What was not saved is lost.";
+
 constexpr int kClientWidth = 538;
 constexpr int kClientHeight = 371;
 
@@ -610,7 +615,12 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
   bool can_close = session_close_answered_;
-  if (!can_close) RunGuarded([&] { FormCloseQuery(can_close); });
+  if (!can_close) {
+    RunGuarded([&] { FormCloseQuery(can_close); });
+    // The close is abandoned first, as always; but a file that can never be written would keep
+    // the window open for good, so the user may still close without saving.
+    if (!can_close) RunGuarded([&] { can_close = AskQuestion(kCloseWithoutSavingQuestion); });
+  }
   if (!can_close) {
     event->ignore();
     return;
