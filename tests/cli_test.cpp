@@ -385,6 +385,18 @@ TEST_F(CliTest, FailedPassesAreReportedAndWhatWasMeasuredIsKept) {
   EXPECT_THAT(Lines(ReadBytes(dir_.File("emulator.log"))).back(), StartsWith("mame.exe|mario|"));
 }
 
+TEST_F(CliTest, APassThatMeasuredNothingSaysWhatTheEmulatorWroteAndHowItEnded) {
+  UseEmulator(kScriptedEmulator);
+  WriteBytes(dir_.File("mark.dat"), MarkDat("mine", {{"pacman", {0, 75}}}));
+  const Result failed = Cli({"run", "pacman"}, {{"CLI_EMULATOR_FAIL", "pacman"}});
+  EXPECT_EQ(failed.code, 1);
+  EXPECT_EQ(Scores().games[23].ddraw, 0);  // the newest result replaces the old one
+  EXPECT_THAT(failed.err, HasSubstr("velotrax-cli: pacman using DDraw: nothing was measured. The "
+                                    "emulator's output gives no frame rate. The emulator ended "
+                                    "with exit code 3; its last lines:\n  Loading pacman\n  "
+                                    "Error: cannot open the display\n"));
+}
+
 // A minimal JSON reader: enough to prove the output well-formed and to read values back.
 struct Json {
   enum class Kind { null, boolean, number, string, array, object } kind = Kind::null;

@@ -437,6 +437,8 @@ void TForm1::ToolButton4Click() {
 }
 
 void TForm1::StartBenchmark1Click() {
+  // The status bar's tool-tip tells about the passes of the latest benchmark only.
+  if (!mame_->Watching()) StatusPanel->setToolTip({});
   // Whatever the start did to the pass log shows in Memo1, also when the runner refused.
   ShowingPassLog([this] { StartBenchmark(state_, *this); });
 }
@@ -464,6 +466,20 @@ void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool StartsOnNewLin
 void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
   session_close_answered_ = false;  // new scores: a later close must save them
   ShowingPassLog([this, ExitCode] { OnPassEnd(state_, *this, ExitCode); });
+}
+
+void TForm1::ReportUnmeasuredPass(const UnmeasuredPass& pass) {
+  // The display shows N/A and nothing else; what the emulator said waits on the status bar.
+  AddStatusToolTip(UnmeasuredPassText(pass));
+}
+
+void TForm1::AddStatusToolTip(const std::string& text) {
+  QString tip = StatusPanel->toolTip();
+  if (!tip.isEmpty()) tip.chop(QStringLiteral("</pre>").size());
+  // Kept as plain text: the emulator's words are not markup.
+  tip = (tip.isEmpty() ? QStringLiteral("<pre>") : tip + QLatin1Char('\n')) +
+        ShowText(text).toHtmlEscaped() + QStringLiteral("</pre>");
+  StatusPanel->setToolTip(tip);
 }
 
 void TForm1::ShowingPassLog(const std::function<void()>& step) {

@@ -251,8 +251,8 @@ class CliHost : public SequencerHost {
       if (cut_short_) return;  // its output is no measurement
       try {
         OnPassEnd(state_, *this, exit_code);
-      } catch (const EEmulatorError& e) {
-        reason_ = e.what();  // a pass that measured nothing; the run goes on
+      } catch (const EEmulatorError&) {
+        // A pass that measured nothing, already reported; the run goes on.
       } catch (...) {
         error_ = std::current_exception();
       }
@@ -271,12 +271,15 @@ class CliHost : public SequencerHost {
   void RestoreCursors() override {}
   void RefreshComparison() override {}
   TJvCreateProcess& Runner() override { return runner_; }
+  void ReportUnmeasuredPass(const UnmeasuredPass& pass) override {
+    report_ = UnmeasuredPassText(pass);
+  }
 
   // Starts the pass of the selected game and method; throws the runner's errors.
   void StartPass() {
     ended_ = false;
     error_ = nullptr;
-    reason_.clear();
+    report_.clear();
     stop_signals_sent_ = 0;
     cut_short_ = false;
     state_.pass_log.clear();
@@ -290,8 +293,9 @@ class CliHost : public SequencerHost {
 
   bool Ended() const { return ended_; }
   std::exception_ptr Error() const { return error_; }
-  // Why the emulator measured nothing, in its own words; empty when it did.
-  const std::string& Reason() const { return reason_; }
+  // Why the pass measured nothing, with the emulator's exit code and last lines; empty when it
+  // measured a frame rate.
+  const std::string& Report() const { return report_; }
   int StopSignalsSent() const { return stop_signals_sent_; }
   // True once a stop signal reached the running emulator.
   bool CutShort() const { return cut_short_; }
@@ -322,7 +326,7 @@ class CliHost : public SequencerHost {
   PassMode mode_ = PassMode::ddraw;
   bool ended_ = false;
   std::exception_ptr error_;
-  std::string reason_;
+  std::string report_;
   int stop_signals_sent_ = 0;
   bool cut_short_ = false;
 };
@@ -673,9 +677,18 @@ class RunSession {
     score = kept;
     if (!host_.Ended() || host_.CutShort()) return std::nullopt;
     if (host_.Error()) std::rethrow_exception(host_.Error());
-    if (!host_.Reason().empty()) {
+    if (!host_.Report().empty()) {
       progress_.Clear();
-      std::fprintf(stderr, "velotrax-cli: %s\n", TerminalText(DisplayText(host_.Reason())).c_str());
+      std::string report;
+      // One line at a time: the emulator's own bytes must not move the terminal's cursor.
+      for (std::size_t at = 0; at <= host_.Report().size();) {
+        std::size_t end = host_.Report().find('\n', at);
+        if (end == std::string::npos) end = host_.Report().size();
+        report +=
+            (at == 0 ? "" : "\n") + TerminalText(DisplayText(host_.Report().substr(at, end - at)));
+        at = end + 1;
+      }
+      std::fprintf(stderr, "velotrax-cli: %s\n", report.c_str());
     }
     if (checks_) watch_.PassEnded(OwnCpuSeconds());
     last_rate_ = fps;
