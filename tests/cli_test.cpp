@@ -397,6 +397,39 @@ TEST_F(CliTest, APassThatMeasuredNothingSaysWhatTheEmulatorWroteAndHowItEnded) {
                                     "Error: cannot open the display\n"));
 }
 
+TEST_F(CliTest, AWorkspaceThatCannotBeWrittenIsFoundBeforeThePasses) {
+  UseEmulator(kScriptedEmulator);
+  const std::string scores = MarkDat("mine", {{"pacman", {0, 75}}});
+  WriteBytes(dir_.File("mark.dat"), scores);
+  // A read-only score file, and a directory this user may not write.
+  ::chmod(dir_.File("mark.dat").c_str(), 0444);
+  Result refused = Cli({"run", "--mode", "both", "pacman"});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_EQ(refused.err, "velotrax-cli: the scores cannot be stored in \"" + dir_.File("mark.dat") +
+                             "\" (the file is read-only); nothing was run\n");
+  ::chmod(dir_.File("mark.dat").c_str(), 0666);
+  ::chmod(dir_.Path().c_str(), 0555);
+  as_other_user_ = true;
+  refused = Cli({"run", "--mode", "both", "pacman"});
+  as_other_user_ = false;
+  ::chmod(dir_.Path().c_str(), 0755);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_THAT(refused.err, HasSubstr("(no file can be created in its folder \"" + dir_.Path() +
+                                     "/\": Permission denied); nothing was run"));
+  EXPECT_EQ(EmulatorStarts(), 0);
+  EXPECT_EQ(ReadBytes(dir_.File("mark.dat")), scores);
+
+  // The file turns read-only while the emulator runs: the score is shown all the same, and the
+  // run ends rather than measure what it cannot store.
+  WriteBytes(dir_.File("mame.exe"),
+             "#!/bin/sh\nchmod a-w mark.dat\necho 'Average FPS: 77.50 (5000 frames)'\n");
+  const Result lost = Cli({"run", "--mode", "both", "pacman"});
+  EXPECT_EQ(lost.code, 1);
+  EXPECT_EQ(lost.out, "pacman DDraw: 77 fps measured, not stored\n");
+  EXPECT_THAT(lost.err, StartsWith("velotrax-cli: Cannot create file \"" + dir_.File("mark.dat")));
+  EXPECT_EQ(ReadBytes(dir_.File("mark.dat")), scores);
+}
+
 // A minimal JSON reader: enough to prove the output well-formed and to read values back.
 struct Json {
   enum class Kind { null, boolean, number, string, array, object } kind = Kind::null;

@@ -33,6 +33,9 @@ class CliError : public std::runtime_error {
 // Throws the score file's errors (EConvertError) and CliError for a mark.dat that cannot be read.
 void LoadWorkspace(ProgramState& state);
 
+// Throws CliError saying why when mark.dat could not be written now; the check leaves it as it is.
+void RequireWritableScores(const ProgramState& state);
+
 // Reads reference.dat into state.references; throws EConvertError, CliError.
 void LoadReferenceTable(ProgramState& state);
 

@@ -578,29 +578,37 @@ class RunSession {
     results_[{game, is_d3d}] = fps;
     Tgameinfo& entry = state_.games[static_cast<std::size_t>(game)];
     (is_d3d ? entry.d3d : entry.ddraw) = fps;
-    SaveResults(results_);
 
     const int wanted = Adaptive() ? 0 : options_.rule.repeat;
-    std::string line = Label(game, is_d3d) + ": " + RateText(fps) + " stored";
+    std::string details;
     if (rates.size() > 1 || wanted > 1 || Adaptive()) {
       const auto [low, high] = std::minmax_element(rates.begin(), rates.end());
-      line += " (median of " + std::to_string(rates.size());
-      if (static_cast<int>(rates.size()) < wanted) line += " of " + std::to_string(wanted);
-      line += " passes; min " + IntToText(*low) + ", max " + IntToText(*high) + ", spread " +
-              std::to_string(int64_t{*high} - *low);
+      details = " (median of " + std::to_string(rates.size());
+      if (static_cast<int>(rates.size()) < wanted) details += " of " + std::to_string(wanted);
+      details += " passes; min " + IntToText(*low) + ", max " + IntToText(*high) + ", spread " +
+                 std::to_string(int64_t{*high} - *low);
       if (fps > 0) {
-        line += " = " + OneDecimal(100.0 * static_cast<double>(int64_t{*high} - *low) / fps) + "%";
+        details +=
+            " = " + OneDecimal(100.0 * static_cast<double>(int64_t{*high} - *low) / fps) + "%";
       }
-      if (series.interval.bounded) line += "; " + IntervalText(rates);
+      if (series.interval.bounded) details += "; " + IntervalText(rates);
       if (!series.outliers.empty()) {
-        line += "; outlier(s):";
+        details += "; outlier(s):";
         for (std::size_t k : series.outliers) {
-          line += " pass " + std::to_string(k + 1) + " (" + IntToText(rates[k]) + " fps)";
+          details += " pass " + std::to_string(k + 1) + " (" + IntToText(rates[k]) + " fps)";
         }
       }
-      line += ")";
+      details += ")";
     }
-    PrintLine(progress_, line);
+    // What was measured is shown also when it cannot be stored: the minutes it took are not lost.
+    const std::string label = Label(game, is_d3d) + ": " + RateText(fps);
+    try {
+      SaveResults(results_);
+    } catch (...) {
+      PrintLine(progress_, label + " measured, not stored" + details);
+      throw;
+    }
+    PrintLine(progress_, label + " stored" + details);
     if (!series.outliers.empty()) {
       std::fprintf(stderr,
                    "velotrax-cli: warning: %s: %zu pass(es) far from the others (modified "
@@ -746,6 +754,8 @@ int RunCommand(const std::vector<std::string>& args) {
   }
   state.emulators.SetChoice(options.dialect.choice);
   if (options.dialect.dry_run) return PrintDryRun(state, games, Methods(options.mode));
+  // A score file that cannot be written is found before any pass, not after minutes of them.
+  RequireWritableScores(state);
   RunSession session(state, options, games);
   return session.Run();
 }

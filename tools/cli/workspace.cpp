@@ -1,14 +1,17 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
 #include "base/errors.h"
 #include "process/emulator_contract.h"
+#include "storage/file_names.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/score_files.h"
@@ -28,7 +31,53 @@ void RequireReadable(const std::string& path) {
   ::close(fd);
 }
 
+// Why the file at path could not be replaced now; empty when it could. The replacement's own
+// rules, tried without touching the file: links are followed, the file must be a regular one
+// that may be written, and a file must be creatable beside it.
+std::string WhyNotReplaceable(const std::string& path) {
+  std::string target = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    if (hops == 40) return SystemErrorText(ELOOP);
+    std::string link(PATH_MAX + 1, '\0');
+    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n < 0) return SystemErrorText(errno);
+    link.resize(static_cast<std::size_t>(n));
+    target = !link.empty() && link.front() == '/' ? link : DirectoryPart(target) + link;
+  }
+  struct stat st;
+  if (::stat(target.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    // The replacement refuses a file nobody may write, also to root.
+    if ((st.st_mode & 0222) == 0) return "the file is read-only";
+    if (::access(target.c_str(), W_OK) != 0)
+      return "the file may not be written: " + SystemErrorText(errno);
+  } else if (errno != ENOENT) {
+    return SystemErrorText(errno);
+  }
+  const std::string dir = DirectoryPart(target);
+  std::string probe = dir + "." + NamePart(target) + ".check-XXXXXX";
+  const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) {
+    return "no file can be created in its folder \"" + (dir.empty() ? "." : dir) +
+           "\": " + SystemErrorText(errno);
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return "";
+}
+
 }  // namespace
+
+void RequireWritableScores(const ProgramState& state) {
+  const std::string path = state.base_dir + "mark.dat";
+  const std::string why = WhyNotReplaceable(path);
+  if (!why.empty()) {
+    throw CliError("the scores cannot be stored in \"" + path + "\" (" + why +
+                   "); nothing was run");
+  }
+}
 
 void LoadWorkspace(ProgramState& state) {
   InitProgramState(state);
