@@ -1,6 +1,9 @@
 #include "core/sequencer.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <iterator>
+#include <system_error>
 
 #include "base/errors.h"
 #include "process/emulator_contract.h"
@@ -242,6 +245,25 @@ std::string UnmeasuredPassText(const UnmeasuredPass& pass) {
   text += pass.last_lines.size() == 1 ? "; its last line:" : "; its last lines:";
   for (const std::string& line : pass.last_lines) text += "\n  " + line;
   return text;
+}
+
+std::string EmulatorFileProblem(const std::string& path, int error_code) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  // Only what the file itself shows is blamed on it: a program that runs it (Wine, the
+  // interpreter of a script) may be what is missing.
+  std::string what = "could not be started";
+  if (!fs::exists(status)) {
+    what = "is missing";
+  } else if (!fs::is_regular_file(status)) {
+    what = "is not a file";
+  } else if (error_code == EACCES &&
+             (status.permissions() & (fs::perms::owner_exec | fs::perms::group_exec |
+                                      fs::perms::others_exec)) == fs::perms::none) {
+    what = "is not executable (chmod +x makes it so)";
+  }
+  return "the emulator \"" + path + "\" " + what;
 }
 
 int32_t ExtractFrameRate(const std::vector<std::string>& lines) {

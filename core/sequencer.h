@@ -61,6 +61,10 @@ void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t exit_code);
 // The report of a pass that measured nothing, several lines: what the emulator said, its exit
 // code and its last output lines.
 std::string UnmeasuredPassText(const UnmeasuredPass& pass);
+// What is wrong with the emulator file at path after a start failed with the system's
+// error_code, naming it: "the emulator \"/w/mame.exe\" is missing", "... is not executable ...",
+// or "... could not be started".
+std::string EmulatorFileProblem(const std::string& path, int error_code);
 // The integer frames per second of the first "FPS" line with a separator, or 0; throws
 // EConvertError.
 int32_t ExtractFrameRate(const std::vector<std::string>& lines);

@@ -430,6 +430,34 @@ TEST_F(CliTest, AWorkspaceThatCannotBeWrittenIsFoundBeforeThePasses) {
   EXPECT_EQ(ReadBytes(dir_.File("mark.dat")), scores);
 }
 
+TEST_F(CliTest, AnErrorAboutAFileNamesTheFile) {
+  const std::string emulator = dir_.File("mame.exe");
+  std::filesystem::remove(emulator);
+  Result result = Cli({"run", "pacman"});
+  EXPECT_THAT(result.err, HasSubstr("\nvelotrax-cli: the emulator \"" + emulator +
+                                    "\" is missing; choose another with --emulator FILE, or in "
+                                    "the desktop program's Options > Preferences"));
+  UseEmulator(kScriptedEmulator);
+  ::chmod(emulator.c_str(), 0644);
+  EXPECT_THAT(Cli({"run", "pacman"}).err, HasSubstr("\"" + emulator + "\" is not executable"));
+
+  // --emulator picks another file of the directory for this run; velotrax.ini stays.
+  UseEmulator(kScriptedEmulator, "mame");
+  WriteBytes(dir_.File("velotrax.ini"), "[velotrax]\r\nmamefile=mame.exe\r\n");
+  result = Cli({"run", "--emulator", "mame", "pacman"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(Scores().games[23].ddraw, 123);
+  EXPECT_EQ(ReadBytes(dir_.File("velotrax.ini")), "[velotrax]\r\nmamefile=mame.exe\r\n");
+
+  WriteBytes(dir_.File("mark.dat"), "[0]\r\ncpu=cut short\r\n720=1\r\n");
+  EXPECT_THAT(Cli({"show"}).err, HasSubstr("'' is not a valid integer value\nvelotrax-cli: in \"" +
+                                           dir_.File("mark.dat") + "\""));
+  WriteBytes(dir_.File("mark.dat"), MarkDat("mine", {}));
+  WriteBytes(dir_.File("reference.dat"), "[0]\r\nreference=1\r\n");
+  EXPECT_THAT(Cli({"show", "--ref", "1"}).err,
+              HasSubstr("velotrax-cli: in \"" + dir_.File("reference.dat") + "\""));
+}
+
 // A minimal JSON reader: enough to prove the output well-formed and to read values back.
 struct Json {
   enum class Kind { null, boolean, number, string, array, object } kind = Kind::null;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "base/errors.h"
 #include "process/emulator_contract.h"
 #include "process/emulator_dialect.h"
 #include "storage/files.h"
@@ -484,7 +485,15 @@ void TForm1::AddStatusToolTip(const std::string& text) {
 
 void TForm1::ShowingPassLog(const std::function<void()>& step) {
   try {
-    step();
+    try {
+      step();
+    } catch (const EOSError& e) {
+      // The emulator could not be started. The error box keeps the system's own words; which
+      // file it was goes beside them.
+      AddStatusToolTip(EmulatorFileProblem(state_.base_dir + state_.mame_file, e.ErrorCode()) +
+                       "; choose another in Options > Preferences.");
+      throw;
+    }
   } catch (...) {
     ShowPassLog();
     EndRefusedStart();

@@ -78,6 +78,14 @@ class DialectWindowTest : public WindowFixture {
     const QString tip = Form1->StatusPanel->toolTip();
     QVERIFY2(tip.contains("exit code 3; its last line:\n  Error: cannot open the display"),
              qPrintable(tip));
+
+    // An emulator that cannot be started: the error box as ever, and its file named beside it.
+    QVERIFY(QFile::remove("mame.exe"));
+    Form1->StartBenchmark1->trigger();
+    QCOMPARE(errors_, QStringList{"System Error.  Code: 2.\r\nNo such file or directory."});
+    QVERIFY2(Form1->StatusPanel->toolTip().contains("the emulator &quot;" + QDir::currentPath() +
+                                                    "/mame.exe&quot; is missing"),
+             qPrintable(Form1->StatusPanel->toolTip()));
   }
 };
 

@@ -40,7 +40,7 @@ using namespace std::chrono_literals;
 constexpr const char* kRunHelp =
     "Usage: velotrax-cli run [--mode ddraw|d3d|both] [--repeat N | --confidence P]\n"
     "                        [--warmup K] [--export-json FILE] [--export-markdown FILE]\n"
-    "                        [--dialect auto|classic|current] [--dry-run]\n"
+    "                        [--dialect auto|classic|current] [--dry-run] [--emulator FILE]\n"
     "                        (--all | GAME...)\n"
     "\n"
     "Runs benchmark passes of the emulator for the games given (a rom such as pacman, or an\n"
@@ -69,6 +69,9 @@ constexpr const char* kRunHelp =
     "                 is today's builds (-str SECONDS -video soft|opengl ...)\n"
     "  --dry-run      print the emulator file, its version, its dialect and the command line\n"
     "                 of each pass, and run nothing\n"
+    "  --emulator FILE  run this emulator, a file in the working directory, instead of the one\n"
+    "                 velotrax.ini names (velotrax.ini is not changed; the desktop program\n"
+    "                 chooses its emulator in Options > Preferences)\n"
     "\n"
     "Passes far from the others (modified z-score beyond 3.5) are flagged. Before and during\n"
     "the run the machine is checked for what distorts figures (other busy processes, a held\n"
@@ -143,6 +146,7 @@ struct RunOptions {
   std::string export_json, export_markdown;
   bool checks = true;
   DialectOptions dialect;
+  std::string emulator;  // a file name in the working directory; empty: velotrax.ini's
 };
 
 // A count option's value from low to high; throws UsageError.
@@ -192,6 +196,13 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
       std::string& path = name == "--export-json" ? options.export_json : options.export_markdown;
       path = scan.Value();
       if (path.empty()) throw UsageError(name + " needs a file name");
+    } else if (name == "--emulator") {
+      options.emulator = scan.Value();
+      // The emulator is started as base_dir + its name, as in the desktop program.
+      if (options.emulator.empty() || options.emulator.find('/') != std::string::npos) {
+        throw UsageError("--emulator takes the name of a file in the working directory, not '" +
+                         options.emulator + "' (link it here: ln -s /usr/games/mame mame)");
+      }
     } else if (name == "--no-checks" && !scan.HasInlineValue()) {
       options.checks = false;
     } else if (name == "--all" && !scan.HasInlineValue()) {
@@ -644,7 +655,12 @@ class RunSession {
 
     host_.Select(game, is_d3d);
     if (checks_) watch_.PassStarted(OwnCpuSeconds());
-    host_.StartPass();
+    try {
+      host_.StartPass();
+    } catch (const EOSError& e) {
+      // The system's words name no file: say which emulator it was and how to choose another.
+      throw CliError(std::string(e.what()) + "\nvelotrax-cli: " + EmulatorStartHint(e.ErrorCode()));
+    }
     const Clock::time_point started = Clock::now();
     Clock::time_point next_signal_at{};
     Clock::time_point next_progress{};
@@ -703,6 +719,13 @@ class RunSession {
     return fps;
   }
 
+  std::string EmulatorStartHint(int error_code) const {
+    const std::string path = state_.base_dir + state_.mame_file;
+    return TerminalText(DisplayText(EmulatorFileProblem(path, error_code))) +
+           "; choose another with --emulator FILE, or in the desktop program's Options > "
+           "Preferences, which keeps it in velotrax.ini";
+  }
+
   std::string ProgressText(int game, bool is_d3d, Clock::duration elapsed) const {
     char text[256];
     const double seconds = std::chrono::duration<double>(elapsed).count();
@@ -752,6 +775,7 @@ int RunCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "velotrax-cli: interrupted; nothing was run\n");
     return 128 + StopSignals::First();
   }
+  if (!options.emulator.empty()) state.mame_file = options.emulator;
   state.emulators.SetChoice(options.dialect.choice);
   if (options.dialect.dry_run) return PrintDryRun(state, games, Methods(options.mode));
   // A score file that cannot be written is found before any pass, not after minutes of them.

@@ -31,6 +31,19 @@ void RequireReadable(const std::string& path) {
   ::close(fd);
 }
 
+// Runs load; a value of path that is no whole number comes back with the file named beside the
+// conversion error's own words.
+template <typename Load>
+void NamingTheFileOfABadValue(const std::string& path, const char* what, Load load) {
+  try {
+    load();
+  } catch (const EConvertError& e) {
+    throw CliError(std::string(e.what()) + "\nvelotrax-cli: in \"" + path + "\" (" + what +
+                   "): a value is missing or not a whole number (a missing one reads as ''); " +
+                   "the file is left as it is");
+  }
+}
+
 // Why the file at path could not be replaced now; empty when it could. The replacement's own
 // rules, tried without touching the file: links are followed, the file must be a regular one
 // that may be written, and a file must be creatable beside it.
@@ -99,14 +112,15 @@ void LoadWorkspace(ProgramState& state) {
   const std::string scores_path = state.base_dir + "mark.dat";
   if (FileIsPresent(scores_path)) {
     RequireReadable(scores_path);
-    LoadScores(state);
+    NamingTheFileOfABadValue(scores_path, "this computer's scores", [&] { LoadScores(state); });
   }
 }
 
 void LoadReferenceTable(ProgramState& state) {
   const std::string path = state.base_dir + "reference.dat";
   if (FileIsPresent(path)) RequireReadable(path);
-  LoadReferences(state, nullptr);
+  NamingTheFileOfABadValue(path, "the reference computers",
+                           [&] { LoadReferences(state, nullptr); });
 }
 
 bool PrintHelpIfAsked(const std::vector<std::string>& args, const char* help) {
