@@ -29,6 +29,9 @@ _velotrax_cli() {
     --dialect)
       COMPREPLY=($(compgen -W "auto classic current" -- "$cur"))
       return ;;
+    --emulator)
+      COMPREPLY=($(compgen -f -- "$cur"))
+      return ;;
     --svg | --export-json)
       _filedir
       return ;;
@@ -40,7 +43,7 @@ _velotrax_cli() {
   case $command in
     run)
       options+=" --mode --repeat --all --warmup --confidence --min-runs --max-runs"
-      options+=" --export-json --dialect --dry-run"
+      options+=" --export-json --dialect --dry-run --emulator"
       games=1 ;;
     show)
       options+=" --ref --format --svg"
