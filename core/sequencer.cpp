@@ -1,5 +1,10 @@
 #include "core/sequencer.h"
 
+#include <cerrno>
+#include <filesystem>
+#include <iterator>
+#include <system_error>
+
 #include "base/errors.h"
 #include "process/emulator_contract.h"
 #include "process/emulator_dialect.h"
@@ -16,9 +21,36 @@ bool IsGame(const ProgramState& state, int index) {
   return index > 0 && static_cast<std::size_t>(index) < state.games.size();
 }
 
+std::string MethodText(bool is_d3d) {
+  return is_d3d ? " using D3D" : " using DDraw";
+}
+
 std::string BenchmarkingText(const std::string& rom, bool is_d3d) {
-  return "Status : Benchmarking " + rom + (is_d3d ? " using D3D" : " using DDraw") +
-         " Please Wait...";
+  return "Status : Benchmarking " + rom + MethodText(is_d3d) + " Please Wait...";
+}
+
+constexpr std::string_view kBenchmarkingLine = "Benchmarking : ";
+
+// The emulator's last lines of the pass log, without the line the sequencer put first and without
+// blank lines.
+std::vector<std::string> LastOutputLines(const std::vector<std::string>& log) {
+  std::vector<std::string> last;
+  for (auto line = log.rbegin(); line != log.rend() && last.size() < kReportedOutputLines; ++line) {
+    if (line->find_first_not_of(" \t\r") == std::string::npos) continue;
+    if (std::next(line) == log.rend() && line->rfind(kBenchmarkingLine, 0) == 0) continue;
+    last.insert(last.begin(), *line);
+  }
+  return last;
+}
+
+// A sentence ends in a full stop before the next one begins.
+std::string Sentence(std::string text) {
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text;
+}
+
+std::string ExitCodeText(uint32_t exit_code) {
+  return "The emulator ended with exit code " + std::to_string(exit_code);
 }
 
 // The options of the pass. Start-up sets both strings at its very end; should it have stopped
@@ -34,7 +66,7 @@ void StartPassFor(ProgramState& state, SequencerHost& host, int game) {
   state.current_game = game;
   state.current_rom = state.games[static_cast<std::size_t>(game)].rom;
   host.SetStatusText(BenchmarkingText(state.current_rom, state.pass_is_d3d));
-  state.pass_log.push_back("Benchmarking : " + state.current_rom);
+  state.pass_log.push_back(std::string(kBenchmarkingLine) + state.current_rom);
 
   TJvCreateProcess& runner = host.Runner();
   // While a pass runs the runner refuses with its own error, before the emulator is asked
@@ -158,7 +190,7 @@ void OnOutputLine(ProgramState& state, std::string_view line, bool starts_on_new
   log.emplace_back(line);
 }
 
-void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t /*exit_code*/) {
+void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t exit_code) {
   host.SetStatusText(kReadyText);
   // Scores another program stored meanwhile show beside this one.
   ReloadChangedScores(state);
@@ -166,6 +198,11 @@ void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t /*exit_code*/)
   if (IsGame(state, state.current_game)) {
     Tgameinfo& game = state.games[static_cast<std::size_t>(state.current_game)];
     (state.pass_is_d3d ? game.d3d : game.ddraw) = result.fps;
+  }
+  // The log is cleared next: whoever wants to say why nothing was measured hears it now.
+  if (result.fps == 0) {
+    host.ReportUnmeasuredPass({state.current_rom + MethodText(state.pass_is_d3d), exit_code,
+                               result.reason, LastOutputLines(state.pass_log)});
   }
   host.RefreshComparison();
   state.pass_log.clear();
@@ -176,8 +213,9 @@ void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t /*exit_code*/)
     state.both_pending = false;
     state.second_pass_game = 0;
     host.RestoreCursors();
-    throw EEmulatorError(state.current_rom + (state.pass_is_d3d ? " using D3D" : " using DDraw") +
-                         ": nothing was measured. " + result.reason);
+    throw EEmulatorError(state.current_rom + MethodText(state.pass_is_d3d) +
+                         ": nothing was measured. " + Sentence(result.reason) + " " +
+                         ExitCodeText(exit_code));
   }
 
   if (state.both_pending) {
@@ -199,6 +237,36 @@ void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t /*exit_code*/)
     state.both_pending = false;
   }
   host.RestoreCursors();
+}
+
+std::string UnmeasuredPassText(const UnmeasuredPass& pass) {
+  std::string text =
+      pass.pass + ": nothing was measured. " +
+      Sentence(pass.reason.empty() ? "The emulator's output gives no frame rate" : pass.reason) +
+      " " + ExitCodeText(pass.exit_code);
+  if (pass.last_lines.empty()) return text + "; it wrote nothing.";
+  text += pass.last_lines.size() == 1 ? "; its last line:" : "; its last lines:";
+  for (const std::string& line : pass.last_lines) text += "\n  " + line;
+  return text;
+}
+
+std::string EmulatorFileProblem(const std::string& path, int error_code) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  // Only what the file itself shows is blamed on it: a program that runs it (Wine, the
+  // interpreter of a script) may be what is missing.
+  std::string what = "could not be started";
+  if (!fs::exists(status)) {
+    what = "is missing";
+  } else if (!fs::is_regular_file(status)) {
+    what = "is not a file";
+  } else if (error_code == EACCES &&
+             (status.permissions() & (fs::perms::owner_exec | fs::perms::group_exec |
+                                      fs::perms::others_exec)) == fs::perms::none) {
+    what = "is not executable (chmod +x makes it so)";
+  }
+  return "the emulator \"" + path + "\" " + what;
 }
 
 int32_t ExtractFrameRate(const std::vector<std::string>& lines) {

@@ -15,6 +15,17 @@ namespace velotrax {
 // The status text once no pass runs.
 inline constexpr const char* kReadyText = "Status : Ready";
 
+// What the emulator left behind of a pass that measured nothing.
+struct UnmeasuredPass {
+  std::string pass;                     // "pacman using DDraw"
+  uint32_t exit_code = 0;               // the emulator's exit code (128 + N when signal N ended it)
+  std::string reason;                   // the emulator's own reason; empty when it gave none
+  std::vector<std::string> last_lines;  // its last output lines, at most kReportedOutputLines
+};
+
+// How many of the emulator's last output lines a pass that measured nothing keeps.
+inline constexpr std::size_t kReportedOutputLines = 5;
+
 // What the sequencer needs of the windows.
 class SequencerHost {
  public:
@@ -33,6 +44,8 @@ class SequencerHost {
   virtual void RefreshComparison() = 0;
   // The main window's runner, mame.
   virtual TJvCreateProcess& Runner() = 0;
+  // A pass ended without a frame rate; said before any error the pass end raises.
+  virtual void ReportUnmeasuredPass(const UnmeasuredPass& pass) { (void)pass; }
 };
 
 // File > Start Benchmark: one pass, or the DirectDraw pass of a combined benchmark.
@@ -45,6 +58,13 @@ void StartPass(ProgramState& state, SequencerHost& host);
 void OnOutputLine(ProgramState& state, std::string_view line, bool starts_on_new_line = true);
 // The runner's end event: stores the frame rate and starts the Direct3D pass when one is due.
 void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t exit_code);
+// The report of a pass that measured nothing, several lines: what the emulator said, its exit
+// code and its last output lines.
+std::string UnmeasuredPassText(const UnmeasuredPass& pass);
+// What is wrong with the emulator file at path after a start failed with the system's
+// error_code, naming it: "the emulator \"/w/mame.exe\" is missing", "... is not executable ...",
+// or "... could not be started".
+std::string EmulatorFileProblem(const std::string& path, int error_code);
 // The integer frames per second of the first "FPS" line with a separator, or 0; throws
 // EConvertError.
 int32_t ExtractFrameRate(const std::vector<std::string>& lines);

@@ -53,6 +53,9 @@ _velotrax_cli() {
     --dialect)
       COMPREPLY=($(compgen -W "auto classic current" -- "$cur"))
       return ;;
+    --emulator)
+      COMPREPLY=($(compgen -f -- "$cur"))
+      return ;;
     --svg | --export-json | --export-markdown)
       _filedir
       return ;;
@@ -78,7 +81,7 @@ _velotrax_cli() {
   case $command in
     run)
       options+=" --mode --repeat --all --warmup --confidence --min-runs --max-runs"
-      options+=" --export-json --export-markdown --no-checks --dialect --dry-run"
+      options+=" --export-json --export-markdown --no-checks --dialect --dry-run --emulator"
       games=1 ;;
     show)
       options+=" --ref --format --svg"

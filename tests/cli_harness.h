@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -62,6 +63,11 @@ class CliHarness {
           ::open(err.c_str(), O_WRONLY | O_CREAT | (err_path.empty() ? O_TRUNC : 0), 0644);
       const int null_fd = ::open("/dev/null", O_RDONLY);
       if (out_fd < 0 || err_fd < 0 || null_fd < 0 || ::chdir(dir_.Path().c_str()) != 0) _exit(126);
+      // Root may write anywhere; a user who may not write the directory is nobody here.
+      if (as_other_user_ && ::geteuid() == 0 &&
+          (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+        _exit(126);
+      }
       ::dup2(null_fd, 0);
       ::dup2(out_fd, 1);
       ::dup2(err_fd, 2);
@@ -106,6 +112,8 @@ class CliHarness {
 
   TempDir dir_;
   TempDir scratch_;
+  // Runs the tool as the unprivileged user nobody when the tests run as root.
+  bool as_other_user_ = false;
 };
 
 }  // namespace velotrax::testing

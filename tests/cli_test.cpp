@@ -387,6 +387,79 @@ TEST_F(CliTest, FailedPassesAreReportedAndWhatWasMeasuredIsKept) {
   EXPECT_THAT(Lines(ReadBytes(dir_.File("emulator.log"))).back(), StartsWith("mame.exe|mario|"));
 }
 
+TEST_F(CliTest, APassThatMeasuredNothingSaysWhatTheEmulatorWroteAndHowItEnded) {
+  UseEmulator(kScriptedEmulator);
+  WriteBytes(dir_.File("mark.dat"), MarkDat("mine", {{"pacman", {0, 75}}}));
+  const Result failed = Cli({"run", "pacman"}, {{"CLI_EMULATOR_FAIL", "pacman"}});
+  EXPECT_EQ(failed.code, 1);
+  EXPECT_EQ(Scores().games[23].ddraw, 0);  // the newest result replaces the old one
+  EXPECT_THAT(failed.err, HasSubstr("velotrax-cli: pacman using DDraw: nothing was measured. The "
+                                    "emulator's output gives no frame rate. The emulator ended "
+                                    "with exit code 3; its last lines:\n  Loading pacman\n  "
+                                    "Error: cannot open the display\n"));
+}
+
+TEST_F(CliTest, AWorkspaceThatCannotBeWrittenIsFoundBeforeThePasses) {
+  UseEmulator(kScriptedEmulator);
+  const std::string scores = MarkDat("mine", {{"pacman", {0, 75}}});
+  WriteBytes(dir_.File("mark.dat"), scores);
+  // A read-only score file, and a directory this user may not write.
+  ::chmod(dir_.File("mark.dat").c_str(), 0444);
+  Result refused = Cli({"run", "--mode", "both", "pacman"});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_EQ(refused.err, "velotrax-cli: the scores cannot be stored in \"" + dir_.File("mark.dat") +
+                             "\" (the file is read-only); nothing was run\n");
+  ::chmod(dir_.File("mark.dat").c_str(), 0666);
+  ::chmod(dir_.Path().c_str(), 0555);
+  as_other_user_ = true;
+  refused = Cli({"run", "--mode", "both", "pacman"});
+  as_other_user_ = false;
+  ::chmod(dir_.Path().c_str(), 0755);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_THAT(refused.err, HasSubstr("(no file can be created in its folder \"" + dir_.Path() +
+                                     "/\": Permission denied); nothing was run"));
+  EXPECT_EQ(EmulatorStarts(), 0);
+  EXPECT_EQ(ReadBytes(dir_.File("mark.dat")), scores);
+
+  // The file turns read-only while the emulator runs: the score is shown all the same, and the
+  // run ends rather than measure what it cannot store.
+  WriteBytes(dir_.File("mame.exe"),
+             "#!/bin/sh\nchmod a-w mark.dat\necho 'Average FPS: 77.50 (5000 frames)'\n");
+  const Result lost = Cli({"run", "--mode", "both", "pacman"});
+  EXPECT_EQ(lost.code, 1);
+  EXPECT_EQ(lost.out, "pacman DDraw: 77 fps measured, not stored\n");
+  EXPECT_THAT(lost.err, StartsWith("velotrax-cli: Cannot create file \"" + dir_.File("mark.dat")));
+  EXPECT_EQ(ReadBytes(dir_.File("mark.dat")), scores);
+}
+
+TEST_F(CliTest, AnErrorAboutAFileNamesTheFile) {
+  const std::string emulator = dir_.File("mame.exe");
+  std::filesystem::remove(emulator);
+  Result result = Cli({"run", "pacman"});
+  EXPECT_THAT(result.err, HasSubstr("\nvelotrax-cli: the emulator \"" + emulator +
+                                    "\" is missing; choose another with --emulator FILE, or in "
+                                    "the desktop program's Options > Preferences"));
+  UseEmulator(kScriptedEmulator);
+  ::chmod(emulator.c_str(), 0644);
+  EXPECT_THAT(Cli({"run", "pacman"}).err, HasSubstr("\"" + emulator + "\" is not executable"));
+
+  // --emulator picks another file of the directory for this run; velotrax.ini stays.
+  UseEmulator(kScriptedEmulator, "mame");
+  WriteBytes(dir_.File("velotrax.ini"), "[velotrax]\r\nmamefile=mame.exe\r\n");
+  result = Cli({"run", "--emulator", "mame", "pacman"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(Scores().games[23].ddraw, 123);
+  EXPECT_EQ(ReadBytes(dir_.File("velotrax.ini")), "[velotrax]\r\nmamefile=mame.exe\r\n");
+
+  WriteBytes(dir_.File("mark.dat"), "[0]\r\ncpu=cut short\r\n720=1\r\n");
+  EXPECT_THAT(Cli({"show"}).err, HasSubstr("'' is not a valid integer value\nvelotrax-cli: in \"" +
+                                           dir_.File("mark.dat") + "\""));
+  WriteBytes(dir_.File("mark.dat"), MarkDat("mine", {}));
+  WriteBytes(dir_.File("reference.dat"), "[0]\r\nreference=1\r\n");
+  EXPECT_THAT(Cli({"show", "--ref", "1"}).err,
+              HasSubstr("velotrax-cli: in \"" + dir_.File("reference.dat") + "\""));
+}
+
 // A minimal JSON reader: enough to prove the output well-formed and to read values back.
 struct Json {
   enum class Kind { null, boolean, number, string, array, object } kind = Kind::null;

@@ -131,6 +131,10 @@ class FakeHost : public SequencerHost {
                      " d3d=" + std::to_string(game.d3d));
   }
   TJvCreateProcess& Runner() override { return runner_; }
+  void ReportUnmeasuredPass(const UnmeasuredPass& pass) override {
+    unmeasured.push_back(UnmeasuredPassText(pass));
+  }
+  std::vector<std::string> unmeasured;  // the reports of passes that measured nothing
 
   bool WaitForPassEnds(int count) {
     return loop_.RunUntil([&] { return passes_ended >= count; }, 60s);
@@ -529,6 +533,24 @@ TEST_F(SequencerTest, PassEndForAGameOutsideTheCatalogueStoresNothing) {
   EXPECT_EQ(host_.events.front(), "Status : Ready");
   EXPECT_EQ(host_.events.back(), "restore");
   for (const Tgameinfo& game : state_.games) EXPECT_EQ(game.ddraw, 0);
+}
+
+TEST_F(SequencerTest, APassWithoutFrameRateReportsTheEmulatorsLastLinesAndExitCode) {
+  state_.current_game = 23;
+  state_.current_rom = "pacman";
+  state_.pass_is_d3d = false;
+  state_.pass_log = {"Benchmarking : pacman", "one", "two", "three", "", "four", "five", "six"};
+  OnPassEnd(state_, host_, 131);
+  EXPECT_THAT(host_.unmeasured,
+              ElementsAre("pacman using DDraw: nothing was measured. The emulator's output gives "
+                          "no frame rate. The emulator ended with exit code 131; its last "
+                          "lines:\n  two\n  three\n  four\n  five\n  six"));
+  state_.pass_log = {"Benchmarking : pacman"};
+  OnPassEnd(state_, host_, 0);
+  EXPECT_THAT(host_.unmeasured.back(), ::testing::EndsWith("exit code 0; it wrote nothing."));
+  state_.pass_log = {"Average FPS: 50.0"};
+  OnPassEnd(state_, host_, 0);
+  EXPECT_EQ(host_.unmeasured.size(), 2u);  // a measured pass has nothing to report
 }
 
 }  // namespace

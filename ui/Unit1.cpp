@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "base/errors.h"
 #include "process/emulator_contract.h"
 #include "process/emulator_dialect.h"
 #include "storage/files.h"
@@ -31,6 +32,11 @@
 namespace velotrax {
 
 namespace {
+
+// Asked after the error box of a close that could not save.
+constexpr const char* kCloseWithoutSavingQuestion =
+    "Not everything could be saved (see the previous message).\n\n"
+    "Close Velotrax without saving? What was not saved is lost.";
 
 constexpr int kClientWidth = 538;
 constexpr int kClientHeight = 371;
@@ -435,6 +441,8 @@ void TForm1::ToolButton4Click() {
 }
 
 void TForm1::StartBenchmark1Click() {
+  // The status bar's tool-tip tells about the passes of the latest benchmark only.
+  if (!mame_->Watching()) StatusPanel->setToolTip({});
   // Whatever the start did to the pass log shows in Memo1, also when the runner refused.
   ShowingPassLog([this] { StartBenchmark(state_, *this); });
 }
@@ -464,9 +472,31 @@ void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
   ShowingPassLog([this, ExitCode] { OnPassEnd(state_, *this, ExitCode); });
 }
 
+void TForm1::ReportUnmeasuredPass(const UnmeasuredPass& pass) {
+  // The display shows N/A and nothing else; what the emulator said waits on the status bar.
+  AddStatusToolTip(UnmeasuredPassText(pass));
+}
+
+void TForm1::AddStatusToolTip(const std::string& text) {
+  QString tip = StatusPanel->toolTip();
+  if (!tip.isEmpty()) tip.chop(QStringLiteral("</pre>").size());
+  // Kept as plain text: the emulator's words are not markup.
+  tip = (tip.isEmpty() ? QStringLiteral("<pre>") : tip + QLatin1Char('\n')) +
+        ShowText(text).toHtmlEscaped() + QStringLiteral("</pre>");
+  StatusPanel->setToolTip(tip);
+}
+
 void TForm1::ShowingPassLog(const std::function<void()>& step) {
   try {
-    step();
+    try {
+      step();
+    } catch (const EOSError& e) {
+      // The emulator could not be started. The error box keeps the system's own words; which
+      // file it was goes beside them.
+      AddStatusToolTip(EmulatorFileProblem(state_.base_dir + state_.mame_file, e.ErrorCode()) +
+                       "; choose another in Options > Preferences.");
+      throw;
+    }
   } catch (...) {
     ShowPassLog();
     EndRefusedStart();
@@ -613,7 +643,12 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
   bool can_close = session_close_answered_;
-  if (!can_close) RunGuarded([&] { FormCloseQuery(can_close); });
+  if (!can_close) {
+    RunGuarded([&] { FormCloseQuery(can_close); });
+    // The close is abandoned first, as always; but a file that can never be written would keep
+    // the window open for good, so the user may still close without saving.
+    if (!can_close) RunGuarded([&] { can_close = AskQuestion(kCloseWithoutSavingQuestion); });
+  }
   if (!can_close) {
     event->ignore();
     return;

@@ -110,6 +110,7 @@ class TForm1 : public QMainWindow,
   void RestoreCursors() override;
   void RefreshComparison() override;
   TJvCreateProcess& Runner() override { return *mame_; }
+  void ReportUnmeasuredPass(const UnmeasuredPass& pass) override;
   void ShowDisclaimer() override;
   void SelectGame(int index) override;
   void CheckPassMode(PassMode mode) override;
@@ -132,6 +133,9 @@ class TForm1 : public QMainWindow,
   void LoadReferenceItems();
   void AppendReferenceItems(const QStringList& names);
   void ShowPassLog();
+  // Adds a paragraph to the status bar's tool-tip, which says why the latest benchmark measured
+  // nothing; the panel's own text stays as the sequencer sets it.
+  void AddStatusToolTip(const std::string& text);
   // After a failed start: when nothing runs, the status and the pointers say so again.
   void EndRefusedStart();
   // Runs a start or a pass end and shows the pass log after it; one that throws is a refused start.

@@ -17,15 +17,26 @@ ErrorBoxPresenter& Presenter() {
   return presenter;
 }
 
-void ShowMessageBox(const QString& caption, const QString& text) {
+QuestionPresenter& Questioner() {
+  static QuestionPresenter presenter;
+  return presenter;
+}
+
+// Shows the box modally; true when it was closed with Yes.
+bool ExecMessageBox(QMessageBox& box) {
   // Give the keyboard back to the window and control that had it when the box closes.
   QPointer<QWidget> active_window = QApplication::activeWindow();
   QPointer<QWidget> focused = QApplication::focusWidget();
-  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
-  box.exec();
+  const bool yes = box.exec() == QMessageBox::Yes;
   if (active_window) active_window->activateWindow();
   if (focused) focused->setFocus();
+  return yes;
+}
+
+void ShowMessageBox(const QString& caption, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+  ExecMessageBox(box);
 }
 
 }  // namespace
@@ -51,6 +62,21 @@ void ShowErrorBox(const std::string& message) {
   } else {
     ShowMessageBox(caption, text);
   }
+}
+
+bool AskQuestion(const std::string& question) {
+  const QString caption = QCoreApplication::applicationName();
+  const QString text = ShowText(question);
+  if (Questioner()) return Questioner()(caption, text);
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  return ExecMessageBox(box);
+}
+
+QuestionPresenter SetQuestionPresenter(QuestionPresenter presenter) {
+  QuestionPresenter previous = std::move(Questioner());
+  Questioner() = std::move(presenter);
+  return previous;
 }
 
 void ReportException(std::exception_ptr error) noexcept {

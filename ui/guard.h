@@ -27,6 +27,15 @@ QString ApplicationTitleFromPath(const QString& executable_path);
 // Shows the error held by error in the error box; never throws.
 void ReportException(std::exception_ptr error) noexcept;
 
+// Asks the question in a message box with the application title as caption, the question icon
+// and the buttons Yes and No (No the default), modal to the whole application; true for Yes.
+bool AskQuestion(const std::string& question);
+
+// Who asks the question: receives the caption and the text as shown, returns true for Yes.
+using QuestionPresenter = std::function<bool(const QString& caption, const QString& text)>;
+// Replaces the presenter (an empty one restores the real message box); returns the previous one.
+QuestionPresenter SetQuestionPresenter(QuestionPresenter presenter);
+
 // Who puts the error box on the screen: receives the caption and the text as shown.
 using ErrorBoxPresenter = std::function<void(const QString& caption, const QString& text)>;
 // Replaces the presenter (an empty one restores the real message box); returns the previous one.

@@ -4,6 +4,7 @@
  * - for the rom named in CLI_EMULATOR_HANG: writes its process id to hanging.pid and waits for a
  *   signal (ignoring SIGINT when CLI_EMULATOR_IGNORE_INT is set),
  * - for the rom named in CLI_EMULATOR_SILENT: ends without a frame-rate line,
+ * - for the rom named in CLI_EMULATOR_FAIL: writes an error on standard error and exits 3,
  * - for the rom named in CLI_EMULATOR_GARBLED: prints a frame-rate line that is no number,
  * - otherwise prints a frame-rate line with CLI_EMULATOR_FPS (default 123) as its integer part;
  *   with CLI_EMULATOR_FPS_SEQUENCE (numbers separated by commas) the k-th start of the emulator
@@ -64,6 +65,10 @@ int main(int argc, char** argv) {
     for (;;) pause();
   }
   if (IsRom("CLI_EMULATOR_SILENT", rom)) return 0;
+  if (IsRom("CLI_EMULATOR_FAIL", rom)) {
+    fprintf(stderr, "Error: cannot open the display\n");
+    return 3;
+  }
   if (IsRom("CLI_EMULATOR_GARBLED", rom)) {
     printf("Average FPS: abc.5 (5000 frames)\n");
     return 0;

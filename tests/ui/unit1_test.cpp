@@ -449,6 +449,19 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     QCOMPARE(closed_, 1);
     QVERIFY(QFileInfo("mark.dat").isFile());
   }
+
+  void AFailedCloseMayEndWithoutSaving() {
+    QVERIFY(QDir().mkpath("mark.dat/keep"));
+    Form1->Exit2->trigger();                // No: the window stays, as without the question
+    QCOMPARE(questions_, QList<int>({1}));  // asked after the error box
+    QVERIFY(Form1->isVisible());
+    answer_yes_ = true;
+    Form1->Exit2->trigger();
+    QCOMPARE(errors_.size(), 2);
+    QVERIFY(!Form1->isVisible());
+    QCOMPARE(closed_, 1);
+    QVERIFY(QFileInfo("mark.dat").isDir());
+  }
 };
 
 QTEST_MAIN(Unit1Test)

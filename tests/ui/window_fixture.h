@@ -35,6 +35,10 @@ class WindowFixture : public QObject {
   QString old_dir_;
   QStringList errors_;
   int closed_ = 0;
+  // The answer to a question box (No unless a test says otherwise), and how many error boxes
+  // had been shown when each question was asked.
+  bool answer_yes_ = false;
+  QList<int> questions_;
 
   QString Path(const char* name) const { return dir_->filePath(QString::fromLatin1(name)); }
 
@@ -42,12 +46,18 @@ class WindowFixture : public QObject {
   void CatchErrorBoxes() {
     SetUpApplication(*qApp);
     SetErrorBoxPresenter([this](const QString&, const QString& text) { errors_ << text; });
+    SetQuestionPresenter([this](const QString&, const QString&) {
+      questions_ << static_cast<int>(errors_.size());
+      return answer_yes_;
+    });
   }
 
   // For init: clears the counts and moves into a new temporary directory.
   void EnterTempDir() {
     errors_.clear();
     closed_ = 0;
+    answer_yes_ = false;
+    questions_.clear();
     dir_ = new QTemporaryDir;
     QVERIFY(dir_->isValid());
     old_dir_ = QDir::currentPath();

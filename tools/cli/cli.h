@@ -30,10 +30,14 @@ class CliError : public std::runtime_error {
 
 // The program state as the desktop program has it after its show sequence, without the windows:
 // base_dir, mame_file from velotrax.ini (read only), the catalogue and, when present, mark.dat.
-// Throws the score file's errors (EConvertError) and CliError for a mark.dat that cannot be read.
+// Throws CliError for a mark.dat that cannot be read or holds a value that is no whole number.
 void LoadWorkspace(ProgramState& state);
 
-// Reads reference.dat into state.references; throws EConvertError, CliError.
+// Throws CliError saying why when mark.dat could not be written now; the check leaves it as it is.
+void RequireWritableScores(const ProgramState& state);
+
+// Reads reference.dat into state.references; throws CliError (naming the file for a value that is
+// no whole number).
 void LoadReferenceTable(ProgramState& state);
 
 // The catalogue index of a game given as its rom or "Asteroid" (in any case) or an index 1..54;

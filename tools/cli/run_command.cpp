@@ -40,7 +40,7 @@ using namespace std::chrono_literals;
 constexpr const char* kRunHelp =
     "Usage: velotrax-cli run [--mode ddraw|d3d|both] [--repeat N | --confidence P]\n"
     "                        [--warmup K] [--export-json FILE] [--export-markdown FILE]\n"
-    "                        [--dialect auto|classic|current] [--dry-run]\n"
+    "                        [--dialect auto|classic|current] [--dry-run] [--emulator FILE]\n"
     "                        (--all | GAME...)\n"
     "\n"
     "Runs benchmark passes of the emulator for the games given (a rom such as pacman, or an\n"
@@ -69,6 +69,9 @@ constexpr const char* kRunHelp =
     "                 is today's builds (-str SECONDS -video soft|opengl ...)\n"
     "  --dry-run      print the emulator file, its version, its dialect and the command line\n"
     "                 of each pass, and run nothing\n"
+    "  --emulator FILE  run this emulator, a file in the working directory, instead of the one\n"
+    "                 velotrax.ini names (velotrax.ini is not changed; the desktop program\n"
+    "                 chooses its emulator in Options > Preferences)\n"
     "\n"
     "Passes far from the others (modified z-score beyond 3.5) are flagged. Before and during\n"
     "the run the machine is checked for what distorts figures (other busy processes, a held\n"
@@ -143,6 +146,7 @@ struct RunOptions {
   std::string export_json, export_markdown;
   bool checks = true;
   DialectOptions dialect;
+  std::string emulator;  // a file name in the working directory; empty: velotrax.ini's
 };
 
 // A count option's value from low to high; throws UsageError.
@@ -192,6 +196,13 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
       std::string& path = name == "--export-json" ? options.export_json : options.export_markdown;
       path = scan.Value();
       if (path.empty()) throw UsageError(name + " needs a file name");
+    } else if (name == "--emulator") {
+      options.emulator = scan.Value();
+      // The emulator is started as base_dir + its name, as in the desktop program.
+      if (options.emulator.empty() || options.emulator.find('/') != std::string::npos) {
+        throw UsageError("--emulator takes the name of a file in the working directory, not '" +
+                         options.emulator + "' (link it here: ln -s /usr/games/mame mame)");
+      }
     } else if (name == "--no-checks" && !scan.HasInlineValue()) {
       options.checks = false;
     } else if (name == "--all" && !scan.HasInlineValue()) {
@@ -251,8 +262,8 @@ class CliHost : public SequencerHost {
       if (cut_short_) return;  // its output is no measurement
       try {
         OnPassEnd(state_, *this, exit_code);
-      } catch (const EEmulatorError& e) {
-        reason_ = e.what();  // a pass that measured nothing; the run goes on
+      } catch (const EEmulatorError&) {
+        // A pass that measured nothing, already reported; the run goes on.
       } catch (...) {
         error_ = std::current_exception();
       }
@@ -271,12 +282,15 @@ class CliHost : public SequencerHost {
   void RestoreCursors() override {}
   void RefreshComparison() override {}
   TJvCreateProcess& Runner() override { return runner_; }
+  void ReportUnmeasuredPass(const UnmeasuredPass& pass) override {
+    report_ = UnmeasuredPassText(pass);
+  }
 
   // Starts the pass of the selected game and method; throws the runner's errors.
   void StartPass() {
     ended_ = false;
     error_ = nullptr;
-    reason_.clear();
+    report_.clear();
     stop_signals_sent_ = 0;
     cut_short_ = false;
     state_.pass_log.clear();
@@ -290,8 +304,9 @@ class CliHost : public SequencerHost {
 
   bool Ended() const { return ended_; }
   std::exception_ptr Error() const { return error_; }
-  // Why the emulator measured nothing, in its own words; empty when it did.
-  const std::string& Reason() const { return reason_; }
+  // Why the pass measured nothing, with the emulator's exit code and last lines; empty when it
+  // measured a frame rate.
+  const std::string& Report() const { return report_; }
   int StopSignalsSent() const { return stop_signals_sent_; }
   // True once a stop signal reached the running emulator.
   bool CutShort() const { return cut_short_; }
@@ -322,7 +337,7 @@ class CliHost : public SequencerHost {
   PassMode mode_ = PassMode::ddraw;
   bool ended_ = false;
   std::exception_ptr error_;
-  std::string reason_;
+  std::string report_;
   int stop_signals_sent_ = 0;
   bool cut_short_ = false;
 };
@@ -574,29 +589,37 @@ class RunSession {
     results_[{game, is_d3d}] = fps;
     Tgameinfo& entry = state_.games[static_cast<std::size_t>(game)];
     (is_d3d ? entry.d3d : entry.ddraw) = fps;
-    SaveResults(results_);
 
     const int wanted = Adaptive() ? 0 : options_.rule.repeat;
-    std::string line = Label(game, is_d3d) + ": " + RateText(fps) + " stored";
+    std::string details;
     if (rates.size() > 1 || wanted > 1 || Adaptive()) {
       const auto [low, high] = std::minmax_element(rates.begin(), rates.end());
-      line += " (median of " + std::to_string(rates.size());
-      if (static_cast<int>(rates.size()) < wanted) line += " of " + std::to_string(wanted);
-      line += " passes; min " + IntToText(*low) + ", max " + IntToText(*high) + ", spread " +
-              std::to_string(int64_t{*high} - *low);
+      details = " (median of " + std::to_string(rates.size());
+      if (static_cast<int>(rates.size()) < wanted) details += " of " + std::to_string(wanted);
+      details += " passes; min " + IntToText(*low) + ", max " + IntToText(*high) + ", spread " +
+                 std::to_string(int64_t{*high} - *low);
       if (fps > 0) {
-        line += " = " + OneDecimal(100.0 * static_cast<double>(int64_t{*high} - *low) / fps) + "%";
+        details +=
+            " = " + OneDecimal(100.0 * static_cast<double>(int64_t{*high} - *low) / fps) + "%";
       }
-      if (series.interval.bounded) line += "; " + IntervalText(rates);
+      if (series.interval.bounded) details += "; " + IntervalText(rates);
       if (!series.outliers.empty()) {
-        line += "; outlier(s):";
+        details += "; outlier(s):";
         for (std::size_t k : series.outliers) {
-          line += " pass " + std::to_string(k + 1) + " (" + IntToText(rates[k]) + " fps)";
+          details += " pass " + std::to_string(k + 1) + " (" + IntToText(rates[k]) + " fps)";
         }
       }
-      line += ")";
+      details += ")";
     }
-    PrintLine(progress_, line);
+    // What was measured is shown also when it cannot be stored: the minutes it took are not lost.
+    const std::string label = Label(game, is_d3d) + ": " + RateText(fps);
+    try {
+      SaveResults(results_);
+    } catch (...) {
+      PrintLine(progress_, label + " measured, not stored" + details);
+      throw;
+    }
+    PrintLine(progress_, label + " stored" + details);
     if (!series.outliers.empty()) {
       std::fprintf(stderr,
                    "velotrax-cli: warning: %s: %zu pass(es) far from the others (modified "
@@ -632,7 +655,12 @@ class RunSession {
 
     host_.Select(game, is_d3d);
     if (checks_) watch_.PassStarted(OwnCpuSeconds());
-    host_.StartPass();
+    try {
+      host_.StartPass();
+    } catch (const EOSError& e) {
+      // The system's words name no file: say which emulator it was and how to choose another.
+      throw CliError(std::string(e.what()) + "\nvelotrax-cli: " + EmulatorStartHint(e.ErrorCode()));
+    }
     const Clock::time_point started = Clock::now();
     Clock::time_point next_signal_at{};
     Clock::time_point next_progress{};
@@ -673,13 +701,29 @@ class RunSession {
     score = kept;
     if (!host_.Ended() || host_.CutShort()) return std::nullopt;
     if (host_.Error()) std::rethrow_exception(host_.Error());
-    if (!host_.Reason().empty()) {
+    if (!host_.Report().empty()) {
       progress_.Clear();
-      std::fprintf(stderr, "velotrax-cli: %s\n", TerminalText(DisplayText(host_.Reason())).c_str());
+      std::string report;
+      // One line at a time: the emulator's own bytes must not move the terminal's cursor.
+      for (std::size_t at = 0; at <= host_.Report().size();) {
+        std::size_t end = host_.Report().find('\n', at);
+        if (end == std::string::npos) end = host_.Report().size();
+        report +=
+            (at == 0 ? "" : "\n") + TerminalText(DisplayText(host_.Report().substr(at, end - at)));
+        at = end + 1;
+      }
+      std::fprintf(stderr, "velotrax-cli: %s\n", report.c_str());
     }
     if (checks_) watch_.PassEnded(OwnCpuSeconds());
     last_rate_ = fps;
     return fps;
+  }
+
+  std::string EmulatorStartHint(int error_code) const {
+    const std::string path = state_.base_dir + state_.mame_file;
+    return TerminalText(DisplayText(EmulatorFileProblem(path, error_code))) +
+           "; choose another with --emulator FILE, or in the desktop program's Options > "
+           "Preferences, which keeps it in velotrax.ini";
   }
 
   std::string ProgressText(int game, bool is_d3d, Clock::duration elapsed) const {
@@ -731,8 +775,11 @@ int RunCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "velotrax-cli: interrupted; nothing was run\n");
     return 128 + StopSignals::First();
   }
+  if (!options.emulator.empty()) state.mame_file = options.emulator;
   state.emulators.SetChoice(options.dialect.choice);
   if (options.dialect.dry_run) return PrintDryRun(state, games, Methods(options.mode));
+  // A score file that cannot be written is found before any pass, not after minutes of them.
+  RequireWritableScores(state);
   RunSession session(state, options, games);
   return session.Run();
 }

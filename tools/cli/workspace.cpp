@@ -1,12 +1,15 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 
 #include "base/errors.h"
 #include "process/emulator_contract.h"
+#include "storage/file_names.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/score_files.h"
@@ -26,7 +29,66 @@ void RequireReadable(const std::string& path) {
   ::close(fd);
 }
 
+// Runs load; a value of path that is no whole number comes back with the file named beside the
+// conversion error's own words.
+template <typename Load>
+void NamingTheFileOfABadValue(const std::string& path, const char* what, Load load) {
+  try {
+    load();
+  } catch (const EConvertError& e) {
+    throw CliError(std::string(e.what()) + "\nvelotrax-cli: in \"" + path + "\" (" + what +
+                   "): a value is missing or not a whole number (a missing one reads as ''); " +
+                   "the file is left as it is");
+  }
+}
+
+// Why the file at path could not be replaced now; empty when it could. The replacement's own
+// rules, tried without touching the file: links are followed, the file must be a regular one
+// that may be written, and a file must be creatable beside it.
+std::string WhyNotReplaceable(const std::string& path) {
+  std::string target = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    if (hops == 40) return SystemErrorText(ELOOP);
+    std::string link(PATH_MAX + 1, '\0');
+    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n < 0) return SystemErrorText(errno);
+    link.resize(static_cast<std::size_t>(n));
+    target = !link.empty() && link.front() == '/' ? link : DirectoryPart(target) + link;
+  }
+  struct stat st;
+  if (::stat(target.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    // The replacement refuses a file nobody may write, also to root.
+    if ((st.st_mode & 0222) == 0) return "the file is read-only";
+    if (::access(target.c_str(), W_OK) != 0)
+      return "the file may not be written: " + SystemErrorText(errno);
+  } else if (errno != ENOENT) {
+    return SystemErrorText(errno);
+  }
+  const std::string dir = DirectoryPart(target);
+  std::string probe = dir + "." + NamePart(target) + ".check-XXXXXX";
+  const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) {
+    return "no file can be created in its folder \"" + (dir.empty() ? "." : dir) +
+           "\": " + SystemErrorText(errno);
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return "";
+}
+
 }  // namespace
+
+void RequireWritableScores(const ProgramState& state) {
+  const std::string path = state.base_dir + "mark.dat";
+  const std::string why = WhyNotReplaceable(path);
+  if (!why.empty()) {
+    throw CliError("the scores cannot be stored in \"" + path + "\" (" + why +
+                   "); nothing was run");
+  }
+}
 
 void LoadWorkspace(ProgramState& state) {
   InitProgramState(state);
@@ -48,14 +110,15 @@ void LoadWorkspace(ProgramState& state) {
   const std::string scores_path = state.base_dir + "mark.dat";
   if (FileIsPresent(scores_path)) {
     RequireReadable(scores_path);
-    LoadScores(state);
+    NamingTheFileOfABadValue(scores_path, "this computer's scores", [&] { LoadScores(state); });
   }
 }
 
 void LoadReferenceTable(ProgramState& state) {
   const std::string path = state.base_dir + "reference.dat";
   if (FileIsPresent(path)) RequireReadable(path);
-  LoadReferences(state, nullptr);
+  NamingTheFileOfABadValue(path, "the reference computers",
+                           [&] { LoadReferences(state, nullptr); });
 }
 
 bool PrintHelpIfAsked(const std::vector<std::string>& args, const char* help) {
