@@ -260,7 +260,13 @@ std::string EmulatorFileProblem(const std::string& path, int error_code) {
   if (!fs::exists(status)) {
     what = "is missing";
   } else if (!fs::is_regular_file(status)) {
-    what = "is not a file";
+    what = std::string("is ") +
+           (fs::is_directory(status)                                     ? "a directory"
+            : fs::is_fifo(status)                                        ? "a named pipe (FIFO)"
+            : fs::is_socket(status)                                      ? "a socket"
+            : fs::is_character_file(status) || fs::is_block_file(status) ? "a device"
+                                                                         : "no regular file") +
+           ", not a program file";
   } else if (error_code == EACCES &&
              (status.permissions() & (fs::perms::owner_exec | fs::perms::group_exec |
                                       fs::perms::others_exec)) == fs::perms::none) {

@@ -94,15 +94,9 @@ bool IsWindowsExecutable(const std::string& path) noexcept {
 void RefuseIrregularProgramFile(const std::string& path) {
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return;
-  const char* kind = S_ISDIR(st.st_mode)    ? "a directory"
-                     : S_ISFIFO(st.st_mode) ? "a named pipe (FIFO)"
-                     : S_ISSOCK(st.st_mode) ? "a socket"
-                     : S_ISCHR(st.st_mode)  ? "a character device"
-                     : S_ISBLK(st.st_mode)  ? "a block device"
-                                            : "no regular file";
-  throw EOSError("\"" + path + "\" is " + kind +
-                     ", not a program file; the emulator must be a regular file that can be run",
-                 S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+  // What the start itself would say of such a file, said before anything opens it; the callers
+  // that name the file find out what stands there themselves.
+  child::RaiseOSError("stat", EACCES);
 }
 
 WineTools FindWineTools() {

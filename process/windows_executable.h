@@ -16,8 +16,9 @@ inline constexpr std::string_view WineLauncherName = "velotrax-wine-launcher.exe
 // where its DOS header points; never blocks (a named pipe is not opened) and never throws.
 bool IsWindowsExecutable(const std::string& path) noexcept;
 
-// Throws EOSError naming path when something other than a regular file (a directory, a named
-// pipe, a device) stands there; a missing path is left to the start, which reports it.
+// Throws EOSError with the system's text for "permission denied", as the start would, when
+// something other than a regular file (a directory, a named pipe, a device) stands at path,
+// before anything opens it; a missing path is left to the start, which reports it.
 void RefuseIrregularProgramFile(const std::string& path);
 
 // Wine and the launcher as found for this pass; an empty member was not found.
