@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/errors.h"
+#include "core/identification.h"
 #include "process/emulator_contract.h"
 #include "process/emulator_dialect.h"
 #include "storage/int_text.h"
@@ -62,7 +63,25 @@ std::string PassOptions(const ProgramState& state) {
   return std::string(state.pass_is_d3d ? D3DOptionString : DDrawOptionString);
 }
 
+// The runner's own refusal, for a start while the emulator is being identified: that is the first
+// step of a pass, and a second start must not redirect it.
+void RefuseWhileIdentifying(SequencerHost& host) {
+  const EmulatorIdentification* identification = host.Identification();
+  if (identification != nullptr && identification->Identifying()) {
+    throw EJVCLException("Cannot perform this operation when process is running");
+  }
+}
+
 void StartPassFor(ProgramState& state, SequencerHost& host, int game) {
+  RefuseWhileIdentifying(host);
+  // An emulator not known yet is asked first, without holding the UI thread where the host can;
+  // the pass then starts from here again. Beside a running pass the runner refuses below.
+  EmulatorIdentification* identification = host.Identification();
+  if (identification != nullptr && !host.Runner().Watching() &&
+      identification->Begin(state, host, state.games[static_cast<std::size_t>(game)].rom,
+                            [&state, &host, game] { StartPassFor(state, host, game); })) {
+    return;
+  }
   state.current_game = game;
   state.current_rom = state.games[static_cast<std::size_t>(game)].rom;
   host.SetStatusText(BenchmarkingText(state.current_rom, state.pass_is_d3d));
@@ -76,6 +95,7 @@ void StartPassFor(ProgramState& state, SequencerHost& host, int game) {
                                              state.pass_is_d3d, PassOptions(state));
   ConfigureEmulatorRunner(runner, state.pass_plan.start);
   runner.Run();
+  host.ShowMeasuredEmulator(MeasuredEmulatorText(state));
 }
 
 // What a start refused by the runner must leave as it found it: the running pass stores its
@@ -132,6 +152,7 @@ void StartSelectedBenchmark(ProgramState& state, SequencerHost& host, int game) 
 void StartBenchmark(ProgramState& state, SequencerHost& host) {
   const int game = host.SelectedGame();
   if (!IsGame(state, game)) return;
+  RefuseWhileIdentifying(host);
 
   if (!host.Runner().Watching()) {
     StartSelectedBenchmark(state, host, game);
@@ -248,6 +269,12 @@ std::string UnmeasuredPassText(const UnmeasuredPass& pass) {
   text += pass.last_lines.size() == 1 ? "; its last line:" : "; its last lines:";
   for (const std::string& line : pass.last_lines) text += "\n  " + line;
   return text;
+}
+
+std::string MeasuredEmulatorText(const ProgramState& state) {
+  const PassPlan& plan = state.pass_plan;
+  return "Emulator \"" + state.base_dir + state.mame_file + "\": " + DialectName(plan.dialect) +
+         " dialect, version " + (plan.version.empty() ? "unknown" : plan.version);
 }
 
 std::string EmulatorFileProblem(const std::string& path, int error_code) {

@@ -26,6 +26,8 @@ struct UnmeasuredPass {
 // How many of the emulator's last output lines a pass that measured nothing keeps.
 inline constexpr std::size_t kReportedOutputLines = 5;
 
+class EmulatorIdentification;
+
 // What the sequencer needs of the windows.
 class SequencerHost {
  public:
@@ -46,6 +48,11 @@ class SequencerHost {
   virtual TJvCreateProcess& Runner() = 0;
   // A pass ended without a frame rate; said before any error the pass end raises.
   virtual void ReportUnmeasuredPass(const UnmeasuredPass& pass) { (void)pass; }
+  // Where the emulator is asked what it is without holding the UI thread; none: it is asked on
+  // the spot when a pass starts.
+  virtual EmulatorIdentification* Identification() { return nullptr; }
+  // A pass has started; emulator says which file it runs, its dialect and its version.
+  virtual void ShowMeasuredEmulator(const std::string& emulator) { (void)emulator; }
 };
 
 // File > Start Benchmark: one pass, or the DirectDraw pass of a combined benchmark.
@@ -61,6 +68,9 @@ void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t exit_code);
 // The report of a pass that measured nothing, several lines: what the emulator said, its exit
 // code and its last output lines.
 std::string UnmeasuredPassText(const UnmeasuredPass& pass);
+// The emulator the running pass measures: "Emulator \"/w/mame\": current dialect, version 0.251
+// (unknown)", or "... version unknown".
+std::string MeasuredEmulatorText(const ProgramState& state);
 // What is wrong with the emulator file at path after a start failed with the system's
 // error_code, naming it: "the emulator \"/w/mame.exe\" is missing", "... is not executable ...",
 // or "... could not be started".

@@ -102,43 +102,50 @@ void ConfigureEmulatorRunner(TJvCreateProcess& runner, const EmulatorInvocation&
   runner.CommandLine = platform_start.CommandLine;
 }
 
-std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
-                                            std::chrono::milliseconds limit) {
-  EventLoop loop;
-  TJvCreateProcess runner(loop);
-  try {
-    ConfigureEmulatorRunner(runner, start);  // a Windows program without Wine gives no answer
-  } catch (const Exception&) {
-    return std::nullopt;
-  }
+std::chrono::milliseconds SetUpProbe(TJvCreateProcess& runner, const EmulatorInvocation& start,
+                                     std::chrono::milliseconds limit,
+                                     std::shared_ptr<ProbeOutput> output,
+                                     std::function<void()> on_end) {
+  ConfigureEmulatorRunner(runner, start);
   // Wine's own start-up (its server, a prefix prepared on first use) must not cut an answer short.
   if (runner.ApplicationName != start.ApplicationName) limit += kWineStartAllowance;
   // A group of its own, so that one that overruns can be ended with whatever it started.
   runner.CreationFlags.insert(TJvCPSFlag::cfNewProcGroup);
-  // This loop only takes the answer: a loaded machine that keeps it from running for a while must
-  // not cost a queue of lines.
+  // Only the answer is taken: a loaded machine that keeps the UI thread from running for a while
+  // must not cost lines of it.
   runner.KeepAllOutput = true;
-  ProbeOutput output;
-  bool ended = false;
-  bool dropping = false;  // the line being read is past kProbeLines: the rest of it goes too
-  runner.OnRead = [&](TJvCreateProcess&, std::string_view line, bool starts_on_new_line) {
-    if (starts_on_new_line || output.lines.empty()) {
-      dropping = output.lines.size() >= kProbeLines;
-      if (!dropping) output.lines.emplace_back(line);
-    } else if (!dropping) {
-      output.lines.back().assign(line);
+  *output = ProbeOutput{};
+  auto dropping = std::make_shared<bool>(false);  // the line being read is past kProbeLines
+  runner.OnRead = [output, dropping](TJvCreateProcess&, std::string_view line,
+                                     bool starts_on_new_line) {
+    if (starts_on_new_line || output->lines.empty()) {
+      *dropping = output->lines.size() >= kProbeLines;
+      if (!*dropping) output->lines.emplace_back(line);
+    } else if (!*dropping) {
+      output->lines.back().assign(line);
     }
   };
-  runner.OnTerminate = [&](TJvCreateProcess&, uint32_t exit_code) {
-    output.exit_code = exit_code;
-    ended = true;
+  runner.OnTerminate = [output, on_end = std::move(on_end)](TJvCreateProcess&, uint32_t exit_code) {
+    output->exit_code = exit_code;
+    on_end();
   };
+  return limit;
+}
+
+std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
+                                            std::chrono::milliseconds limit) {
+  EventLoop loop;
+  TJvCreateProcess runner(loop);
+  auto output = std::make_shared<ProbeOutput>();
+  bool ended = false;
   try {
+    // A Windows program without Wine gives no answer.
+    limit = SetUpProbe(runner, start, limit, output, [&ended] { ended = true; });
     runner.Run();
   } catch (const Exception&) {
     return std::nullopt;
   }
-  if (loop.RunUntil([&] { return ended; }, limit)) return output;
+  if (loop.RunUntil([&] { return ended; }, limit)) return *output;
   runner.SignalChild(SIGKILL);
   if (!loop.RunUntil([&] { return ended; }, 2s)) runner.Detach();
   return std::nullopt;
@@ -196,8 +203,13 @@ PassPlan EmulatorDialects::PlanPass(const std::string& base_dir, const std::stri
                                     const std::string& rom, bool is_d3d,
                                     std::string_view classic_options) {
   PassPlan plan;
-  plan.dialect = choice_ == DialectChoice::current ? EmulatorDialect::current
-                                                   : Identify(base_dir, mame_file).dialect;
+  if (choice_ == DialectChoice::current) {
+    plan.dialect = EmulatorDialect::current;
+  } else {
+    const EmulatorIdentity identity = Identify(base_dir, mame_file);
+    plan.dialect = identity.dialect;
+    plan.version = identity.version;
+  }
   if (plan.dialect == EmulatorDialect::classic) {
     plan.start = ComposeInvocationWith(base_dir, mame_file, rom, classic_options);
     return plan;
@@ -219,6 +231,37 @@ PassPlan EmulatorDialects::PlanPass(const std::string& base_dir, const std::stri
   plan.start =
       ComposeInvocationWith(base_dir, mame_file, rom, CurrentPassOptions(plan.refresh, is_d3d));
   return plan;
+}
+
+std::optional<ProbeRequest> EmulatorDialects::NextProbe(const std::string& base_dir,
+                                                        const std::string& mame_file,
+                                                        const std::string& rom,
+                                                        const ProbeAnswers& answers) {
+  // PlanPass is run as it will be, its probes answered from answers; the first one without an
+  // answer is the next to run. Its caches are written only once a probe's answer is in, so the
+  // replay leaves no half-known identity behind.
+  struct Unanswered {
+    ProbeRequest request;
+  };
+  EmulatorProbe real = std::move(probe_);
+  probe_ = [&answers](const EmulatorInvocation& start, std::chrono::milliseconds limit) {
+    const auto answer = answers.find(start.CommandLine);
+    if (answer == answers.end()) throw Unanswered{{start, limit}};
+    return answer->second;
+  };
+  std::optional<ProbeRequest> next;
+  try {
+    PlanPass(base_dir, mame_file, rom, false, {});
+  } catch (const Unanswered& unanswered) {
+    next = unanswered.request;
+  } catch (const Exception&) {
+    // A refresh rate out of range: the pass's own start says so.
+  } catch (...) {
+    probe_ = std::move(real);
+    throw;
+  }
+  probe_ = std::move(real);
+  return next;
 }
 
 bool IsPlausibleRefresh(double refresh) {

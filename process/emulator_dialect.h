@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,11 +51,30 @@ void ConfigureEmulatorRunner(TJvCreateProcess& runner, const EmulatorInvocation&
 std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
                                             std::chrono::milliseconds limit);
 
+// Sets runner up for one probe: a process group of its own (so that one that overruns can be
+// ended whole), its output gathered into output, bounded, and its exit code too, then on_end.
+// Returns the probe's time limit, with Wine's start-up allowed for; throws what
+// ConfigureEmulatorRunner throws.
+std::chrono::milliseconds SetUpProbe(TJvCreateProcess& runner, const EmulatorInvocation& start,
+                                     std::chrono::milliseconds limit,
+                                     std::shared_ptr<ProbeOutput> output,
+                                     std::function<void()> on_end);
+
+// A probe a pass still needs the answer of, and how long the emulator has to give it.
+struct ProbeRequest {
+  EmulatorInvocation start;
+  std::chrono::milliseconds limit{};
+};
+// Answers gathered by the caller, keyed by the probe's command line; nothing for a probe that
+// gave none (the emulator could not be started).
+using ProbeAnswers = std::map<std::string, std::optional<ProbeOutput>>;
+
 // One pass as it will be started, and what is needed to read its result.
 struct PassPlan {
   EmulatorInvocation start;
   EmulatorDialect dialect = EmulatorDialect::classic;
-  double refresh = 0;  // current dialect: the game's frames per emulated second; 0 when unknown
+  std::string version;  // as the emulator names itself; empty when it was not asked or gave none
+  double refresh = 0;   // current dialect: the game's frames per emulated second; 0 when unknown
 };
 
 // What a pass's output says: the frame rate (0 when nothing was measured) and why not.
@@ -79,6 +99,10 @@ class EmulatorDialects {
   // Throws EEmulatorError naming the game when its refresh rate is not plausible.
   PassPlan PlanPass(const std::string& base_dir, const std::string& mame_file,
                     const std::string& rom, bool is_d3d, std::string_view classic_options);
+  // The probe PlanPass would run next for rom, given the answers already gathered; nothing once
+  // it would run none (the answers are then remembered as PlanPass's own would be).
+  std::optional<ProbeRequest> NextProbe(const std::string& base_dir, const std::string& mame_file,
+                                        const std::string& rom, const ProbeAnswers& answers);
 
  private:
   EmulatorProbe probe_;

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QShortcut>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <algorithm>
 #include <tuple>
 
@@ -215,6 +216,12 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setFont(WindowFont());
   ui_thread_ = std::make_unique<QtUiThread>();
   mame_ = std::make_unique<TJvCreateProcess>(*ui_thread_);
+  identification_ = std::make_unique<EmulatorIdentification>(
+      *ui_thread_,
+      [this](std::chrono::milliseconds delay, std::function<void()> fn) {
+        QTimer::singleShot(delay, this, [fn = std::move(fn)] { RunGuarded(fn); });
+      },
+      [this](const std::function<void()>& step) { RunGuarded([&] { ShowingPassLog(step); }); });
   BuildControls();
   BuildMenu();
   SetUpRunner();
@@ -224,7 +231,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 }
 
 TForm1::~TForm1() {
-  // No runner event may reach a window that is going away.
+  // No runner event may reach a window that is going away; a probe still running is ended.
+  identification_.reset();
   mame_.reset();
   ui_thread_.reset();
 }
@@ -442,7 +450,7 @@ void TForm1::ToolButton4Click() {
 
 void TForm1::StartBenchmark1Click() {
   // The status bar's tool-tip tells about the passes of the latest benchmark only.
-  if (!mame_->Watching()) StatusPanel->setToolTip({});
+  if (!mame_->Watching() && !identification_->Identifying()) StatusPanel->setToolTip({});
   // Whatever the start did to the pass log shows in Memo1, also when the runner refused.
   ShowingPassLog([this] { StartBenchmark(state_, *this); });
 }
@@ -475,6 +483,13 @@ void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
 void TForm1::ReportUnmeasuredPass(const UnmeasuredPass& pass) {
   // The display shows N/A and nothing else; what the emulator said waits on the status bar.
   AddStatusToolTip(UnmeasuredPassText(pass));
+}
+
+void TForm1::ShowMeasuredEmulator(const std::string& emulator) {
+  // Once per benchmark: both passes of a combined one measure the same file.
+  if (!StatusPanel->toolTip().contains(ShowText(emulator).toHtmlEscaped())) {
+    AddStatusToolTip(emulator);
+  }
 }
 
 void TForm1::AddStatusToolTip(const std::string& text) {
@@ -510,7 +525,10 @@ void TForm1::EndRefusedStart() {
   // saying that a benchmark does, under an hourglass, until the next benchmark ends. A refused
   // start beside a running pass leaves that pass's status alone; a pass end that failed before
   // any start has already said "Ready" and keeps its cursors until the next benchmark.
-  if (mame_->Watching() || StatusPanel->text() == QLatin1String(kReadyText)) return;
+  if (mame_->Watching() || identification_->Identifying() ||
+      StatusPanel->text() == QLatin1String(kReadyText)) {
+    return;
+  }
   SetStatusText(kReadyText);
   RestoreCursors();
 }

@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "core/comparison.h"
+#include "core/identification.h"
 #include "core/sequencer.h"
 #include "core/state.h"
 #include "process/create_process.h"
@@ -111,6 +112,8 @@ class TForm1 : public QMainWindow,
   void RefreshComparison() override;
   TJvCreateProcess& Runner() override { return *mame_; }
   void ReportUnmeasuredPass(const UnmeasuredPass& pass) override;
+  EmulatorIdentification* Identification() override { return identification_.get(); }
+  void ShowMeasuredEmulator(const std::string& emulator) override;
   void ShowDisclaimer() override;
   void SelectGame(int index) override;
   void CheckPassMode(PassMode mode) override;
@@ -150,6 +153,8 @@ class TForm1 : public QMainWindow,
   // The UI thread goes after the runner, which may still be handing it events.
   std::unique_ptr<QtUiThread> ui_thread_;
   std::unique_ptr<TJvCreateProcess> mame_;
+  // Asks a new emulator what it is before its first pass, with the window answering meanwhile.
+  std::unique_ptr<EmulatorIdentification> identification_;
   // The score controls of each row of the display (this computer, references 1 to 3), the
   // DirectDraw one first.
   std::array<std::array<QLabel*, 2>, 4> score_labels_{};

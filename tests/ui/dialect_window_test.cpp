@@ -1,10 +1,14 @@
 // A benchmark through the main window with a current build: the demo emulator started as "mame",
 // and a stand-in that refuses the game, whose reason the error box shows; a classic pass that
-// measured nothing, whose reason the status bar's tool-tip keeps.
+// measured nothing, whose reason the status bar's tool-tip keeps; a build asked what it is while
+// the window goes on answering.
+#include <signal.h>
+
 #include <QRadioButton>
 
 #include "tests/ui/window_fixture.h"
 #include "ui/Unit2.h"
+#include "ui/Unit4.h"
 
 using namespace velotrax;
 using namespace velotrax::testing;
@@ -20,11 +24,98 @@ class DialectWindowTest : public WindowFixture {
   void init() { EnterTempDir(); }
   void cleanup() { LeaveTempDir(); }
 
+  // A current build that answers -showusage only once the test says so ("answer" exists), or
+  // never; the probe's process id goes to probe.pid.
+  void WriteSlowEmulator(bool answers) {
+    WriteFile("mame", QByteArray("#!/bin/sh\n"
+                                 "case $1 in\n"
+                                 "  -showusage) echo $$ > probe.pid\n") +
+                          (answers ? "    while [ ! -e answer ]; do sleep 0.05; done\n"
+                                   : "    exec sleep 600\n") +
+                          "    echo '-seconds_to_run x'; echo '-video x' ;;\n"
+                          "  -help) echo 'MAME v0.251 (unknown)' ;;\n"
+                          "  -listxml) echo '<display type=\"raster\" refresh=\"60.0\" />' ;;\n"
+                          "  *) echo 'Average speed: 250.00% (82 seconds)' ;;\n"
+                          "esac\n");
+    QVERIFY(QFile::setPermissions("mame", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    WriteFile("velotrax.ini", "[velotrax]\r\nmamefile=mame\r\nselected=23\r\nmethode=1\r\n");
+  }
+
+  // The probe's process id once it has started.
+  static pid_t ProbeId() {
+    (void)QTest::qWaitFor([] { return !ReadFile("probe.pid").trimmed().isEmpty(); }, 10000);
+    return static_cast<pid_t>(ReadFile("probe.pid").trimmed().toInt());
+  }
+
+  void WindowAnswersWhileItIdentifiesTheEmulator() {
+    WriteSlowEmulator(true);
+    StartProgram();
+    Form1->StartBenchmark1->trigger();
+    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Identifying the emulator..."));
+    QVERIFY(ProbeId() > 0);
+    bool answered = false;
+    QTimer::singleShot(0, Form1, [&] { answered = true; });
+    QTRY_VERIFY(answered);
+    QTimer::singleShot(0, Form4, [] { Form4->reject(); });
+    Form1->Info1->trigger();
+    // A second start is refused as beside a running pass, and changes nothing.
+    Form1->StartBenchmark1->trigger();
+    QCOMPARE(errors_, QStringList{"Cannot perform this operation when process is running."});
+    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Identifying the emulator..."));
+    QVERIFY(Form1->ref1->testAttribute(Qt::WA_SetCursor));
+
+    WriteFile("answer", "");
+    const ProgramState& state = Form1->State();
+    QTRY_VERIFY_WITH_TIMEOUT(state.games[23].ddraw == 150 && !Form1->mame().Watching(), 30000);
+    QCOMPARE(errors_.size(), 1);
+    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
+    QVERIFY(state.pass_plan.start.CommandLine.find(" -video soft ") != std::string::npos);
+    const QString tip = Form1->StatusPanel->toolTip();
+    QVERIFY2(tip.contains("Emulator &quot;" + QDir::currentPath() +
+                          "/mame&quot;: current dialect, version 0.251 (unknown)"),
+             qPrintable(tip));
+  }
+
+  void EmulatorThatDoesNotAnswerIsEnded() {
+    WriteSlowEmulator(false);
+    StartProgram();
+    Form1->StartBenchmark1->trigger();
+    const pid_t probe = ProbeId();
+    QVERIFY(probe > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!errors_.isEmpty(), 30000);
+    QCOMPARE(errors_, QStringList{"The emulator \"" + QDir::currentPath() +
+                                  "/mame\" did not answer \"mame -showusage\" within 5 seconds "
+                                  "and was ended; the benchmark was not started."});
+    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
+    QVERIFY(!Form1->ref1->testAttribute(Qt::WA_SetCursor));
+    QTRY_VERIFY(::kill(probe, 0) != 0);
+    QCOMPARE(Form1->State().games[23].ddraw, 0);
+  }
+
+  void ClosingWhileIdentifyingEndsTheProbe() {
+    WriteSlowEmulator(false);
+    StartProgram();
+    Form1->StartBenchmark1->trigger();
+    const pid_t probe = ProbeId();
+    QVERIFY(probe > 0);
+    Form1->close();
+    QCOMPARE(closed_, 1);
+    DestroyForms();
+    QTRY_VERIFY(::kill(probe, 0) != 0);
+    QTest::qWait(100);  // nothing of the probe may reach the windows now gone
+    QVERIFY(errors_.isEmpty());
+  }
+
   void CombinedBenchmarkWithACurrentBuild() {
     QVERIFY(QFile::copy(VELOTRAX_DEMO_EMULATOR, "mame"));
     QVERIFY(QFile::setPermissions("mame", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     WriteFile("velotrax.ini", "[velotrax]\r\nmamefile=mame\r\nselected=23\r\nmethode=3\r\n");
     StartProgram();
+    // Known beforehand, so that the pass starts with the trigger: asking it first is the test
+    // above.
+    const std::string dir = QDir::currentPath().toStdString() + "/";
+    QVERIFY(Form1->State().emulators.Identify(dir, "mame").dialect == EmulatorDialect::current);
+    QVERIFY(Form1->State().emulators.RefreshRate(dir, "mame", "pacman") > 0);
     Form1->StartBenchmark1->trigger();
     const ProgramState& state = Form1->State();
     QVERIFY(state.pass_plan.dialect == EmulatorDialect::current);

@@ -64,8 +64,10 @@ class WineWindowTest : public WindowFixture {
     StartProgram();
     QCOMPARE(Form1->rom_selector->currentText(), QString("pacman"));
     Form1->StartBenchmark1->trigger();
-    QCOMPARE(Form1->StatusPanel->text(),
-             QString("Status : Benchmarking pacman using DDraw Please Wait..."));
+    // A Windows program is asked what it is first, through Wine, while the window goes on.
+    QTRY_COMPARE_WITH_TIMEOUT(Form1->StatusPanel->text(),
+                              QString("Status : Benchmarking pacman using DDraw Please Wait..."),
+                              300000);
     const ProgramState& state = Form1->State();
     // A first start of Wine may prepare its prefix first.
     QTRY_VERIFY_WITH_TIMEOUT(!Form1->mame().Watching(), 300000);
