@@ -96,6 +96,7 @@ class DialectWindowTest : public WindowFixture {
     WriteSlowEmulator(false);
     StartProgram();
     Form1->StartBenchmark1->trigger();
+    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Identifying the emulator..."));
     const pid_t probe = ProbeId();
     QVERIFY(probe > 0);
     Form1->close();
