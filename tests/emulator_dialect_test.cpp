@@ -330,3 +330,39 @@ TEST(EmulatorDialectTest, ReadsRealListXmlAndHelpOutput) {
                 .version,
             "0.251 (unknown)");
 }
+
+// The window gathers the answers itself, one probe at a time: asked in the order a pass needs them,
+// remembered once all are in, and then a pass is planned without asking anything.
+TEST(EmulatorDialectTest, NextProbeAsksWhatAPassStillNeedsInOrder) {
+  TempDir dir;
+  WriteStandIn(dir, "mame", "");
+  WriteStandIn(dir, "mame.exe", "");
+  int probes_run = 0;
+  EmulatorDialects dialects([&](const EmulatorInvocation&, std::chrono::milliseconds) {
+    ++probes_run;
+    return std::optional<ProbeOutput>();
+  });
+  const std::string base = dir.Path() + "/";
+  const std::vector<std::pair<std::string, ProbeOutput>> answers = {
+      {"mame -showusage", {{"-seconds_to_run x", "-video x"}, 0}},
+      {"mame -help", {{"MAME v0.251 (unknown)"}, 0}},
+      {"mame -listxml pacman", {{"<display type=\"raster\" refresh=\"60.0\" />"}, 0}}};
+  ProbeAnswers given;
+  for (const auto& [command_line, output] : answers) {
+    const std::optional<ProbeRequest> next = dialects.NextProbe(base, "mame", "pacman", given);
+    ASSERT_TRUE(next.has_value());
+    EXPECT_EQ(next->start.CommandLine, command_line);
+    EXPECT_EQ(next->start.ApplicationName, base + "mame");
+    given[command_line] = output;
+  }
+  EXPECT_FALSE(dialects.NextProbe(base, "mame", "pacman", given).has_value());
+  const PassPlan plan = dialects.PlanPass(base, "mame", "pacman", false, "-nod3d");
+  EXPECT_EQ(plan.dialect, EmulatorDialect::current);
+  EXPECT_EQ(plan.version, "0.251 (unknown)");
+  EXPECT_EQ(plan.refresh, 60);
+  // Another game needs only its refresh rate; a described build's name needs nothing.
+  EXPECT_EQ(dialects.NextProbe(base, "mame", "galaxian", {})->start.CommandLine,
+            "mame -listxml galaxian");
+  EXPECT_FALSE(dialects.NextProbe(base, "mame.exe", "pacman", {}).has_value());
+  EXPECT_EQ(probes_run, 0);
+}
