@@ -205,27 +205,6 @@ TEST_F(ScoreFilesTest, ProgramsSavingScoresAtOnceKeepEachOthersScores) {
   for (int i = 1; i < game_count; ++i) EXPECT_EQ(after.games[i].ddraw, 1000 + i) << i;
 }
 
-TEST_F(ScoreFilesTest, ScoresStoredElsewhereAreTakenInWhenReadAgain) {
-  WriteBytes(dir_.File("mark.dat"), ScoreSection("0", "PC", 0));
-  LoadScores(state_);
-  EXPECT_FALSE(ReloadChangedScores(state_));  // unchanged: nothing to take in
-  state_.games[1].d3d = 42;                   // measured here, not saved yet
-
-  ProgramState other = Loaded();
-  other.games[1].d3d = 7;
-  other.games[2].d3d = 8;
-  SaveScores(other);
-  EXPECT_TRUE(ReloadChangedScores(state_));
-  EXPECT_EQ(state_.games[1].d3d, 42);
-  EXPECT_EQ(state_.games[2].d3d, 8);
-
-  // A damaged file changes nothing and raises nothing.
-  WriteBytes(dir_.File("mark.dat"), "[0]\r\ncpu=PC\r\n720=oops\r\n");
-  EXPECT_FALSE(ReloadChangedScores(state_));
-  EXPECT_EQ(state_.games[2].d3d, 8);
-  EXPECT_FALSE(state_.scores_unreadable);
-}
-
 TEST_F(ScoreFilesTest, EachSaveThatChangesTheFileKeepsTheOneBeforeAsBackup) {
   SaveScores(state_);
   const std::string first = ReadBytes(dir_.File("mark.dat"));
