@@ -174,16 +174,6 @@ TEST_F(ScoreFilesTest, AWindowOpenWhileAnotherProgramStoresKeepsBothProgramsScor
   EXPECT_EQ(after.games[0].cpu, "New PC");
   EXPECT_EQ(state_.games[kDkong].d3d, 109);
   EXPECT_EQ(ReadBytes(dir_.File("mark.dat.bak")), stored_by_cli);
-
-  // The other way round: a program that read the file before the window's save keeps the
-  // window's scores when it saves its own.
-  ProgramState cli = Loaded();
-  state_.games[kPacman].ddraw = 999;
-  SaveScores(state_);
-  cli.games[kDkong].ddraw = 5;
-  SaveScores(cli);
-  EXPECT_EQ(Loaded().games[kPacman].ddraw, 999);
-  EXPECT_EQ(Loaded().games[kDkong].ddraw, 5);
 }
 
 TEST_F(ScoreFilesTest, ProgramsSavingScoresAtOnceKeepEachOthersScores) {
