@@ -175,10 +175,6 @@ TEST_F(CliRunTest, AWindowOpenDuringTheRunKeepsItsScoresAndTheRuns) {
   EXPECT_THAT(mark, HasSubstr("\r\ndkong=123\r\n"));
   EXPECT_THAT(mark, HasSubstr("\r\ngalaxian=123\r\n"));
   EXPECT_THAT(mark, HasSubstr("\r\npacman=812\r\n"));
-
-  // A run after the window's save keeps the window's score in turn.
-  ASSERT_EQ(Cli({"run", "--mode", "d3d", "mario"}).code, 0);
-  EXPECT_THAT(ReadBytes(dir_.File("mark.dat")), HasSubstr("\r\npacman=812\r\n"));
 }
 
 TEST_F(CliRunTest, AClosedTerminalStopsTheEmulatorAsCtrlCDoes) {

@@ -2,6 +2,7 @@
 // and about a pass, on any output: the lines up to the first empty one are the -help answer,
 // the rest the -showusage answer, and all of them the -listxml answer and the pass's output.
 // Each reader must stay within what the lines hold and never crash.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -12,17 +13,6 @@
 
 using namespace velotrax;
 using reference::Check;
-
-namespace {
-
-bool AnyLine(const std::vector<std::string>& lines, bool (*holds)(const std::string& line)) {
-  for (const std::string& line : lines) {
-    if (holds(line)) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -44,27 +34,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           identity.version);
     Check(static_cast<unsigned char>(identity.version.back()) > ' ', "version ends in a blank",
           identity.version);
-    bool named = false;
-    for (const std::string& line : help) {
-      named = named || line.find(" v" + identity.version) != std::string::npos;
-    }
-    Check(named, "the version is in no -help line", identity.version);
+    Check(std::ranges::any_of(help,
+                              [&](const std::string& l) {
+                                return l.find(" v" + identity.version) != std::string::npos;
+                              }),
+          "the version is in no -help line", identity.version);
   }
   if (identity.dialect == EmulatorDialect::current) {
-    Check(AnyLine(usage, [](const std::string& l) { return l.starts_with("-seconds_to_run"); }) &&
-              AnyLine(usage, [](const std::string& l) { return l.starts_with("-video "); }),
+    auto offers = [&](const char* option) {
+      return std::ranges::any_of(usage,
+                                 [&](const std::string& l) { return l.starts_with(option); });
+    };
+    Check(offers("-seconds_to_run") && offers("-video "),
           "a current build without -seconds_to_run and -video", text);
   }
 
   const double refresh = RefreshFromListXml(lines);
   Check(std::isfinite(refresh), "refresh rate", text);
   if (refresh != 0) {
-    Check(AnyLine(lines,
-                  [](const std::string& l) {
-                    const std::size_t display = l.find("<display ");
-                    return display != std::string::npos &&
-                           l.find(" refresh=\"", display) != std::string::npos;
-                  }),
+    Check(std::ranges::any_of(lines,
+                              [](const std::string& l) {
+                                const std::size_t display = l.find("<display ");
+                                return display != std::string::npos &&
+                                       l.find(" refresh=\"", display) != std::string::npos;
+                              }),
           "a refresh rate without a display's refresh attribute", text);
   }
 

@@ -14,37 +14,34 @@ using reference::Check;
 
 namespace {
 
+std::string Named(const std::string& text) {
+  return "s" + std::to_string(text.size()) + ":" + text;
+}
+
 // The value in the model's canonical spelling.
 std::string Canonical(const cli::JsonValue& value) {
   using Kind = cli::JsonValue::Kind;
+  std::string out;
   switch (value.kind) {
     case Kind::null:
       return "n";
     case Kind::boolean:
       return value.boolean ? "t" : "f";
-    case Kind::number: {
-      char shown[40];
-      std::snprintf(shown, sizeof shown, "d%.17g", value.number);
-      return shown;
-    }
+    case Kind::number:
+      out.resize(40);
+      out.resize(
+          static_cast<std::size_t>(std::snprintf(out.data(), out.size(), "d%.17g", value.number)));
+      return out;
     case Kind::string:
-      return "s" + std::to_string(value.text.size()) + ":" + value.text;
-    case Kind::array: {
-      std::string out = "[";
-      for (std::size_t i = 0; i < value.items.size(); ++i) {
-        out += (i > 0 ? "," : "") + Canonical(value.items[i]);
+      return Named(value.text);
+    case Kind::array:
+      for (const auto& item : value.items) out += (out.empty() ? "" : ",") + Canonical(item);
+      return "[" + out + "]";
+    case Kind::object:
+      for (const auto& member : value.members) {
+        out += (out.empty() ? "" : ",") + Named(member.name) + ":" + Canonical(member.value);
       }
-      return out + "]";
-    }
-    case Kind::object: {
-      std::string out = "{";
-      for (std::size_t i = 0; i < value.members.size(); ++i) {
-        const auto& member = value.members[i];
-        out += (i > 0 ? "," : "") + ("s" + std::to_string(member.name.size()) + ":" + member.name) +
-               ":" + Canonical(member.value);
-      }
-      return out + "}";
-    }
+      return "{" + out + "}";
   }
   return "?";
 }

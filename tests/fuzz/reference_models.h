@@ -2,6 +2,7 @@
 // written from the rules, not from the code, and favour obviousness over speed.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -217,16 +218,16 @@ inline std::string QuoteForCommandLine(const std::vector<std::string>& words) {
   return line;
 }
 
-// A JSON text (RFC 8259) read by the grammar alone, with values nested at most deepest levels
-// below the top: the value in a canonical spelling ("n", "t", "f", "d" and the number's %.17g,
-// "s" and the string's length and bytes, arrays in [], objects in {}), or nothing when the text
-// is not JSON. Numbers must be finite doubles.
+// A JSON text (RFC 8259) read by the grammar alone, nested at most deepest levels below the top:
+// the value in a canonical spelling (null, true and false by their first letter, "d" and a
+// number's %.17g, "s" and a string's length and bytes, arrays in [], objects in {}), or nothing
+// when the text is not JSON or holds a number no double can hold.
 class JsonModel {
  public:
   static std::optional<std::string> Read(std::string_view text, int deepest) {
     JsonModel model(text, deepest);
-    std::optional<std::string> value = model.Value(0);
-    if (!value) return std::nullopt;
+    std::string value;
+    if (!model.Value(0, value)) return std::nullopt;
     model.Blanks();
     if (model.at_ != text.size()) return std::nullopt;
     return value;
@@ -235,215 +236,140 @@ class JsonModel {
  private:
   JsonModel(std::string_view text, int deepest) : text_(text), deepest_(deepest) {}
 
-  int Peek() const { return at_ < text_.size() ? static_cast<unsigned char>(text_[at_]) : -1; }
-  bool IsDigit() const { return Peek() >= '0' && Peek() <= '9'; }
-  void Blanks() {
-    while (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r') ++at_;
-  }
-  bool Literal(std::string_view word) {
-    if (text_.substr(at_, word.size()) != word) return false;
-    at_ += word.size();
-    return true;
-  }
-
-  std::optional<std::string> Value(int depth) {
-    if (depth > deepest_) return std::nullopt;
-    Blanks();
-    if (Literal("null")) return "n";
-    if (Literal("true")) return "t";
-    if (Literal("false")) return "f";
-    if (Peek() == '"') {
-      const std::optional<std::string> text = String();
-      if (!text) return std::nullopt;
-      return "s" + std::to_string(text->size()) + ":" + *text;
-    }
-    if (Peek() == '[') {
-      ++at_;
-      std::string out = "[";
-      Blanks();
-      if (Peek() == ']') {
-        ++at_;
-        return out + "]";
-      }
-      while (true) {
-        const std::optional<std::string> item = Value(depth + 1);
-        if (!item) return std::nullopt;
-        out += *item;
-        Blanks();
-        if (Peek() == ']') {
-          ++at_;
-          return out + "]";
-        }
-        if (Peek() != ',') return std::nullopt;
-        ++at_;
-        out += ",";
-      }
-    }
-    if (Peek() == '{') {
-      ++at_;
-      std::string out = "{";
-      Blanks();
-      if (Peek() == '}') {
-        ++at_;
-        return out + "}";
-      }
-      while (true) {
-        Blanks();
-        if (Peek() != '"') return std::nullopt;
-        const std::optional<std::string> name = String();
-        if (!name) return std::nullopt;
-        Blanks();
-        if (Peek() != ':') return std::nullopt;
-        ++at_;
-        const std::optional<std::string> member = Value(depth + 1);
-        if (!member) return std::nullopt;
-        out += "s" + std::to_string(name->size()) + ":" + *name + ":" + *member;
-        Blanks();
-        if (Peek() == '}') {
-          ++at_;
-          return out + "}";
-        }
-        if (Peek() != ',') return std::nullopt;
-        ++at_;
-        out += ",";
-      }
-    }
-    return Number();
-  }
-
-  // number = [ "-" ] ( "0" / digit1-9 *digit ) [ "." 1*digit ] [ ( "e" / "E" ) [ "-" / "+" ]
-  // 1*digit ]
-  std::optional<std::string> Number() {
-    const std::size_t start = at_;
-    if (Peek() == '-') ++at_;
-    if (!IsDigit()) return std::nullopt;
-    if (Peek() == '0') {
-      ++at_;
-    } else {
-      while (IsDigit()) ++at_;
-    }
-    if (Peek() == '.') {
-      ++at_;
-      if (!IsDigit()) return std::nullopt;
-      while (IsDigit()) ++at_;
-    }
-    if (Peek() == 'e' || Peek() == 'E') {
-      ++at_;
-      if (Peek() == '+' || Peek() == '-') ++at_;
-      if (!IsDigit()) return std::nullopt;
-      while (IsDigit()) ++at_;
-    }
-    const double value =
-        std::strtod(std::string(text_.substr(start, at_ - start)).c_str(), nullptr);
-    if (value - value != 0) return std::nullopt;  // infinite
-    char shown[40];
-    std::snprintf(shown, sizeof shown, "d%.17g", value);
-    return std::string(shown);
-  }
-
-  static void Encode(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-
-  std::optional<uint32_t> Hex4() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-      const int c = Peek();
-      int nibble = -1;
-      if (c >= '0' && c <= '9') nibble = c - '0';
-      if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
-      if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
-      if (nibble < 0) return std::nullopt;
-      value = value * 16 + static_cast<uint32_t>(nibble);
-      ++at_;
-    }
-    return value;
-  }
-
-  // One character written as UTF-8, by the table of well-formed byte sequences (RFC 3629).
-  bool Utf8Character(std::string& out) {
-    const int first = Peek();
-    int length = 0;
-    int low = 0x80, high = 0xBF;  // the second byte's range
-    if (first >= 0xC2 && first <= 0xDF) {
-      length = 2;
-    } else if (first >= 0xE0 && first <= 0xEF) {
-      length = 3;
-      if (first == 0xE0) low = 0xA0;
-      if (first == 0xED) high = 0x9F;
-    } else if (first >= 0xF0 && first <= 0xF4) {
-      length = 4;
-      if (first == 0xF0) low = 0x90;
-      if (first == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (at_ + static_cast<std::size_t>(length) > text_.size()) return false;
-    for (int k = 1; k < length; ++k) {
-      const int byte = static_cast<unsigned char>(text_[at_ + static_cast<std::size_t>(k)]);
-      if (k == 1 ? byte < low || byte > high : byte < 0x80 || byte > 0xBF) return false;
-    }
-    out.append(text_.substr(at_, static_cast<std::size_t>(length)));
-    at_ += static_cast<std::size_t>(length);
-    return true;
-  }
-
-  std::optional<std::string> String() {
-    ++at_;
-    std::string out;
-    while (true) {
-      const int c = Peek();
-      if (c < 0x20) return std::nullopt;  // the end of the text, or a control character
-      if (c == '"') {
-        ++at_;
-        return out;
-      }
-      if (c >= 0x80) {
-        if (!Utf8Character(out)) return std::nullopt;
-        continue;
-      }
-      ++at_;
-      if (c != '\\') {
-        out += static_cast<char>(c);
-        continue;
-      }
-      const int escape = Peek();
-      ++at_;
-      const std::string_view simple = "\"\\/bfnrt", meaning = "\"\\/\b\f\n\r\t";
-      if (escape >= 0 && simple.find(static_cast<char>(escape)) != std::string_view::npos) {
-        out += meaning[simple.find(static_cast<char>(escape))];
-        continue;
-      }
-      if (escape != 'u') return std::nullopt;
-      std::optional<uint32_t> unit = Hex4();
-      if (!unit || (*unit >= 0xDC00 && *unit <= 0xDFFF)) return std::nullopt;
-      if (*unit >= 0xD800 && *unit <= 0xDBFF) {
-        if (!Literal("\\u")) return std::nullopt;
-        const std::optional<uint32_t> low = Hex4();
-        if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
-        unit = 0x10000 + (*unit - 0xD800) * 0x400 + (*low - 0xDC00);
-      }
-      Encode(out, *unit);
-    }
-  }
-
   std::string_view text_;
   int deepest_;
   std::size_t at_ = 0;
+
+  int Peek() const { return at_ < text_.size() ? static_cast<unsigned char>(text_[at_]) : -1; }
+  bool Take(char c) { return Peek() == c && ++at_ > 0; }
+  bool Digits() {
+    const std::size_t from = at_;
+    while (Peek() >= '0' && Peek() <= '9') ++at_;
+    return at_ > from;
+  }
+  void Blanks() {
+    while (Take(' ') || Take('\t') || Take('\n') || Take('\r')) {
+    }
+  }
+
+  bool Value(int depth, std::string& out) {
+    Blanks();
+    if (depth > deepest_) return false;
+    for (const std::string_view word : {"null", "true", "false"}) {
+      if (text_.substr(at_).starts_with(word)) {
+        at_ += word.size();
+        out += word[0];
+        return true;
+      }
+    }
+    if (Peek() == '"') return String(out);
+    const bool object = Take('{');
+    if (!object && !Take('[')) return Number(out);
+    const char close = object ? '}' : ']';
+    out += object ? '{' : '[';
+    Blanks();
+    if (Take(close)) return out += close, true;
+    while (true) {
+      if (object) {
+        Blanks();
+        if (Peek() != '"' || !String(out)) return false;
+        Blanks();
+        if (!Take(':')) return false;
+        out += ':';
+      }
+      if (!Value(depth + 1, out)) return false;
+      Blanks();
+      if (Take(close)) return out += close, true;
+      if (!Take(',')) return false;
+      out += ',';
+    }
+  }
+
+  // [ "-" ] ( "0" / digit1-9 *digit ) [ "." 1*digit ] [ ( "e" / "E" ) [ "-" / "+" ] 1*digit ]
+  bool Number(std::string& out) {
+    const std::size_t start = at_;
+    Take('-');
+    if (!Take('0') && !Digits()) return false;
+    if (Take('.') && !Digits()) return false;
+    if (Take('e') || Take('E')) {
+      if (!Take('+')) Take('-');
+      if (!Digits()) return false;
+    }
+    const double value =
+        std::strtod(std::string(text_.substr(start, at_ - start)).c_str(), nullptr);
+    if (value - value != 0) return false;  // infinite
+    char shown[40];
+    std::snprintf(shown, sizeof shown, "d%.17g", value);
+    out += shown;
+    return true;
+  }
+
+  static std::string Utf8(uint32_t c) {
+    if (c < 0x80) return std::string(1, static_cast<char>(c));
+    int more = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;  // the continuation bytes
+    std::string bytes(1, static_cast<char>((0xFF80 >> more) | (c >> (6 * more))));
+    while (more-- > 0) bytes += static_cast<char>(0x80 | ((c >> (6 * more)) & 0x3F));
+    return bytes;
+  }
+
+  bool Hex4(uint32_t& value) {
+    for (int i = 0; i < 4; ++i, ++at_) {
+      const int c = Peek();
+      if (!std::isxdigit(c)) return false;
+      value = value * 16 + static_cast<uint32_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    return true;
+  }
+
+  // Each character the shortest spelling of a code point that is no surrogate and at most
+  // U+10FFFF (RFC 3629).
+  static bool WellFormedUtf8(std::string_view text) {
+    for (std::size_t at = 0, length = 1; at < text.size(); at += length) {
+      const int lead = static_cast<unsigned char>(text[at]);
+      length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+      if (length == 0 || at + length > text.size()) return false;
+      uint32_t c = static_cast<uint32_t>(length == 1 ? lead : lead & (0x7F >> length));
+      for (std::size_t k = 1; k < length; ++k) {
+        const int byte = static_cast<unsigned char>(text[at + k]);
+        if ((byte & 0xC0) != 0x80) return false;
+        c = c << 6 | (byte & 0x3F);
+      }
+      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || Utf8(c) != text.substr(at, length)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // A string; escapes give well-formed UTF-8 by construction, so the whole of it is well-formed
+  // exactly when its raw bytes are.
+  bool String(std::string& out) {
+    ++at_;
+    std::string text;
+    while (!Take('"')) {
+      const int c = Peek();
+      if (c < 0x20) return false;  // the end of the text, or a control character
+      ++at_;
+      const std::string_view simple = "\"\\/bfnrt", meaning = "\"\\/\b\f\n\r\t";
+      if (c != '\\') {
+        text += static_cast<char>(c);
+      } else if (const std::size_t k = simple.find(static_cast<char>(Peek())); k != simple.npos) {
+        text += meaning[k];
+        ++at_;
+      } else {
+        uint32_t unit = 0, low = 0;
+        if (!Take('u') || !Hex4(unit) || (unit >= 0xDC00 && unit <= 0xDFFF)) return false;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          if (!Take('\\') || !Take('u') || !Hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+          unit = 0x10000 + (unit - 0xD800) * 0x400 + (low - 0xDC00);
+        }
+        text += Utf8(unit);
+      }
+    }
+    if (!WellFormedUtf8(text)) return false;
+    out += "s" + std::to_string(text.size()) + ":" + text;
+    return true;
+  }
 };
 
 }  // namespace velotrax::reference

@@ -1,4 +1,4 @@
-// Runs pieces of a test in processes of their own, started at the same moment, for the tests of
+// Runs pieces of a test in processes of their own, released at the same moment, for the tests of
 // what two programs do to one file.
 #pragma once
 
@@ -10,8 +10,7 @@
 
 namespace velotrax::testing {
 
-// Forks one process per task, releases them all at once and waits for them; true when each
-// task returned without an exception.
+// True when each task returned, in its own process, without an exception.
 inline bool RunTogether(const std::vector<std::function<void()>>& tasks) {
   int gate[2];
   if (::pipe(gate) != 0) return false;
@@ -19,8 +18,8 @@ inline bool RunTogether(const std::vector<std::function<void()>>& tasks) {
   for (const std::function<void()>& task : tasks) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-      ::close(gate[1]);
       char ignored;
+      ::close(gate[1]);
       while (::read(gate[0], &ignored, 1) > 0) {
       }
       try {
@@ -30,15 +29,15 @@ inline bool RunTogether(const std::vector<std::function<void()>>& tasks) {
       }
       ::_exit(0);
     }
-    if (pid > 0) children.push_back(pid);
+    children.push_back(pid);
   }
   ::close(gate[0]);
   ::close(gate[1]);  // the end of the pipe lets every child go
-  bool all_done = children.size() == tasks.size();
+  bool all_done = true;
   for (const pid_t pid : children) {
     int status = 0;
-    all_done = ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-               all_done;
+    all_done &= pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+                WEXITSTATUS(status) == 0;
   }
   return all_done;
 }

@@ -418,8 +418,9 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     other.games[2].d3d = 109;
     other.games[2].ddraw = 110;
     SaveScores(other);
-    Form1->ToolButton2->click();  // Asteroid
-    QCOMPARE(Form1->edit1->text(), QString("109"));
+    Form1->State().games[2].d3d = 42;  // measured here, not saved yet: it stays
+    Form1->ToolButton2->click();       // Asteroid
+    QCOMPARE(Form1->edit1->text(), QString("42"));
     QCOMPARE(Form1->edit2->text(), QString("110"));
 
     // A file that does not read at a pick leaves what is shown, without an error box; the close
@@ -428,11 +429,12 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     WriteFile("mark.dat", damaged);
     Form1->rom_selector->setCurrentIndex(2);
     Form1->rom_selectorChange();
-    QCOMPARE(Form1->edit1->text(), QString("109"));
+    QCOMPARE(Form1->edit2->text(), QString("110"));
     QVERIFY(errors_.isEmpty());
     Form1->Exit2->trigger();
     QCOMPARE(closed_, 1);
-    QVERIFY(velotrax::testing::ReadFile("mark.dat").contains("\r\nasteroid=109\r\n"));
+    QVERIFY(
+        velotrax::testing::ReadFile("mark.dat").contains("\r\nasteroid=42\r\nasteroida=110\r\n"));
     QCOMPARE(velotrax::testing::ReadFile("mark.dat.bak"), damaged);
   }
 
