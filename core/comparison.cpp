@@ -22,11 +22,11 @@ const Tgameinfo& EntryAt(const std::vector<Tgameinfo>& row, int index) {
   return row[static_cast<std::size_t>(index)];
 }
 
-const Tgameinfo& GameEntry(const ProgramState& state, int g) {
+const Tgameinfo& GameEntry(const CatalogueState& state, int g) {
   return EntryAt(state.games, g);
 }
 
-const Tgameinfo& ReferenceEntry(const ProgramState& state, int row, int g) {
+const Tgameinfo& ReferenceEntry(const CatalogueState& state, int row, int g) {
   if (row < 0 || static_cast<std::size_t>(row) >= state.references.size()) return EmptyEntry();
   return EntryAt(state.references[static_cast<std::size_t>(row)], g);
 }
@@ -37,7 +37,7 @@ std::string ScoreText(int32_t score) {
   return score == 0 ? "N/A" : IntToText(score);
 }
 
-int32_t ComputeGaugeScale(const ProgramState& state, int g, int r1, int r2, int r3) {
+int32_t ComputeGaugeScale(const CatalogueState& state, int g, int r1, int r2, int r3) {
   const Tgameinfo& own = GameEntry(state, g);
   int32_t scale = std::max(own.d3d, own.ddraw);
   for (int row : {r1, r2, r3}) {
@@ -47,7 +47,7 @@ int32_t ComputeGaugeScale(const ProgramState& state, int g, int r1, int r2, int 
   return scale;
 }
 
-void RefreshComparison(const ProgramState& state, ComparisonView& view) {
+void RefreshComparison(const CatalogueState& state, ComparisonView& view) {
   const int g = view.SelectedGame();
   const std::array<int, 3> rows = {view.SelectedReference(1), view.SelectedReference(2),
                                    view.SelectedReference(3)};

@@ -42,10 +42,10 @@ class ComparisonView {
 std::string ScoreText(int32_t score);
 
 // The largest of the eight scores shown for game g and reference rows r1, r2, r3.
-int32_t ComputeGaugeScale(const ProgramState& state, int g, int r1, int r2, int r3);
+int32_t ComputeGaugeScale(const CatalogueState& state, int g, int r1, int r2, int r3);
 
 // Rewrites every output of the display from the selectors' indices; never reads outside the
 // tables.
-void RefreshComparison(const ProgramState& state, ComparisonView& view);
+void RefreshComparison(const CatalogueState& state, ComparisonView& view);
 
 }  // namespace velotrax

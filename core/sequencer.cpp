@@ -18,7 +18,7 @@ namespace {
 
 // A catalogue index that names one of the games; the placeholder and anything outside a
 // catalogue that may never have been built do not.
-bool IsGame(const ProgramState& state, int index) {
+bool IsGame(const CatalogueState& state, int index) {
   return index > 0 && static_cast<std::size_t>(index) < state.games.size();
 }
 
@@ -192,7 +192,7 @@ bool DecidesFrameRate(const std::string& line) {
 
 }  // namespace
 
-void OnOutputLine(ProgramState& state, std::string_view line, bool starts_on_new_line) {
+void OnOutputLine(PassState& state, std::string_view line, bool starts_on_new_line) {
   std::vector<std::string>& log = state.pass_log;
   line = line.substr(0, kPassLogLineBytes);
   // A line that arrived in several pieces is kept once, in its latest state: the frame rate

@@ -62,7 +62,7 @@ void StartBenchmark(ProgramState& state, SequencerHost& host);
 void StartPass(ProgramState& state, SequencerHost& host);
 // The runner's read event: appends the line to the pass log, or, when it is a newer state of
 // the line reported last (starts_on_new_line false), puts it in that line's place.
-void OnOutputLine(ProgramState& state, std::string_view line, bool starts_on_new_line = true);
+void OnOutputLine(PassState& state, std::string_view line, bool starts_on_new_line = true);
 // The runner's end event: stores the frame rate and starts the Direct3D pass when one is due.
 void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t exit_code);
 // The report of a pass that measured nothing, several lines: what the emulator said, its exit

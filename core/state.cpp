@@ -43,7 +43,7 @@ void InitProgramState(ProgramState& state) {
   state.score_lines.ClearLines();
 }
 
-void BuildCatalogue(ProgramState& state) {
+void BuildCatalogue(CatalogueState& state) {
   state.games.assign(game_count, Tgameinfo{});
   state.games[0].cpu.clear();
   state.games[0].rom = "Select Rom";

@@ -22,7 +22,7 @@ namespace {
 
 // Scores can be read and written only for the built catalogue; before it exists there is
 // nothing to load into and nothing that may replace the file.
-bool CatalogueBuilt(const StoredState& state) {
+bool CatalogueBuilt(const CatalogueState& state) {
   return static_cast<int>(state.games.size()) == game_count;
 }
 
@@ -44,7 +44,7 @@ void KeepUnreadableScores(const std::string& path) {
 // The longest value a profile read hands back.
 constexpr std::size_t kMaxValueLength = 2047;
 
-std::string ScoresPath(const StoredState& state) {
+std::string ScoresPath(const CatalogueState& state) {
   return state.base_dir + "mark.dat";
 }
 
@@ -84,7 +84,7 @@ void ReadScores(const ParsedProfile& profile, std::vector<Tgameinfo>& games) {
   }
 }
 
-void RememberAsRead(StoredState& state, const std::vector<Tgameinfo>& values,
+void RememberAsRead(CatalogueState& state, const std::vector<Tgameinfo>& values,
                     const FileStamp& stamp) {
   state.scores_as_read = values;
   state.scores_stamp = stamp;
@@ -93,7 +93,7 @@ void RememberAsRead(StoredState& state, const std::vector<Tgameinfo>& values,
 // Takes the file's value for every score (and the description) that this process has not
 // changed since it last read or wrote the file, and remembers the file's values as read. A file
 // that is missing or does not read whole changes nothing. True when a value changed.
-bool TakeChangesOfOthers(StoredState& state, const ScoreFile& file) {
+bool TakeChangesOfOthers(CatalogueState& state, const ScoreFile& file) {
   if (!file.present) return false;
   std::vector<Tgameinfo> on_file = state.games;
   try {
@@ -120,7 +120,7 @@ bool TakeChangesOfOthers(StoredState& state, const ScoreFile& file) {
 
 }  // namespace
 
-void LoadScores(StoredState& state) {
+void LoadScores(CatalogueState& state) {
   if (!CatalogueBuilt(state)) return;
   const ScoreFile file = ReadScoreFile(ScoresPath(state));
   try {
@@ -133,7 +133,7 @@ void LoadScores(StoredState& state) {
   RememberAsRead(state, state.games, file.stamp);
 }
 
-bool ReloadChangedScores(StoredState& state) noexcept {
+bool ReloadChangedScores(CatalogueState& state) noexcept {
   if (!CatalogueBuilt(state)) return false;
   try {
     const std::string path = ScoresPath(state);
@@ -145,7 +145,7 @@ bool ReloadChangedScores(StoredState& state) noexcept {
   }
 }
 
-void LoadReferences(StoredState& state,
+void LoadReferences(CatalogueState& state,
                     const std::function<void(const std::string& name)>& append_reference_item) {
   // Row 0 stands for "Select reference" and must exist whatever happens below.
   state.references.assign(1, std::vector<Tgameinfo>(game_count));
@@ -184,7 +184,7 @@ void LoadReferences(StoredState& state,
   }
 }
 
-void SaveScores(StoredState& state) {
+void SaveScores(CatalogueState& state) {
   if (!CatalogueBuilt(state)) return;
   const std::string path = ScoresPath(state);
   // Another process of ours saving scores waits until this file is in place, and this one until

@@ -1,4 +1,4 @@
-// The part of the program state that the settings file and the score files read and write.
+// The parts of the program state that the score files and the settings file read and write.
 // Touched on the UI thread only.
 #pragma once
 
@@ -14,14 +14,14 @@
 
 namespace velotrax {
 
-struct StoredState {
+// The catalogue and the scores: what mark.dat and reference.dat hold, and the folder every file
+// of the program sits in.
+struct CatalogueState {
   std::string base_dir;                            // working directory + "/"
-  std::string mame_file;                           // emulator file name, without a directory
   int32_t reference_count = 0;                     // reference computers read from reference.dat
   std::vector<Tgameinfo> games;                    // empty until BuildCatalogue
   std::vector<std::vector<Tgameinfo>> references;  // row 0 empty once LoadReferences ran
   TStringList score_lines;                         // scratch list for writing mark.dat
-  std::unique_ptr<TIniFile> settings;              // velotrax.ini, made by LoadSettings
   bool scores_unreadable = false;    // mark.dat failed to load: keep it as mark.dat.bak
   bool damaged_scores_kept = false;  // mark.dat.bak holds that file: later saves leave it
   // mark.dat as last read or written here: the values it held (none read: no description, all
@@ -30,5 +30,14 @@ struct StoredState {
   std::vector<Tgameinfo> scores_as_read;
   FileStamp scores_stamp;
 };
+
+// The settings: the emulator velotrax.ini names and the open file itself.
+struct SettingsState {
+  std::string mame_file;               // emulator file name, without a directory
+  std::unique_ptr<TIniFile> settings;  // velotrax.ini, made by LoadSettings
+};
+
+// Everything the files hold. The settings code takes both parts: velotrax.ini sits in base_dir.
+struct StoredState : CatalogueState, SettingsState {};
 
 }  // namespace velotrax

@@ -129,7 +129,7 @@ const std::vector<std::string>& TForm2::InformationLines() {
   return lines;
 }
 
-TForm2::TForm2(ProgramState& state, QWidget* main_window)
+TForm2::TForm2(StoredState& state, QWidget* main_window)
     : QDialog(main_window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       state_(state) {
   setObjectName(QStringLiteral("Form2"));

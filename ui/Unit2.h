@@ -23,7 +23,7 @@ class TForm2 : public QDialog {
 
  public:
   // Created hidden; shown modally with exec() by the main window.
-  TForm2(ProgramState& state, QWidget* main_window);
+  TForm2(StoredState& state, QWidget* main_window);
 
   QRadioButton* use_ddraw = nullptr;
   QRadioButton* use_d3d = nullptr;
@@ -61,7 +61,7 @@ class TForm2 : public QDialog {
  private:
   void BuildControls();
 
-  ProgramState& state_;
+  StoredState& state_;
   std::string shown_description_;  // the bytes pc_description was filled from
   std::optional<QPoint> left_at_;  // where the frame was when the dialog was last closed
 };

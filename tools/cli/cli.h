@@ -34,7 +34,7 @@ class CliError : public std::runtime_error {
 void LoadWorkspace(ProgramState& state);
 
 // Throws CliError saying why when mark.dat could not be written now; the check leaves it as it is.
-void RequireWritableScores(const ProgramState& state);
+void RequireWritableScores(const CatalogueState& state);
 
 // Reads reference.dat into state.references; throws CliError (naming the file for a value that is
 // no whole number).
@@ -42,7 +42,7 @@ void LoadReferenceTable(ProgramState& state);
 
 // The catalogue index of a game given as its rom or "Asteroid" (in any case) or an index 1..54;
 // 0 when none.
-int FindGame(const ProgramState& state, const std::string& name);
+int FindGame(const CatalogueState& state, const std::string& name);
 
 // The catalogue indices of the GAME arguments, in order and without repeats, or of every game when
 // all is set; throws UsageError.

@@ -65,7 +65,7 @@ std::string StoredName(const std::string& name) {
 
 // show --ref finds a computer by its name in any case: a second computer of that name could not
 // be told from the first.
-void RefuseTakenName(const ProgramState& state, const std::string& name) {
+void RefuseTakenName(const CatalogueState& state, const std::string& name) {
   const std::string wanted = AsciiLowerCase(name);
   for (int r = 1; r <= state.reference_count; ++r) {
     const std::string& taken = state.references[static_cast<std::size_t>(r)][0].cpu;

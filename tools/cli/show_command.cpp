@@ -43,7 +43,7 @@ struct Computer {
   std::string name;   // UTF-8, as shown
 };
 
-int FindReference(const ProgramState& state, const std::string& wanted) {
+int FindReference(const CatalogueState& state, const std::string& wanted) {
   const long number = ParseCount(wanted);
   if (number >= 1 && number <= state.reference_count) return static_cast<int>(number);
   std::vector<int> exact, folded;
@@ -69,7 +69,7 @@ int FindReference(const ProgramState& state, const std::string& wanted) {
 
 class Comparison {
  public:
-  Comparison(const ProgramState& state, std::vector<Computer> computers, std::vector<int> games)
+  Comparison(const CatalogueState& state, std::vector<Computer> computers, std::vector<int> games)
       : state_(state), computers_(std::move(computers)), games_(std::move(games)) {}
 
   int32_t D3d(const Computer& c, int g) const { return Entry(c, g).d3d; }
@@ -100,7 +100,7 @@ class Comparison {
     return state_.references[static_cast<std::size_t>(c.reference)][static_cast<std::size_t>(g)];
   }
 
-  const ProgramState& state_;
+  const CatalogueState& state_;
   std::vector<Computer> computers_;
   std::vector<int> games_;
 };

@@ -81,7 +81,7 @@ std::string WhyNotReplaceable(const std::string& path) {
 
 }  // namespace
 
-void RequireWritableScores(const ProgramState& state) {
+void RequireWritableScores(const CatalogueState& state) {
   const std::string path = state.base_dir + "mark.dat";
   const std::string why = WhyNotReplaceable(path);
   if (!why.empty()) {
@@ -187,7 +187,7 @@ long ParseCount(const std::string& text) {
   return value;
 }
 
-int FindGame(const ProgramState& state, const std::string& name) {
+int FindGame(const CatalogueState& state, const std::string& name) {
   // PACMAN is pacman: the catalogue's roms differ in more than their case, and the score is kept
   // under the catalogue's own spelling.
   const std::string wanted = AsciiLowerCase(name);
