@@ -77,6 +77,19 @@ TEST(CliStatsTest, ModifiedZScoresFlagOnlyPassesFarFromTheRest) {
   EXPECT_THAT(Outliers({1, 1000, 1}), IsEmpty());  // too few to tell
 }
 
+TEST(CliStatsTest, APassIsAnOutlierOnlyWhenItIsMoreThanTwoPerCentOff) {
+  const std::vector<std::pair<std::vector<double>, std::vector<std::size_t>>> cases = {
+      {{1000, 1000, 1000, 1000, 1001}, {}},  // a MAD of 0: the z-score alone says "far"
+      {{60, 60, 60, 60, 61}, {}},            // one frame at 60 fps: rounding
+      {{1000, 1000, 1000, 1000, 1021}, {4}},
+      {{1000.0, 1000.1, 999.9, 1000.0, 1000.2, 1015}, {}},  // z-score 50, 1.5 % off
+      {{1000.0, 1000.1, 999.9, 1000.0, 1000.2, 970}, {5}},
+  };
+  for (const auto& [passes, outliers] : cases) {
+    EXPECT_EQ(Outliers(passes), outliers) << ::testing::PrintToString(passes);
+  }
+}
+
 TEST(CliStatsTest, MannWhitneyMatchesTheExactTablesAndTheNormalApproximation) {
   struct Case {
     std::vector<double> a, b;

@@ -73,10 +73,10 @@ constexpr const char* kRunHelp =
     "                 velotrax.ini names (velotrax.ini is not changed; the desktop program\n"
     "                 chooses its emulator in Options > Preferences)\n"
     "\n"
-    "Passes far from the others (modified z-score beyond 3.5) are flagged. Before and during\n"
-    "the run the machine is checked for what distorts figures (other busy processes, a held\n"
-    "back clock, heat, a battery) when standard error is a terminal, passes are repeated or the\n"
-    "run is exported; warnings go to standard error.\n"
+    "Passes far from the others (modified z-score beyond 3.5 and more than 2 % from the\n"
+    "median) are flagged. Before and during the run the machine is checked for what distorts\n"
+    "figures (other busy processes, a held back clock, heat, a battery) when standard error is\n"
+    "a terminal, passes are repeated or the run is exported; warnings go to standard error.\n"
     "\n"
     "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM, or SIGHUP when\n"
     "the terminal closes) asks the emulator to stop and ends the run; results measured before\n"
@@ -621,10 +621,12 @@ class RunSession {
     }
     PrintLine(progress_, label + " stored" + details);
     if (!series.outliers.empty()) {
-      std::fprintf(stderr,
-                   "velotrax-cli: warning: %s: %zu pass(es) far from the others (modified "
-                   "z-score beyond 3.5); something else may have run at the time\n",
-                   Label(game, is_d3d).c_str(), series.outliers.size());
+      std::fprintf(
+          stderr,
+          "velotrax-cli: warning: %s: %zu pass(es) far from the others (modified "
+          "z-score beyond 3.5, more than 2 %% from the median); something else may have run "
+          "at the time\n",
+          Label(game, is_d3d).c_str(), series.outliers.size());
     }
     if (Adaptive() && series.stop.rfind("the interval was still", 0) == 0) {
       std::fprintf(stderr,

@@ -16,6 +16,8 @@ namespace {
 constexpr double kZ95 = 1.959963984540054;
 // Samples up to this size get the exact distribution of U (its counts stay exact in a double).
 constexpr std::size_t kLargestExact = 25;
+// A pass nearer the median than this share of it is no outlier, whatever its z-score.
+constexpr double kOutlierFloor = 0.02;
 
 // P(B <= k) for B binomial with n trials and probability one half.
 double HalfBinomialCdf(int n, int k) {
@@ -190,8 +192,10 @@ std::vector<std::size_t> Outliers(const std::vector<double>& values) {
   // Three values cannot tell an outlier from the rest.
   if (values.size() < 4) return found;
   const std::vector<double> scores = ModifiedZScores(values);
+  const double median = MedianOf(values);
   for (std::size_t i = 0; i < scores.size(); ++i) {
-    if (std::fabs(scores[i]) > 3.5) found.push_back(i);
+    const bool far = std::fabs(values[i] - median) > kOutlierFloor * std::fabs(median);
+    if (std::fabs(scores[i]) > 3.5 && far) found.push_back(i);
   }
   return found;
 }
