@@ -82,6 +82,36 @@ TEST_F(CliCompareTest, SaysGameByGameWhetherTheDifferenceIsBeyondTheNoise) {
               HasSubstr("cannot read \"gone.json\": "));
 }
 
+// An export of pacman's DirectDraw passes with more members of the run, given as JSON.
+std::string ExportWith(const std::string& passes, const std::string& more = "") {
+  return "{\"format\": \"velotrax-run/1\", " + more +
+         "\"results\": [{\"rom\": \"pacman\", \"method\": \"ddraw\", \"passes\": [" + passes +
+         "]}]}";
+}
+
+TEST_F(CliCompareTest, TheVerdictFollowsTheIntervalAndThePShownAgrees) {
+  struct Case {
+    std::string a, b, figures, verdict;
+  };
+  const std::vector<Case> cases = {
+      // Ties count against a change: the interval ends at 0, and p says the same.
+      {"300,300,301,301,301,301,301,301", "300,300,300,300,300,300,300,300,300,300",
+       "-0.3% to +0.0%       0.0831", "within the noise"},
+      // All of B above all of A, but 3 and 3 or 2 and 2 can never reach p < 0.05.
+      {"1000,1001,1002", "1100,1101,1102", "0.1000", "too few passes to tell"},
+      {"1000,1001", "1100,1101", "0.3333", "too few passes to tell"},
+      {"1000,1001,1002", "1100,1101,1102,1103", "0.0571", "too few passes to tell"},
+      {"1000,1001,1002,1003", "1100,1101,1102,1103", "+9.7% to +10.3%      0.0286",
+       "B faster, beyond the noise"},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(dir_.File("a.json"), ExportWith(c.a));
+    WriteBytes(dir_.File("b.json"), ExportWith(c.b));
+    const std::string line = LineOf(Cli({"compare", "a.json", "b.json"}).out, "pacman");
+    EXPECT_THAT(line, HasSubstr(c.figures + "  " + c.verdict)) << c.a << " against " << c.b;
+  }
+}
+
 // An export of series games (g1, g2, ...) with passes DirectDraw passes each around rate.
 std::string ExportOf(int series, int passes, int rate) {
   std::string text = "{\"format\": \"velotrax-run/1\", \"results\": [";

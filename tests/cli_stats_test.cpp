@@ -189,6 +189,28 @@ TEST(CliStatsTest, TheShiftAndUAgreeWithEveryPairwiseDifference) {
   }
 }
 
+// Ties and equal differences are common with whole frame rates: whatever they do, p < 0.05 must
+// come with an interval of the shift that leaves out 0, and a bounded interval with sizes whose
+// smallest p is below 0.05.
+TEST(CliStatsTest, TheShiftsPAgreesWithItsInterval) {
+  std::mt19937 random(22);
+  std::uniform_int_distribution<int> size(1, 30), rate(0, 6);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<double> a(static_cast<std::size_t>(size(random))),
+        b(static_cast<std::size_t>(size(random)));
+    for (double& x : a) x = 300 + rate(random);
+    for (double& y : b) y = 301 + rate(random);
+    const Shift shift = ShiftEstimate(a, b);
+    const bool leaves_out_0 =
+        shift.interval.bounded && (shift.interval.low > 0 || shift.interval.high < 0);
+    ASSERT_EQ(shift.p < 0.05, leaves_out_0) << "round " << round << ", p " << shift.p;
+    ASSERT_EQ(shift.smallest_p < 0.05, shift.interval.bounded) << "round " << round;
+  }
+  // The smallest p of the exact test: 2 / C(m + n, m).
+  EXPECT_NEAR(ShiftEstimate({1, 2, 3}, {4, 5, 6}).smallest_p, 2.0 / 20, 1e-12);
+  EXPECT_NEAR(ShiftEstimate({1, 2, 3, 4}, {5, 6, 7, 8}).smallest_p, 2.0 / 70, 1e-12);
+}
+
 TEST(CliStatsTest, TheStopRuleWaitsForATightIntervalBetweenTheLimits) {
   const StopRule fixed{3, 0, 6, 50};
   EXPECT_EQ(StopReason(fixed, {1, 2}), "");

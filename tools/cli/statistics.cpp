@@ -60,27 +60,47 @@ bool UseExact(const std::vector<double>& a, const std::vector<double>& b) {
   return a.size() <= kLargestExact && b.size() <= kLargestExact && !HasTies(a, b);
 }
 
-// The rank k of the shift interval [D(k), D(mn+1-k)]: the largest k with P(U <= k-1) at most
-// 2.5 %; 0 when there is none.
-std::size_t ShiftRank(std::size_t m, std::size_t n, bool exact) {
-  const double mn = static_cast<double>(m * n);
-  if (exact) {
-    const std::vector<double> counts = UCounts(m, n);
-    double total = 0;
-    for (double c : counts) total += c;
-    double below = 0;
-    std::size_t k = 0;
-    for (std::size_t u = 0; u < counts.size(); ++u) {
-      below += counts[u];
-      if (below / total > 0.025) break;
-      k = u + 1;
-    }
-    return k;
+// The distribution of U when a and b come from the same distribution and no two values tie:
+// exact for samples of up to 25 values each, otherwise the normal approximation with continuity
+// correction.
+class NoShiftDistribution {
+ public:
+  NoShiftDistribution(std::size_t m, std::size_t n) : m_(m), n_(n) {
+    if (m > kLargestExact || n > kLargestExact) return;
+    cumulative_ = UCounts(m, n);
+    for (std::size_t u = 1; u < cumulative_.size(); ++u) cumulative_[u] += cumulative_[u - 1];
   }
-  const double sd = std::sqrt(mn * static_cast<double>(m + n + 1) / 12.0);
-  const double k = std::floor(mn / 2.0 + 0.5 - kZ95 * sd);
-  return k < 1 ? 0 : static_cast<std::size_t>(k);
-}
+
+  // P(U <= c).
+  double AtMost(std::size_t c) const {
+    if (!cumulative_.empty()) {
+      return cumulative_[std::min(c, cumulative_.size() - 1)] / cumulative_.back();
+    }
+    const double mn = static_cast<double>(m_ * n_);
+    const double sd = std::sqrt(mn * static_cast<double>(m_ + n_ + 1) / 12.0);
+    return 0.5 * std::erfc(-(static_cast<double>(c) + 0.5 - mn / 2.0) / sd / std::sqrt(2.0));
+  }
+
+  // The rank k of the shift interval [D(k), D(mn+1-k)]: the largest k with P(U <= k-1) below
+  // 2.5 %; 0 when there is none. Excluding a shift from it is rejecting it at the 5 % level.
+  std::size_t IntervalRank() const {
+    std::size_t low = 0, high = m_ * n_ / 2;  // AtMost(low - 1) < 2.5 %, as if AtMost(-1) = 0
+    while (low < high) {
+      const std::size_t middle = low + (high - low + 1) / 2;
+      if (AtMost(middle - 1) < 0.025) {
+        low = middle;
+      } else {
+        high = middle - 1;
+      }
+    }
+    return low;
+  }
+
+ private:
+  std::size_t m_, n_;
+  std::vector<double>
+      cumulative_;  // P(U <= u) times the number of orderings; empty if approximated
+};
 
 // Doubles in their order as unsigned keys: a key's successor is the next larger double.
 uint64_t OrderKey(double value) {
@@ -247,10 +267,17 @@ Shift ShiftEstimate(const std::vector<double>& a, const std::vector<double>& b) 
   shift.estimate = count % 2 == 1
                        ? KthDifference(xs, ys, middle + 1)
                        : (KthDifference(xs, ys, middle) + KthDifference(xs, ys, middle + 1)) / 2.0;
-  const std::size_t k = ShiftRank(a.size(), b.size(), UseExact(a, b));
-  if (k >= 1 && k <= count / 2) {
+  const NoShiftDistribution no_shift(xs.size(), ys.size());
+  const std::size_t k = no_shift.IntervalRank();
+  if (k >= 1) {
     shift.interval = {KthDifference(xs, ys, k), KthDifference(xs, ys, count + 1 - k), true};
   }
+  // The interval leaves out 0 when fewer than k differences are at or below 0, or fewer than k
+  // at or above it (x - y is exactly -(y - x)): the p of that same count agrees with it.
+  const std::size_t against =
+      std::min(DifferencesAtMost(xs, ys, 0.0), DifferencesAtMost(ys, xs, 0.0));
+  shift.p = std::min(1.0, 2.0 * no_shift.AtMost(against));
+  shift.smallest_p = std::min(1.0, 2.0 * no_shift.AtMost(0));
   return shift;
 }
 

@@ -52,11 +52,15 @@ struct RankTest {
 RankTest MannWhitney(const std::vector<double>& a, const std::vector<double>& b);
 
 // The Hodges-Lehmann shift of b against a (the median of all differences b - a) with its 95 %
-// interval from the same rank distribution; unbounded when the samples are too small. Takes
-// O((m + n) log) time and no room for the m n differences.
+// interval from the distribution of U without ties (exact up to 25 values each); unbounded when
+// the samples are too small. p is the two-sided p of no shift from the same ranks, ties counting
+// against a shift, so that p < 0.05 exactly when the interval leaves out 0; smallest_p is the
+// least p samples of these sizes can give. Takes O((m + n) log) time and no room for the m n
+// differences.
 struct Shift {
   double estimate = 0;
   Interval interval;
+  double p = 1, smallest_p = 1;
 };
 Shift ShiftEstimate(const std::vector<double>& a, const std::vector<double>& b);
 
