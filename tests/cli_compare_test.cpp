@@ -78,6 +78,9 @@ TEST_F(CliCompareTest, SaysGameByGameWhetherTheDifferenceIsBeyondTheNoise) {
   EXPECT_THAT(other.err, HasSubstr("\"other.json\" is no run exported by velotrax-cli"));
   WriteBytes(dir_.File("cut.json"), ReadBytes(dir_.File("a.json")).substr(0, 200));
   EXPECT_THAT(Cli({"compare", "cut.json", "a.json"}).err, HasSubstr("not a JSON document"));
+  WriteBytes(dir_.File("notes.json"), "cpu=home\r\n");
+  EXPECT_THAT(Cli({"compare", "a.json", "notes.json"}).err,
+              HasSubstr("\"notes.json\" is not a JSON document: a value expected at byte 1"));
   EXPECT_THAT(Cli({"compare", "a.json", "gone.json"}).err,
               HasSubstr("cannot read \"gone.json\": "));
 }

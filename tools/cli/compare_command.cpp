@@ -52,7 +52,13 @@ std::string TextOf(const JsonValue* value) {
 }
 
 Export LoadExport(const std::string& path) {
-  const JsonValue document = ParseJson(ReadWholeFile(path, kLargestExport));
+  const std::string bytes = ReadWholeFile(path, kLargestExport);
+  JsonValue document;
+  try {
+    document = ParseJson(bytes);
+  } catch (const CliError& e) {
+    throw CliError("\"" + path + "\" is " + e.what());
+  }
   if (TextOf(document.Find("format")) != "velotrax-run/1") {
     throw CliError("\"" + path + "\" is no run exported by velotrax-cli run --export-json");
   }
