@@ -158,6 +158,29 @@ TEST_F(CliCompareTest, RefusesWhatIsNoExportAtOnceAndComparesTheLargestQuickly) 
   EXPECT_THAT(LineOf(big.out, "g20        DDraw"), HasSubstr("B faster, beyond the noise"));
 }
 
+TEST_F(CliCompareTest, RefusesAnExportWithPassesItCannotUseNamingTheFile) {
+  WriteBytes(dir_.File("a.json"), ExportWith("1000,1001,1002,1003"));
+  const std::string pacman = "{\"rom\": \"pacman\", \"method\": \"ddraw\", \"passes\": [1000]}";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {ExportWith("1000,1e999"), "\"b.json\" is not a JSON document: a number out of range"},
+      {ExportWith("1000,0,1001"),
+       "\"b.json\" holds a pass of pacman DDraw of 0 fps; compare takes "
+       "only passes that measured a frame rate"},
+      {ExportWith("1000,-5"), "\"b.json\" holds a pass of pacman DDraw of -5 fps"},
+      {"{\"format\": \"velotrax-run/1\", \"results\": [" + pacman + ", " + pacman + "]}",
+       "\"b.json\" holds two series of pacman DDraw; compare takes one of each game and method"},
+      {ExportOf(2, 4, 1000),
+       "\"a.json\" and \"b.json\" have no game and method in common: nothing to compare"},
+  };
+  for (const auto& [b, error] : cases) {
+    WriteBytes(dir_.File("b.json"), b);
+    const CliResult result = Cli({"compare", "a.json", "b.json"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_THAT(result.err, HasSubstr(error));
+    EXPECT_EQ(result.out, "");
+  }
+}
+
 // A score section as the desktop program writes it: every game, pacman's scores as given.
 std::string Section(int number, const std::string& name, int d3d, int ddraw) {
   ProgramState state;

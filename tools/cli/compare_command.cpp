@@ -1,6 +1,7 @@
 // velotrax-cli compare: two exported runs side by side, game by game and method by method, with
 // a rank test telling a real difference from the noise of the passes.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -51,6 +52,16 @@ std::string TextOf(const JsonValue* value) {
   return value != nullptr && value->kind == JsonValue::Kind::string ? value->text : "";
 }
 
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string SeriesName(const Series& s) {
+  return TerminalText(s.rom) + (s.method == "d3d" ? " D3D" : " DDraw");
+}
+
 Export LoadExport(const std::string& path) {
   const std::string bytes = ReadWholeFile(path, kLargestExport);
   JsonValue document;
@@ -96,8 +107,20 @@ Export LoadExport(const std::string& path) {
       if (pass.kind != JsonValue::Kind::number) {
         throw CliError("\"" + path + "\" holds a pass that is no number");
       }
-      // A pass without a frame rate (0) is no measurement.
-      if (pass.number > 0) series.passes.push_back(pass.number);
+      // A pass without a frame rate (0) is no measurement: the figures of the others alone would
+      // pass for the whole series.
+      if (!(pass.number > 0) || !std::isfinite(pass.number)) {
+        throw CliError("\"" + path + "\" holds a pass of " + SeriesName(series) + " of " +
+                       Format("%g", pass.number) +
+                       " fps; compare takes only passes that measured a frame rate");
+      }
+      series.passes.push_back(pass.number);
+    }
+    for (const Series& earlier : result.series) {
+      if (earlier.rom == series.rom && earlier.method == series.method) {
+        throw CliError("\"" + path + "\" holds two series of " + SeriesName(series) +
+                       "; compare takes one of each game and method");
+      }
     }
     result.series.push_back(std::move(series));
   }
@@ -114,12 +137,6 @@ const Series* FindSeries(const Export& in, const Series& like) {
     if (s.rom == like.rom && s.method == like.method) return &s;
   }
   return nullptr;
-}
-
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
 }
 
 std::string Describe(const char* label, const Export& e) {
@@ -140,10 +157,6 @@ std::string PadTo(const std::string& text, std::size_t width, bool right) {
   if (shown >= width) return text;
   const std::string fill(width - shown, ' ');
   return right ? fill + text : text + fill;
-}
-
-std::string SeriesName(const Series& s) {
-  return TerminalText(s.rom) + (s.method == "d3d" ? " D3D" : " DDraw");
 }
 
 // "Only in A: 720 DDraw, asteroid DDraw", or nothing when every result has its counterpart.
@@ -199,6 +212,12 @@ int CompareCommand(const std::vector<std::string>& args) {
   }
   if (files.size() != 2) throw UsageError("compare wants two exported runs, A and B");
   const Export a = LoadExport(files[0]), b = LoadExport(files[1]);
+  bool common = false;
+  for (const Series& s : a.series) common = common || FindSeries(b, s) != nullptr;
+  if (!common) {
+    throw CliError("\"" + a.path + "\" and \"" + b.path +
+                   "\" have no game and method in common: nothing to compare");
+  }
 
   std::string out = Describe("A", a) + Describe("B", b) + "\n";
   out +=
