@@ -23,10 +23,12 @@ constexpr const char* kCompareHelp =
     "by method: the median of each, the change from A to B in per cent with its 95 % interval\n"
     "(Hodges-Lehmann), and whether the difference is larger than the noise of the passes: it\n"
     "is when the interval leaves out 0, which is when the Mann-Whitney U test (two-sided, ties\n"
-    "counting against a difference) gives p < 0.05. Use it for two machines, two emulator\n"
-    "builds or two settings. A difference needs several passes on each side (4 and 4, 3 and\n"
-    "5 or 2 and 8 at least): run with --repeat or --confidence. Each file must be a regular\n"
-    "file of at most 2 MiB with at most 10000 passes of a game and method.\n";
+    "counting against a difference) gives p < 0.05. Use it for two emulator builds or two\n"
+    "settings, or to see by how much two machines differ. A difference needs several passes on\n"
+    "each side (4 and 4, 3 and 5 or 2 and 8 at least): run with --repeat or --confidence.\n"
+    "Runs measured with warnings, or on different machines, get the figures but no verdict.\n"
+    "Each file must be a regular file of at most 2 MiB with at most 10000 passes of a game\n"
+    "and method.\n";
 
 // The significance level of the verdict.
 constexpr double kLevel = 0.05;
@@ -44,6 +46,7 @@ struct Series {
 
 struct Export {
   std::string path, date, cpu_model, kernel, emulator, version;
+  double cores = 0;  // 0 when not recorded
   std::vector<Series> series;
   std::vector<std::string> warning_kinds;
 };
@@ -79,6 +82,8 @@ Export LoadExport(const std::string& path) {
   if (const JsonValue* machine = document.Find("machine")) {
     result.cpu_model = TextOf(machine->Find("cpu_model"));
     result.kernel = TextOf(machine->Find("kernel"));
+    const JsonValue* cores = machine->Find("cores");
+    if (cores != nullptr && cores->kind == JsonValue::Kind::number) result.cores = cores->number;
   }
   if (const JsonValue* emulator = document.Find("emulator")) {
     result.emulator = TextOf(emulator->Find("file"));
@@ -168,7 +173,33 @@ std::string OnlyIn(const char* label, const Export& in, const Export& other) {
   return names.empty() ? "" : "Only in " + std::string(label) + ": " + names + "\n";
 }
 
-std::string CompareLine(const Series& a, const Series& b_series) {
+// Why the passes cannot tell a difference from the noise, or nothing. The test takes the passes
+// of a run as independent draws; they are not independent of the machine's state, which lasts the
+// run: a disturbance, or another machine, shifts them all together and the test would call that
+// a difference. Memory is left out of "another machine": its total moves with the kernel.
+std::string NoVerdictReason(const Export& a, const Export& b) {
+  const bool warned_a = !a.warning_kinds.empty(), warned_b = !b.warning_kinds.empty();
+  std::string reason;
+  if (warned_a || warned_b) {
+    reason = std::string("No verdict: ") +
+             (warned_a && warned_b ? "A and B were"
+              : warned_a           ? "A was"
+                                   : "B was") +
+             " measured with warnings (see above). A disturbance that lasts a run\nshifts all "
+             "its passes and the test would take it for a difference: measure again on a\nquiet "
+             "machine.\n";
+  }
+  const bool other_cpu = !a.cpu_model.empty() && !b.cpu_model.empty() && a.cpu_model != b.cpu_model;
+  const bool other_cores = a.cores > 0 && b.cores > 0 && a.cores != b.cores;
+  if (other_cpu || other_cores) {
+    reason +=
+        "No verdict: A and B were measured on different machines. The passes show the noise "
+        "within\neach run, not between machines: read the change and its interval.\n";
+  }
+  return reason;
+}
+
+std::string CompareLine(const Series& a, const Series& b_series, bool judge) {
   const Series* b = &b_series;
   std::string line = PadTo(TerminalText(a.rom), 10, false) + " " +
                      PadTo(a.method == "d3d" ? "D3D" : "DDraw", 6, false) + " ";
@@ -192,6 +223,8 @@ std::string CompareLine(const Series& a, const Series& b_series) {
   const bool beyond = shift.interval.bounded && (shift.interval.low > 0 || shift.interval.high < 0);
   if (shift.smallest_p >= kLevel || !shift.interval.bounded) {
     line += "too few passes to tell";
+  } else if (!judge) {
+    line += "no verdict (see below)";
   } else if (beyond) {
     line += shift.estimate > 0 ? "B faster, beyond the noise" : "B slower, beyond the noise";
   } else {
@@ -223,10 +256,12 @@ int CompareCommand(const std::vector<std::string>& args) {
   out +=
       "Game       Method  A median  B median   Change  95% interval of it      p      "
       "Verdict\n";
+  const std::string no_verdict = NoVerdictReason(a, b);
   for (const Series& s : a.series) {
-    if (const Series* other = FindSeries(b, s)) out += CompareLine(s, *other);
+    if (const Series* other = FindSeries(b, s)) out += CompareLine(s, *other, no_verdict.empty());
   }
   out += OnlyIn("A", a, b) + OnlyIn("B", b, a);
+  if (!no_verdict.empty()) out += "\n" + no_verdict;
   out +=
       "\nChange: the shift from A to B (Hodges-Lehmann) in per cent of A's median; p: "
       "Mann-Whitney U, two-sided,\nties counting against a change; beyond the noise when the "
