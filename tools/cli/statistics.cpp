@@ -305,4 +305,16 @@ std::string StopReason(const StopRule& rule, const std::vector<double>& rates) {
   return "";
 }
 
+Interval ReportedInterval(const StopRule& rule, const std::vector<double>& rates) {
+  if (rule.confidence <= 0) return MedianInterval(rates);
+  // Stopping at the first narrow 95 % interval leaves it covering the true median in about 93 %
+  // of runs (normal passes with a spread of 2 %, P = 1); the 97 % interval covers it in at least
+  // 97 % for P from 0.25 to 4 times the spread, normal or skewed passes (see the tests).
+  constexpr double kAfterAdaptiveStop = 0.97;
+  const Interval wider = MedianInterval(rates, kAfterAdaptiveStop);
+  if (wider.bounded || MedianIntervalRank(static_cast<int>(rates.size()), 0.95) == 0) return wider;
+  const auto [low, high] = std::minmax_element(rates.begin(), rates.end());
+  return {*low, *high, true};
+}
+
 }  // namespace velotrax::cli

@@ -79,4 +79,10 @@ struct StopRule {
 // Why the passes so far are enough, or an empty text when another pass is wanted.
 std::string StopReason(const StopRule& rule, const std::vector<double>& rates);
 
+// The 95 % interval of the median to report once the rule has stopped the passes. Passes repeated
+// until the interval looked narrow stop when it is narrow by chance, so there the order-statistics
+// interval at 97 % stands in (at least the smallest to the largest pass): it keeps covering the
+// true median 95 % of the time.
+Interval ReportedInterval(const StopRule& rule, const std::vector<double>& rates);
+
 }  // namespace velotrax::cli
