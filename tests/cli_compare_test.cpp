@@ -24,10 +24,11 @@ using namespace velotrax::testing;
 
 class CliCompareTest : public ::testing::Test, public CliHarness {
  protected:
-  // Exports a run of pacman and dkong (both methods) whose passes take the rates in turn.
+  // Exports a run of pacman and dkong (both methods) whose passes take the rates in turn. The
+  // machine is not checked: a warning of the busy test machine would hold back the verdict.
   void Export(const std::string& file, const std::string& rates, const std::string& games = "") {
-    std::vector<std::string> args = {"run",  "--repeat",      "8",  "--mode",
-                                     "both", "--export-json", file, "pacman"};
+    std::vector<std::string> args = {"run",         "--repeat",      "8",  "--mode", "both",
+                                     "--no-checks", "--export-json", file, "pacman"};
     if (!games.empty()) args.push_back(games);
     const CliResult result = Cli(args, {{"CLI_EMULATOR_FPS_SEQUENCE", rates}});
     ASSERT_EQ(result.code, 0) << result.err;
@@ -78,8 +79,41 @@ TEST_F(CliCompareTest, SaysGameByGameWhetherTheDifferenceIsBeyondTheNoise) {
   EXPECT_THAT(other.err, HasSubstr("\"other.json\" is no run exported by velotrax-cli"));
   WriteBytes(dir_.File("cut.json"), ReadBytes(dir_.File("a.json")).substr(0, 200));
   EXPECT_THAT(Cli({"compare", "cut.json", "a.json"}).err, HasSubstr("not a JSON document"));
+  WriteBytes(dir_.File("notes.json"), "cpu=home\r\n");
+  EXPECT_THAT(Cli({"compare", "a.json", "notes.json"}).err,
+              HasSubstr("\"notes.json\" is not a JSON document: a value expected at byte 1"));
   EXPECT_THAT(Cli({"compare", "a.json", "gone.json"}).err,
               HasSubstr("cannot read \"gone.json\": "));
+}
+
+// An export of pacman's DirectDraw passes with more members of the run, given as JSON.
+std::string ExportWith(const std::string& passes, const std::string& more = "") {
+  return "{\"format\": \"velotrax-run/1\", " + more +
+         "\"results\": [{\"rom\": \"pacman\", \"method\": \"ddraw\", \"passes\": [" + passes +
+         "]}]}";
+}
+
+TEST_F(CliCompareTest, TheVerdictFollowsTheIntervalAndThePShownAgrees) {
+  struct Case {
+    std::string a, b, figures, verdict;
+  };
+  const std::vector<Case> cases = {
+      // Ties count against a change: the interval ends at 0, and p says the same.
+      {"300,300,301,301,301,301,301,301", "300,300,300,300,300,300,300,300,300,300",
+       "-0.3% to +0.0%       0.0831", "within the noise"},
+      // All of B above all of A, but 3 and 3 or 2 and 2 can never reach p < 0.05.
+      {"1000,1001,1002", "1100,1101,1102", "0.1000", "too few passes to tell"},
+      {"1000,1001", "1100,1101", "0.3333", "too few passes to tell"},
+      {"1000,1001,1002", "1100,1101,1102,1103", "0.0571", "too few passes to tell"},
+      {"1000,1001,1002,1003", "1100,1101,1102,1103", "+9.7% to +10.3%      0.0286",
+       "B faster, beyond the noise"},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(dir_.File("a.json"), ExportWith(c.a));
+    WriteBytes(dir_.File("b.json"), ExportWith(c.b));
+    const std::string line = LineOf(Cli({"compare", "a.json", "b.json"}).out, "pacman");
+    EXPECT_THAT(line, HasSubstr(c.figures + "  " + c.verdict)) << c.a << " against " << c.b;
+  }
 }
 
 // An export of series games (g1, g2, ...) with passes DirectDraw passes each around rate.
@@ -123,6 +157,55 @@ TEST_F(CliCompareTest, RefusesWhatIsNoExportAtOnceAndComparesTheLargestQuickly) 
   ASSERT_EQ(big.code, 0) << big.err;
   EXPECT_THAT(LineOf(big.out, "g20        DDraw"), HasSubstr("+1.0%"));
   EXPECT_THAT(LineOf(big.out, "g20        DDraw"), HasSubstr("B faster, beyond the noise"));
+}
+
+TEST_F(CliCompareTest, GivesNoVerdictForRunsWithWarningsOrOnDifferentMachines) {
+  const std::string epyc = "\"machine\": {\"cpu_model\": \"AMD EPYC\", \"cores\": 2}, ";
+  const std::string load = "\"warnings\": [{\"kind\": \"load\"}], ";
+  struct Case {
+    std::string a, b, verdict, reason;
+  };
+  const std::vector<Case> cases = {
+      {epyc, epyc, "B faster, beyond the noise", "<none>"},
+      {epyc + load, epyc, "no verdict (see below)",
+       "No verdict: A was measured with warnings (see above)."},
+      {epyc, "\"machine\": {\"cpu_model\": \"Intel Core\", \"cores\": 2}, ",
+       "no verdict (see below)", "No verdict: A and B were measured on different machines."},
+      {epyc, "\"machine\": {\"cpu_model\": \"AMD EPYC\", \"cores\": 8}, ", "no verdict (see below)",
+       "No verdict: A and B were measured on different machines."},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(dir_.File("a.json"), ExportWith("1000,1001,1002,1003,1004,1005", c.a));
+    WriteBytes(dir_.File("b.json"), ExportWith("1100,1101,1102,1103,1104,1105", c.b));
+    const std::string out = Cli({"compare", "a.json", "b.json"}).out;
+    // The figures stay; only the verdict is held back.
+    EXPECT_THAT(LineOf(out, "pacman"),
+                HasSubstr("+10.0%  +9.7% to +10.3%      0.0022  " + c.verdict));
+    EXPECT_THAT(LineOf(out, "No verdict"), StartsWith(c.reason));
+  }
+}
+
+TEST_F(CliCompareTest, RefusesAnExportWithPassesItCannotUseNamingTheFile) {
+  WriteBytes(dir_.File("a.json"), ExportWith("1000,1001,1002,1003"));
+  const std::string pacman = "{\"rom\": \"pacman\", \"method\": \"ddraw\", \"passes\": [1000]}";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {ExportWith("1000,1e999"), "\"b.json\" is not a JSON document: a number out of range"},
+      {ExportWith("1000,0,1001"),
+       "\"b.json\" holds a pass of pacman DDraw of 0 fps; compare takes "
+       "only passes that measured a frame rate"},
+      {ExportWith("1000,-5"), "\"b.json\" holds a pass of pacman DDraw of -5 fps"},
+      {"{\"format\": \"velotrax-run/1\", \"results\": [" + pacman + ", " + pacman + "]}",
+       "\"b.json\" holds two series of pacman DDraw; compare takes one of each game and method"},
+      {ExportOf(2, 4, 1000),
+       "\"a.json\" and \"b.json\" have no game and method in common: nothing to compare"},
+  };
+  for (const auto& [b, error] : cases) {
+    WriteBytes(dir_.File("b.json"), b);
+    const CliResult result = Cli({"compare", "a.json", "b.json"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_THAT(result.err, HasSubstr(error));
+    EXPECT_EQ(result.out, "");
+  }
 }
 
 // A score section as the desktop program writes it: every game, pacman's scores as given.

@@ -66,14 +66,15 @@ TEST_F(CliRunTest, ConfidenceRunsUntilTheIntervalIsTightAndExportsEveryPass) {
   EXPECT_THAT(Numbers(pacman.Find("passes")),
               ::testing::ElementsAre(700, 1300, 1000, 1002, 998, 1001, 999, 1000, 1003));
   EXPECT_EQ(pacman.Find("stored")->number, 1000);
-  EXPECT_EQ(pacman.Find("ci95")->Find("low")->number, 998);
-  EXPECT_EQ(pacman.Find("ci95")->Find("high")->number, 1003);
+  // Reported after the stop: the 97 % interval, [x(1), x(9)] of nine passes.
+  EXPECT_EQ(pacman.Find("ci95")->Find("low")->number, 700);
+  EXPECT_EQ(pacman.Find("ci95")->Find("high")->number, 1300);
   EXPECT_THAT(Numbers(pacman.Find("outliers")), ::testing::ElementsAre(1, 2));
   EXPECT_THAT(pacman.Find("stopped")->text, HasSubstr("after 9 passes"));
   EXPECT_EQ(run.Find("warnings")->kind, JsonValue::Kind::array);
 
   const std::string markdown = ReadBytes(dir_.File("run.md"));
-  EXPECT_THAT(markdown, HasSubstr("| 23 | pacman | DDraw | 1000 | 998 to 1003 (±0.3%) | 700 1300 "
+  EXPECT_THAT(markdown, HasSubstr("| 23 | pacman | DDraw | 1000 | 700 to 1300 (±30.0%) | 700 1300 "
                                   "1000 1002 998 1001 999 1000 1003 | pass 1, pass 2 |"));
 }
 

@@ -77,6 +77,19 @@ TEST(CliStatsTest, ModifiedZScoresFlagOnlyPassesFarFromTheRest) {
   EXPECT_THAT(Outliers({1, 1000, 1}), IsEmpty());  // too few to tell
 }
 
+TEST(CliStatsTest, APassIsAnOutlierOnlyWhenItIsMoreThanTwoPerCentOff) {
+  const std::vector<std::pair<std::vector<double>, std::vector<std::size_t>>> cases = {
+      {{1000, 1000, 1000, 1000, 1001}, {}},  // a MAD of 0: the z-score alone says "far"
+      {{60, 60, 60, 60, 61}, {}},            // one frame at 60 fps: rounding
+      {{1000, 1000, 1000, 1000, 1021}, {4}},
+      {{1000.0, 1000.1, 999.9, 1000.0, 1000.2, 1015}, {}},  // z-score 50, 1.5 % off
+      {{1000.0, 1000.1, 999.9, 1000.0, 1000.2, 970}, {5}},
+  };
+  for (const auto& [passes, outliers] : cases) {
+    EXPECT_EQ(Outliers(passes), outliers) << ::testing::PrintToString(passes);
+  }
+}
+
 TEST(CliStatsTest, MannWhitneyMatchesTheExactTablesAndTheNormalApproximation) {
   struct Case {
     std::vector<double> a, b;
@@ -176,6 +189,28 @@ TEST(CliStatsTest, TheShiftAndUAgreeWithEveryPairwiseDifference) {
   }
 }
 
+// Ties and equal differences are common with whole frame rates: whatever they do, p < 0.05 must
+// come with an interval of the shift that leaves out 0, and a bounded interval with sizes whose
+// smallest p is below 0.05.
+TEST(CliStatsTest, TheShiftsPAgreesWithItsInterval) {
+  std::mt19937 random(22);
+  std::uniform_int_distribution<int> size(1, 30), rate(0, 6);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<double> a(static_cast<std::size_t>(size(random))),
+        b(static_cast<std::size_t>(size(random)));
+    for (double& x : a) x = 300 + rate(random);
+    for (double& y : b) y = 301 + rate(random);
+    const Shift shift = ShiftEstimate(a, b);
+    const bool leaves_out_0 =
+        shift.interval.bounded && (shift.interval.low > 0 || shift.interval.high < 0);
+    ASSERT_EQ(shift.p < 0.05, leaves_out_0) << "round " << round << ", p " << shift.p;
+    ASSERT_EQ(shift.smallest_p < 0.05, shift.interval.bounded) << "round " << round;
+  }
+  // The smallest p of the exact test: 2 / C(m + n, m).
+  EXPECT_NEAR(ShiftEstimate({1, 2, 3}, {4, 5, 6}).smallest_p, 2.0 / 20, 1e-12);
+  EXPECT_NEAR(ShiftEstimate({1, 2, 3, 4}, {5, 6, 7, 8}).smallest_p, 2.0 / 70, 1e-12);
+}
+
 TEST(CliStatsTest, TheStopRuleWaitsForATightIntervalBetweenTheLimits) {
   const StopRule fixed{3, 0, 6, 50};
   EXPECT_EQ(StopReason(fixed, {1, 2}), "");
@@ -196,6 +231,28 @@ TEST(CliStatsTest, TheStopRuleWaitsForATightIntervalBetweenTheLimits) {
   EXPECT_THAT(StopReason(adaptive, wide), StartsWith("the interval was still ±10.0 %"));
   const StopRule at_least{1, 2, 10, 12};
   EXPECT_EQ(StopReason(at_least, std::vector<double>(9, 1000)), "");
+}
+
+// Repeating until the 95 % interval looks narrow stops when it is narrow by chance: reported as it
+// stands, it covered the true median in about 93 % of runs.
+TEST(CliStatsTest, TheIntervalReportedAfterAnAdaptiveStopCoversTheMedianAtLeast95PerCent) {
+  std::mt19937 random(20261208);
+  std::normal_distribution<double> rate(1000.0, 20.0);  // a spread of 2 %
+  for (const double percent : {1.0, 2.0}) {
+    const StopRule rule{1, percent, 6, 50};
+    const int runs = 10000;
+    int covered = 0;
+    for (int run = 0; run < runs; ++run) {
+      std::vector<double> rates;
+      while (StopReason(rule, rates).empty()) rates.push_back(rate(random));
+      const Interval interval = ReportedInterval(rule, rates);
+      covered += interval.low <= 1000.0 && 1000.0 <= interval.high;
+    }
+    EXPECT_GE(covered, runs * 0.95) << "within " << percent << " %";
+  }
+  // A fixed number of passes keeps the 95 % interval.
+  const std::vector<double> ten = {9, 1, 8, 2, 7, 3, 6, 4, 5, 10};
+  EXPECT_EQ(ReportedInterval(StopRule{10, 0, 6, 50}, ten).low, MedianInterval(ten).low);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // velotrax-cli compare: two exported runs side by side, game by game and method by method, with
 // a rank test telling a real difference from the noise of the passes.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,11 +21,14 @@ constexpr const char* kCompareHelp =
     "\n"
     "Compares two runs exported with 'velotrax-cli run --export-json', game by game and method\n"
     "by method: the median of each, the change from A to B in per cent with its 95 % interval\n"
-    "(Hodges-Lehmann), and whether the difference is larger than the noise of the passes\n"
-    "(Mann-Whitney U test, two-sided, 5 % level). Use it for two machines, two emulator builds\n"
-    "or two settings. A difference needs several passes on each side: run with --repeat or\n"
-    "--confidence. Each file must be a regular file of at most 2 MiB with at most 10000\n"
-    "passes of a game and method.\n";
+    "(Hodges-Lehmann), and whether the difference is larger than the noise of the passes: it\n"
+    "is when the interval leaves out 0, which is when the Mann-Whitney U test (two-sided, ties\n"
+    "counting against a difference) gives p < 0.05. Use it for two emulator builds or two\n"
+    "settings, or to see by how much two machines differ. A difference needs several passes on\n"
+    "each side (4 and 4, 3 and 5 or 2 and 8 at least): run with --repeat or --confidence.\n"
+    "Runs measured with warnings, or on different machines, get the figures but no verdict.\n"
+    "Each file must be a regular file of at most 2 MiB with at most 10000 passes of a game\n"
+    "and method.\n";
 
 // The significance level of the verdict.
 constexpr double kLevel = 0.05;
@@ -42,6 +46,7 @@ struct Series {
 
 struct Export {
   std::string path, date, cpu_model, kernel, emulator, version;
+  double cores = 0;  // 0 when not recorded
   std::vector<Series> series;
   std::vector<std::string> warning_kinds;
 };
@@ -50,8 +55,24 @@ std::string TextOf(const JsonValue* value) {
   return value != nullptr && value->kind == JsonValue::Kind::string ? value->text : "";
 }
 
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string SeriesName(const Series& s) {
+  return TerminalText(s.rom) + (s.method == "d3d" ? " D3D" : " DDraw");
+}
+
 Export LoadExport(const std::string& path) {
-  const JsonValue document = ParseJson(ReadWholeFile(path, kLargestExport));
+  const std::string bytes = ReadWholeFile(path, kLargestExport);
+  JsonValue document;
+  try {
+    document = ParseJson(bytes);
+  } catch (const CliError& e) {
+    throw CliError("\"" + path + "\" is " + e.what());
+  }
   if (TextOf(document.Find("format")) != "velotrax-run/1") {
     throw CliError("\"" + path + "\" is no run exported by velotrax-cli run --export-json");
   }
@@ -61,6 +82,8 @@ Export LoadExport(const std::string& path) {
   if (const JsonValue* machine = document.Find("machine")) {
     result.cpu_model = TextOf(machine->Find("cpu_model"));
     result.kernel = TextOf(machine->Find("kernel"));
+    const JsonValue* cores = machine->Find("cores");
+    if (cores != nullptr && cores->kind == JsonValue::Kind::number) result.cores = cores->number;
   }
   if (const JsonValue* emulator = document.Find("emulator")) {
     result.emulator = TextOf(emulator->Find("file"));
@@ -89,8 +112,20 @@ Export LoadExport(const std::string& path) {
       if (pass.kind != JsonValue::Kind::number) {
         throw CliError("\"" + path + "\" holds a pass that is no number");
       }
-      // A pass without a frame rate (0) is no measurement.
-      if (pass.number > 0) series.passes.push_back(pass.number);
+      // A pass without a frame rate (0) is no measurement: the figures of the others alone would
+      // pass for the whole series.
+      if (!(pass.number > 0) || !std::isfinite(pass.number)) {
+        throw CliError("\"" + path + "\" holds a pass of " + SeriesName(series) + " of " +
+                       Format("%g", pass.number) +
+                       " fps; compare takes only passes that measured a frame rate");
+      }
+      series.passes.push_back(pass.number);
+    }
+    for (const Series& earlier : result.series) {
+      if (earlier.rom == series.rom && earlier.method == series.method) {
+        throw CliError("\"" + path + "\" holds two series of " + SeriesName(series) +
+                       "; compare takes one of each game and method");
+      }
     }
     result.series.push_back(std::move(series));
   }
@@ -107,12 +142,6 @@ const Series* FindSeries(const Export& in, const Series& like) {
     if (s.rom == like.rom && s.method == like.method) return &s;
   }
   return nullptr;
-}
-
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
 }
 
 std::string Describe(const char* label, const Export& e) {
@@ -135,10 +164,6 @@ std::string PadTo(const std::string& text, std::size_t width, bool right) {
   return right ? fill + text : text + fill;
 }
 
-std::string SeriesName(const Series& s) {
-  return TerminalText(s.rom) + (s.method == "d3d" ? " D3D" : " DDraw");
-}
-
 // "Only in A: 720 DDraw, asteroid DDraw", or nothing when every result has its counterpart.
 std::string OnlyIn(const char* label, const Export& in, const Export& other) {
   std::string names;
@@ -148,7 +173,33 @@ std::string OnlyIn(const char* label, const Export& in, const Export& other) {
   return names.empty() ? "" : "Only in " + std::string(label) + ": " + names + "\n";
 }
 
-std::string CompareLine(const Series& a, const Series& b_series) {
+// Why the passes cannot tell a difference from the noise, or nothing. The test takes the passes
+// of a run as independent draws; they are not independent of the machine's state, which lasts the
+// run: a disturbance, or another machine, shifts them all together and the test would call that
+// a difference. Memory is left out of "another machine": its total moves with the kernel.
+std::string NoVerdictReason(const Export& a, const Export& b) {
+  const bool warned_a = !a.warning_kinds.empty(), warned_b = !b.warning_kinds.empty();
+  std::string reason;
+  if (warned_a || warned_b) {
+    reason = std::string("No verdict: ") +
+             (warned_a && warned_b ? "A and B were"
+              : warned_a           ? "A was"
+                                   : "B was") +
+             " measured with warnings (see above). A disturbance that lasts a run\nshifts all "
+             "its passes and the test would take it for a difference: measure again on a\nquiet "
+             "machine.\n";
+  }
+  const bool other_cpu = !a.cpu_model.empty() && !b.cpu_model.empty() && a.cpu_model != b.cpu_model;
+  const bool other_cores = a.cores > 0 && b.cores > 0 && a.cores != b.cores;
+  if (other_cpu || other_cores) {
+    reason +=
+        "No verdict: A and B were measured on different machines. The passes show the noise "
+        "within\neach run, not between machines: read the change and its interval.\n";
+  }
+  return reason;
+}
+
+std::string CompareLine(const Series& a, const Series& b_series, bool judge) {
   const Series* b = &b_series;
   std::string line = PadTo(TerminalText(a.rom), 10, false) + " " +
                      PadTo(a.method == "d3d" ? "D3D" : "DDraw", 6, false) + " ";
@@ -159,7 +210,6 @@ std::string CompareLine(const Series& a, const Series& b_series) {
     return line + "no frame rate to compare\n";
   }
   const Shift shift = ShiftEstimate(a.passes, b->passes);
-  const RankTest test = MannWhitney(a.passes, b->passes);
   const double scale = 100.0 / median_a;
   line += PadTo(Format("%+.1f%%", shift.estimate * scale), 7, true) + "  ";
   std::string interval = "-";
@@ -168,11 +218,13 @@ std::string CompareLine(const Series& a, const Series& b_series) {
                Format("%+.1f%%", shift.interval.high * scale);
   }
   line += PadTo(interval, 19, false) + " " +
-          PadTo(test.p < 0.0001 ? "<0.0001" : Format("%.4f", test.p), 7, true) + "  ";
-  const bool beyond = test.p < kLevel && shift.interval.bounded &&
-                      (shift.interval.low > 0 || shift.interval.high < 0);
-  if (a.passes.size() < 2 || b->passes.size() < 2) {
+          PadTo(shift.p < 0.0001 ? "<0.0001" : Format("%.4f", shift.p), 7, true) + "  ";
+  // One rule: beyond the noise when the interval leaves out 0, which is when p < 5 %.
+  const bool beyond = shift.interval.bounded && (shift.interval.low > 0 || shift.interval.high < 0);
+  if (shift.smallest_p >= kLevel || !shift.interval.bounded) {
     line += "too few passes to tell";
+  } else if (!judge) {
+    line += "no verdict (see below)";
   } else if (beyond) {
     line += shift.estimate > 0 ? "B faster, beyond the noise" : "B slower, beyond the noise";
   } else {
@@ -193,18 +245,27 @@ int CompareCommand(const std::vector<std::string>& args) {
   }
   if (files.size() != 2) throw UsageError("compare wants two exported runs, A and B");
   const Export a = LoadExport(files[0]), b = LoadExport(files[1]);
+  bool common = false;
+  for (const Series& s : a.series) common = common || FindSeries(b, s) != nullptr;
+  if (!common) {
+    throw CliError("\"" + a.path + "\" and \"" + b.path +
+                   "\" have no game and method in common: nothing to compare");
+  }
 
   std::string out = Describe("A", a) + Describe("B", b) + "\n";
   out +=
       "Game       Method  A median  B median   Change  95% interval of it      p      "
       "Verdict\n";
+  const std::string no_verdict = NoVerdictReason(a, b);
   for (const Series& s : a.series) {
-    if (const Series* other = FindSeries(b, s)) out += CompareLine(s, *other);
+    if (const Series* other = FindSeries(b, s)) out += CompareLine(s, *other, no_verdict.empty());
   }
   out += OnlyIn("A", a, b) + OnlyIn("B", b, a);
+  if (!no_verdict.empty()) out += "\n" + no_verdict;
   out +=
       "\nChange: the shift from A to B (Hodges-Lehmann) in per cent of A's median; p: "
-      "Mann-Whitney U, two-sided.\n";
+      "Mann-Whitney U, two-sided,\nties counting against a change; beyond the noise when the "
+      "interval leaves out 0, that is when p < 0.05.\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
   return kExitSuccess;
 }

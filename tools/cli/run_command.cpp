@@ -73,10 +73,10 @@ constexpr const char* kRunHelp =
     "                 velotrax.ini names (velotrax.ini is not changed; the desktop program\n"
     "                 chooses its emulator in Options > Preferences)\n"
     "\n"
-    "Passes far from the others (modified z-score beyond 3.5) are flagged. Before and during\n"
-    "the run the machine is checked for what distorts figures (other busy processes, a held\n"
-    "back clock, heat, a battery) when standard error is a terminal, passes are repeated or the\n"
-    "run is exported; warnings go to standard error.\n"
+    "Passes far from the others (modified z-score beyond 3.5 and more than 2 % from the\n"
+    "median) are flagged. Before and during the run the machine is checked for what distorts\n"
+    "figures (other busy processes, a held back clock, heat, a battery) when standard error is\n"
+    "a terminal, passes are repeated or the run is exported; warnings go to standard error.\n"
     "\n"
     "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM, or SIGHUP when\n"
     "the terminal closes) asks the emulator to stop and ends the run; results measured before\n"
@@ -394,15 +394,19 @@ std::string OneDecimal(double value) {
 }
 
 // "95% interval 990 to 1010 = ±1.0%", or what is missing for one.
-std::string IntervalText(const std::vector<int32_t>& rates) {
-  const std::vector<double> values = AsDoubles(rates);
-  const Interval interval = MedianInterval(values);
+std::string IntervalText(double median, const Interval& interval) {
   if (!interval.bounded) {
     return "95% interval after " + std::to_string(FewestPassesForInterval()) + " passes";
   }
   return "95% interval " + IntToText(static_cast<int32_t>(interval.low)) + " to " +
          IntToText(static_cast<int32_t>(interval.high)) + " = ±" +
-         OneDecimal(IntervalPercent(MedianOf(values), interval)) + "%";
+         OneDecimal(IntervalPercent(median, interval)) + "%";
+}
+
+// The same for the interval the stop rule looks at while the passes come.
+std::string IntervalText(const std::vector<int32_t>& rates) {
+  const std::vector<double> values = AsDoubles(rates);
+  return IntervalText(MedianOf(values), MedianInterval(values));
 }
 
 class RunSession {
@@ -583,7 +587,7 @@ class RunSession {
     const int game = series.game;
     const bool is_d3d = series.is_d3d;
     series.stored = fps;
-    series.interval = MedianInterval(AsDoubles(rates));
+    series.interval = ReportedInterval(options_.rule, AsDoubles(rates));
     series.outliers = Outliers(AsDoubles(rates));
     record_.series.push_back(series);
     results_[{game, is_d3d}] = fps;
@@ -602,7 +606,9 @@ class RunSession {
         details +=
             " = " + OneDecimal(100.0 * static_cast<double>(int64_t{*high} - *low) / fps) + "%";
       }
-      if (series.interval.bounded) details += "; " + IntervalText(rates);
+      if (series.interval.bounded) {
+        details += "; " + IntervalText(MedianOf(AsDoubles(rates)), series.interval);
+      }
       if (!series.outliers.empty()) {
         details += "; outlier(s):";
         for (std::size_t k : series.outliers) {
@@ -621,10 +627,12 @@ class RunSession {
     }
     PrintLine(progress_, label + " stored" + details);
     if (!series.outliers.empty()) {
-      std::fprintf(stderr,
-                   "velotrax-cli: warning: %s: %zu pass(es) far from the others (modified "
-                   "z-score beyond 3.5); something else may have run at the time\n",
-                   Label(game, is_d3d).c_str(), series.outliers.size());
+      std::fprintf(
+          stderr,
+          "velotrax-cli: warning: %s: %zu pass(es) far from the others (modified "
+          "z-score beyond 3.5, more than 2 %% from the median); something else may have run "
+          "at the time\n",
+          Label(game, is_d3d).c_str(), series.outliers.size());
     }
     if (Adaptive() && series.stop.rfind("the interval was still", 0) == 0) {
       std::fprintf(stderr,

@@ -37,7 +37,9 @@ double IntervalPercent(double median, const Interval& interval);
 // absolute deviation (times 1.2533) stands in; all 0 when both are 0.
 std::vector<double> ModifiedZScores(const std::vector<double>& values);
 
-// The indices of the values whose modified z-score is beyond 3.5 either way.
+// The indices of the values whose modified z-score is beyond 3.5 either way and that lie more
+// than 2 % from the median: a pass one frame per second off at 50 fps or more is rounding, however
+// few the others that disagree.
 std::vector<std::size_t> Outliers(const std::vector<double>& values);
 
 // Mann-Whitney U of sample a against b: U counts the pairs with a value of a above one of b
@@ -50,11 +52,15 @@ struct RankTest {
 RankTest MannWhitney(const std::vector<double>& a, const std::vector<double>& b);
 
 // The Hodges-Lehmann shift of b against a (the median of all differences b - a) with its 95 %
-// interval from the same rank distribution; unbounded when the samples are too small. Takes
-// O((m + n) log) time and no room for the m n differences.
+// interval from the distribution of U without ties (exact up to 25 values each); unbounded when
+// the samples are too small. p is the two-sided p of no shift from the same ranks, ties counting
+// against a shift, so that p < 0.05 exactly when the interval leaves out 0; smallest_p is the
+// least p samples of these sizes can give. Takes O((m + n) log) time and no room for the m n
+// differences.
 struct Shift {
   double estimate = 0;
   Interval interval;
+  double p = 1, smallest_p = 1;
 };
 Shift ShiftEstimate(const std::vector<double>& a, const std::vector<double>& b);
 
@@ -72,5 +78,11 @@ struct StopRule {
 
 // Why the passes so far are enough, or an empty text when another pass is wanted.
 std::string StopReason(const StopRule& rule, const std::vector<double>& rates);
+
+// The 95 % interval of the median to report once the rule has stopped the passes. Passes repeated
+// until the interval looked narrow stop when it is narrow by chance, so there the order-statistics
+// interval at 97 % stands in (at least the smallest to the largest pass): it keeps covering the
+// true median 95 % of the time.
+Interval ReportedInterval(const StopRule& rule, const std::vector<double>& rates);
 
 }  // namespace velotrax::cli
