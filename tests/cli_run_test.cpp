@@ -7,16 +7,16 @@
 #include <vector>
 
 #include "core/state.h"
+#include "results/json_reader.h"
 #include "storage/score_files.h"
 #include "tests/cli_harness.h"
-#include "tools/cli/json_reader.h"
 
 namespace velotrax {
 namespace {
 
 using namespace std::chrono_literals;
-using cli::JsonValue;
-using cli::ParseJson;
+using results::JsonValue;
+using results::ParseJson;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using namespace velotrax::testing;

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "results/errors.h"
+#include "results/json_reader.h"
 #include "tests/fuzz/reference_models.h"
-#include "tools/cli/cli.h"
-#include "tools/cli/json_reader.h"
 
 using namespace velotrax;
 using reference::Check;
@@ -19,8 +19,8 @@ std::string Named(const std::string& text) {
 }
 
 // The value in the model's canonical spelling.
-std::string Canonical(const cli::JsonValue& value) {
-  using Kind = cli::JsonValue::Kind;
+std::string Canonical(const results::JsonValue& value) {
+  using Kind = results::JsonValue::Kind;
   std::string out;
   switch (value.kind) {
     case Kind::null:
@@ -52,10 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::optional<std::string> expected = reference::JsonModel::Read(text, 64);
   try {
-    const cli::JsonValue value = cli::ParseJson(text);
+    const results::JsonValue value = results::ParseJson(text);
     Check(expected.has_value(), "the reader took a text that is not JSON", text);
     Check(Canonical(value) == *expected, "the reader read another value than the grammar", text);
-  } catch (const cli::CliError& e) {
+  } catch (const results::EResultsError& e) {
     Check(!expected.has_value(), "the reader refused a JSON text", text);
     Check(std::string(e.what()).starts_with("not a JSON document: "), "refusal message", e.what());
   }

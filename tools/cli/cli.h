@@ -11,7 +11,12 @@
 #include "core/state.h"
 #include "process/emulator_dialect.h"
 
+namespace velotrax::results {}
+
 namespace velotrax::cli {
+
+// The tool prints what the results layer measures and computes: its names read here as its own.
+using namespace velotrax::results;
 
 // Exit codes of the tool.
 inline constexpr int kExitSuccess = 0;
@@ -131,8 +136,5 @@ long ParseCount(const std::string& text);
 
 // Writes bytes to path through the atomic replacement; throws EFCreateError, EWriteError.
 void ReplaceFile(const std::string& path, const std::string& bytes);
-// Reads a whole regular file of at most max_bytes, never waiting on a pipe or a device put in
-// its place; throws CliError naming the file and saying why it cannot.
-std::string ReadWholeFile(const std::string& path, std::size_t max_bytes);
 
 }  // namespace velotrax::cli

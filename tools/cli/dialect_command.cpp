@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "results/text_output.h"
 #include "storage/files.h"
 #include "tools/cli/cli.h"
-#include "tools/cli/text_output.h"
 
 namespace velotrax::cli {
 

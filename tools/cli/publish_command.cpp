@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "results/text_output.h"
+#include "results/whole_file.h"
 #include "storage/files.h"
 #include "storage/int_text.h"
 #include "storage/profile_syntax.h"
 #include "tools/cli/cli.h"
-#include "tools/cli/text_output.h"
 
 namespace velotrax::cli {
 

@@ -21,14 +21,14 @@
 #include "core/sequencer.h"
 #include "process/emulator_dialect.h"
 #include "process/event_loop.h"
+#include "results/conditions.h"
+#include "results/run_record.h"
+#include "results/statistics.h"
+#include "results/text_output.h"
 #include "storage/files.h"
 #include "storage/int_text.h"
 #include "storage/score_files.h"
 #include "tools/cli/cli.h"
-#include "tools/cli/conditions.h"
-#include "tools/cli/run_record.h"
-#include "tools/cli/statistics.h"
-#include "tools/cli/text_output.h"
 
 namespace velotrax::cli {
 

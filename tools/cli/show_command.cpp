@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "core/comparison.h"
+#include "results/text_output.h"
 #include "storage/files.h"
 #include "storage/int_text.h"
 #include "tools/cli/cli.h"
-#include "tools/cli/text_output.h"
 
 namespace velotrax::cli {
 

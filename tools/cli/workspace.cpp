@@ -223,24 +223,6 @@ std::vector<int> ResolveGames(const std::vector<std::string>& names, bool all) {
   return games;
 }
 
-std::string ReadWholeFile(const std::string& path, std::size_t max_bytes) {
-  std::string bytes;
-  FileStamp stamp;
-  if (ReadRegularFile(path, max_bytes, bytes, stamp) == nullptr) return bytes;
-  const int error = errno;
-  if (error == EISDIR) throw CliError("cannot read \"" + path + "\": it is a directory");
-  if (error == EINVAL) {
-    throw CliError("cannot read \"" + path + "\": it is not a regular file (a pipe or a device)");
-  }
-  if (error == EFBIG) {
-    constexpr std::size_t kMiB = 1024 * 1024;
-    const std::string most = max_bytes % kMiB == 0 ? std::to_string(max_bytes / kMiB) + " MiB"
-                                                   : std::to_string(max_bytes) + " bytes";
-    throw CliError("cannot read \"" + path + "\": it is larger than " + most);
-  }
-  throw CliError("cannot read \"" + path + "\": " + SystemErrorText(error));
-}
-
 void ReplaceFile(const std::string& path, const std::string& bytes) {
   // A Ctrl+C in the middle would leave the temporary file behind: it waits until the new file is
   // in place (the old one is intact either way).

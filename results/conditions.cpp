@@ -1,4 +1,4 @@
-#include "tools/cli/conditions.h"
+#include "results/conditions.h"
 
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 namespace {
 
@@ -284,4 +284,4 @@ void MachineWatch::PassEnded(double own_cpu_seconds) {
   }
 }
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

@@ -1,4 +1,4 @@
-// What velotrax-cli knows about the machine a run happens on: the facts an export records and
+// What is known about the machine a run happens on: the facts an export records and
 // the checks that warn about what would distort the figures. Every reader takes the root of the
 // file system it reads ("" for the real one), so that tests can fake /proc and /sys.
 #pragma once
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 // Busy and total clock ticks of all processors together, from proc/stat.
 struct CpuTimes {
@@ -92,4 +92,4 @@ class MachineWatch {
 // This program's CPU seconds together with those of its ended children.
 double OwnCpuSeconds();
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

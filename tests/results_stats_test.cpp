@@ -1,5 +1,5 @@
-// The statistics of velotrax-cli against published small-sample values and known data sets, and
-// the rule that ends a game's passes.
+// The statistics of the results layer against published small-sample values and known data sets,
+// and the rule that ends a game's passes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "tools/cli/statistics.h"
+#include "results/statistics.h"
 
-namespace velotrax::cli {
+namespace velotrax::results {
 namespace {
 
 using ::testing::ElementsAre;
@@ -18,7 +18,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-TEST(CliStatsTest, MedianIntervalRanksMatchTheBinomialTables) {
+TEST(ResultsStatsTest, MedianIntervalRanksMatchTheBinomialTables) {
   // Ranks of the distribution-free 95 % interval of the median as the tables give them.
   const std::vector<std::pair<int, int>> table = {{5, 0},  {6, 1},   {8, 1},   {9, 2},   {10, 2},
                                                   {20, 6}, {30, 10}, {50, 18}, {100, 40}};
@@ -38,7 +38,7 @@ TEST(CliStatsTest, MedianIntervalRanksMatchTheBinomialTables) {
   EXPECT_DOUBLE_EQ(MedianOf({4, 1, 3, 2}), 2.5);
 }
 
-TEST(CliStatsTest, TheMedianIntervalCoversTheTrueMedianAsOftenAsItSays) {
+TEST(ResultsStatsTest, TheMedianIntervalCoversTheTrueMedianAsOftenAsItSays) {
   std::mt19937 random(20261208);
   std::normal_distribution<double> normal(100.0, 5.0);
   std::exponential_distribution<double> skewed(1.0);
@@ -63,7 +63,7 @@ TEST(CliStatsTest, TheMedianIntervalCoversTheTrueMedianAsOftenAsItSays) {
   }
 }
 
-TEST(CliStatsTest, ModifiedZScoresFlagOnlyPassesFarFromTheRest) {
+TEST(ResultsStatsTest, ModifiedZScoresFlagOnlyPassesFarFromTheRest) {
   // Median 100.5, MAD 1.5: 150 scores 0.6745 * 49.5 / 1.5.
   const std::vector<double> one_far = {100, 102, 98, 101, 99, 150};
   const std::vector<double> scores = ModifiedZScores(one_far);
@@ -77,7 +77,7 @@ TEST(CliStatsTest, ModifiedZScoresFlagOnlyPassesFarFromTheRest) {
   EXPECT_THAT(Outliers({1, 1000, 1}), IsEmpty());  // too few to tell
 }
 
-TEST(CliStatsTest, APassIsAnOutlierOnlyWhenItIsMoreThanTwoPerCentOff) {
+TEST(ResultsStatsTest, APassIsAnOutlierOnlyWhenItIsMoreThanTwoPerCentOff) {
   const std::vector<std::pair<std::vector<double>, std::vector<std::size_t>>> cases = {
       {{1000, 1000, 1000, 1000, 1001}, {}},  // a MAD of 0: the z-score alone says "far"
       {{60, 60, 60, 60, 61}, {}},            // one frame at 60 fps: rounding
@@ -90,7 +90,7 @@ TEST(CliStatsTest, APassIsAnOutlierOnlyWhenItIsMoreThanTwoPerCentOff) {
   }
 }
 
-TEST(CliStatsTest, MannWhitneyMatchesTheExactTablesAndTheNormalApproximation) {
+TEST(ResultsStatsTest, MannWhitneyMatchesTheExactTablesAndTheNormalApproximation) {
   struct Case {
     std::vector<double> a, b;
     double u, p;
@@ -120,7 +120,7 @@ TEST(CliStatsTest, MannWhitneyMatchesTheExactTablesAndTheNormalApproximation) {
   EXPECT_EQ(MannWhitney({5, 5, 5}, {5, 5, 5}).p, 1.0);
 }
 
-TEST(CliStatsTest, TheShiftEstimateRecoversAKnownShiftWithAnIntervalAroundIt) {
+TEST(ResultsStatsTest, TheShiftEstimateRecoversAKnownShiftWithAnIntervalAroundIt) {
   const std::vector<double> a = {1, 2, 3, 4, 7};
   std::vector<double> b;
   for (double x : a) b.push_back(x + 10);
@@ -149,7 +149,7 @@ TEST(CliStatsTest, TheShiftEstimateRecoversAKnownShiftWithAnIntervalAroundIt) {
 
 // The shift and U as their definitions give them: every pairwise difference sorted, every pair
 // compared. The program must agree exactly without forming the pairs.
-TEST(CliStatsTest, TheShiftAndUAgreeWithEveryPairwiseDifference) {
+TEST(ResultsStatsTest, TheShiftAndUAgreeWithEveryPairwiseDifference) {
   std::mt19937 random(21);
   for (int round = 0; round < 300; ++round) {
     const std::size_t m = 1 + random() % 40, n = 1 + random() % 40;
@@ -192,7 +192,7 @@ TEST(CliStatsTest, TheShiftAndUAgreeWithEveryPairwiseDifference) {
 // Ties and equal differences are common with whole frame rates: whatever they do, p < 0.05 must
 // come with an interval of the shift that leaves out 0, and a bounded interval with sizes whose
 // smallest p is below 0.05.
-TEST(CliStatsTest, TheShiftsPAgreesWithItsInterval) {
+TEST(ResultsStatsTest, TheShiftsPAgreesWithItsInterval) {
   std::mt19937 random(22);
   std::uniform_int_distribution<int> size(1, 30), rate(0, 6);
   for (int round = 0; round < 2000; ++round) {
@@ -211,7 +211,7 @@ TEST(CliStatsTest, TheShiftsPAgreesWithItsInterval) {
   EXPECT_NEAR(ShiftEstimate({1, 2, 3, 4}, {5, 6, 7, 8}).smallest_p, 2.0 / 70, 1e-12);
 }
 
-TEST(CliStatsTest, TheStopRuleWaitsForATightIntervalBetweenTheLimits) {
+TEST(ResultsStatsTest, TheStopRuleWaitsForATightIntervalBetweenTheLimits) {
   const StopRule fixed{3, 0, 6, 50};
   EXPECT_EQ(StopReason(fixed, {1, 2}), "");
   EXPECT_EQ(StopReason(fixed, {1, 2, 3}), "3 passes as asked");
@@ -235,7 +235,7 @@ TEST(CliStatsTest, TheStopRuleWaitsForATightIntervalBetweenTheLimits) {
 
 // Repeating until the 95 % interval looks narrow stops when it is narrow by chance: reported as it
 // stands, it covered the true median in about 93 % of runs.
-TEST(CliStatsTest, TheIntervalReportedAfterAnAdaptiveStopCoversTheMedianAtLeast95PerCent) {
+TEST(ResultsStatsTest, TheIntervalReportedAfterAnAdaptiveStopCoversTheMedianAtLeast95PerCent) {
   std::mt19937 random(20261208);
   std::normal_distribution<double> rate(1000.0, 20.0);  // a spread of 2 %
   for (const double percent : {1.0, 2.0}) {
@@ -256,4 +256,4 @@ TEST(CliStatsTest, TheIntervalReportedAfterAnAdaptiveStopCoversTheMedianAtLeast9
 }
 
 }  // namespace
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

@@ -1,4 +1,4 @@
-#include "tools/cli/statistics.h"
+#include "results/statistics.h"
 
 #include <algorithm>
 #include <bit>
@@ -8,7 +8,7 @@
 #include <map>
 #include <utility>
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 namespace {
 
@@ -281,9 +281,9 @@ Shift ShiftEstimate(const std::vector<double>& a, const std::vector<double>& b) 
   return shift;
 }
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 std::string StopReason(const StopRule& rule, const std::vector<double>& rates) {
   const int n = static_cast<int>(rates.size());
@@ -317,4 +317,4 @@ Interval ReportedInterval(const StopRule& rule, const std::vector<double>& rates
   return {*low, *high, true};
 }
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

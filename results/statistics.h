@@ -1,4 +1,4 @@
-// The statistics behind velotrax-cli's repeated passes and comparisons. All of them are free of
+// The statistics behind repeated passes and comparisons of runs. All of them are free of
 // assumptions about the distribution of frame rates: medians, order statistics and ranks.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 // A confidence interval; bounded is false when the sample is too small to give one.
 struct Interval {
@@ -64,9 +64,9 @@ struct Shift {
 };
 Shift ShiftEstimate(const std::vector<double>& a, const std::vector<double>& b);
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 // When a game and method get no further pass: a fixed number of passes, or passes until the
 // 95 % interval of the median is within confidence per cent of it, between min and max passes.
@@ -85,4 +85,4 @@ std::string StopReason(const StopRule& rule, const std::vector<double>& rates);
 // true median 95 % of the time.
 Interval ReportedInterval(const StopRule& rule, const std::vector<double>& rates);
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

@@ -1,4 +1,4 @@
-// The JSON reader behind velotrax-cli compare takes JSON texts and nothing else: what the
+// The JSON reader behind the comparison of runs takes JSON texts and nothing else: what the
 // grammar allows reads to the right value, everything else is refused with the place it breaks.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/cli.h"
-#include "tools/cli/json_reader.h"
+#include "results/errors.h"
+#include "results/json_reader.h"
 
-namespace velotrax::cli {
+namespace velotrax::results {
 namespace {
 
 using ::testing::HasSubstr;
 
-TEST(CliJsonTest, StringsAndNumbersReadAsTheGrammarWritesThem) {
+TEST(ResultsJsonTest, StringsAndNumbersReadAsTheGrammarWritesThem) {
   const struct {
     const char* text;
     std::string value;
@@ -44,7 +44,7 @@ TEST(CliJsonTest, StringsAndNumbersReadAsTheGrammarWritesThem) {
   EXPECT_EQ(document.Find("a")->items.size(), 3u);
 }
 
-TEST(CliJsonTest, WhatIsNotJsonIsRefusedWithWhereItBreaks) {
+TEST(ResultsJsonTest, WhatIsNotJsonIsRefusedWithWhereItBreaks) {
   const struct {
     const char* why;
     std::vector<const char*> texts;
@@ -78,7 +78,7 @@ TEST(CliJsonTest, WhatIsNotJsonIsRefusedWithWhereItBreaks) {
       try {
         ParseJson(text);
         ADD_FAILURE() << "accepted";
-      } catch (const CliError& e) {
+      } catch (const EResultsError& e) {
         EXPECT_THAT(e.what(), HasSubstr(c.why));
       }
     }
@@ -86,4 +86,4 @@ TEST(CliJsonTest, WhatIsNotJsonIsRefusedWithWhereItBreaks) {
 }
 
 }  // namespace
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

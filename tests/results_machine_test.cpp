@@ -1,4 +1,4 @@
-// The machine checks of velotrax-cli over faked /proc and /sys trees, and the JSON reader that
+// The machine checks over faked /proc and /sys trees, and the JSON reader that
 // 'compare' reads exports with.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "results/conditions.h"
+#include "results/errors.h"
+#include "results/json_reader.h"
 #include "tests/helpers_common/temp_dir.h"
-#include "tools/cli/cli.h"
-#include "tools/cli/conditions.h"
-#include "tools/cli/json_reader.h"
 
-namespace velotrax::cli {
+namespace velotrax::results {
 namespace {
 
 using ::testing::ElementsAre;
@@ -144,7 +144,7 @@ TEST_F(FakeMachine, TheWatchWarnsOnceAboutEachDisturbanceAndSaysWhatToDo) {
   EXPECT_THAT(calm.Warnings(), IsEmpty());
 }
 
-TEST(CliJsonTest, TheReaderTakesValidDocumentsAndSaysWhereOthersBreak) {
+TEST(ResultsJsonTest, TheReaderTakesValidDocumentsAndSaysWhereOthersBreak) {
   const JsonValue doc =
       ParseJson(" {\"a\": [1, -2.5e1, true, null], \"b\": \"x\\u00e9\\ud83d\\ude00\\n\"} ");
   ASSERT_EQ(doc.kind, JsonValue::Kind::object);
@@ -159,10 +159,10 @@ TEST(CliJsonTest, TheReaderTakesValidDocumentsAndSaysWhereOthersBreak) {
   for (const char* broken :
        {"", "{", "[1,]", "{\"a\" 1}", "\"open", "[1] 2", "nul", "\"\\q\"", "[\"a\nb\"]"}) {
     SCOPED_TRACE(broken);
-    EXPECT_THROW(ParseJson(broken), CliError);
+    EXPECT_THROW(ParseJson(broken), EResultsError);
   }
-  EXPECT_THROW(ParseJson(std::string(1000, '[')), CliError);
+  EXPECT_THROW(ParseJson(std::string(1000, '[')), EResultsError);
 }
 
 }  // namespace
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

@@ -1,4 +1,4 @@
-// A small JSON reader for the run exports that 'velotrax-cli compare' reads back.
+// A small JSON reader for the run exports that the comparison of two runs reads back.
 #pragma once
 
 #include <string>
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 struct JsonValue {
   enum class Kind { null, boolean, number, string, array, object };
@@ -27,7 +27,7 @@ struct JsonValue::Member {
   JsonValue value;
 };
 
-// Parses a whole document; throws CliError saying where it is broken.
+// Parses a whole document; throws EResultsError saying where it is broken.
 JsonValue ParseJson(std::string_view text);
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

@@ -1,12 +1,12 @@
-#include "tools/cli/json_reader.h"
+#include "results/json_reader.h"
 
 #include <cmath>
 #include <cstdlib>
 
-#include "tools/cli/cli.h"
-#include "tools/cli/text_output.h"
+#include "results/errors.h"
+#include "results/text_output.h"
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 namespace {
 
@@ -26,7 +26,7 @@ class Parser {
 
  private:
   [[noreturn]] void Fail(const std::string& what) const {
-    throw CliError("not a JSON document: " + what + " at byte " + std::to_string(i_ + 1));
+    throw EResultsError("not a JSON document: " + what + " at byte " + std::to_string(i_ + 1));
   }
 
   void Blank() {
@@ -238,4 +238,4 @@ JsonValue ParseJson(std::string_view text) {
   return Parser(text).Document();
 }
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

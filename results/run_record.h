@@ -1,5 +1,5 @@
-// What a velotrax-cli run measured and under which conditions, and its export as JSON (read back
-// by 'velotrax-cli compare') or Markdown.
+// What a run of passes measured and under which conditions, and its export as JSON (read back
+// to compare two runs) or Markdown.
 #pragma once
 
 #include <cstddef>
@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "core/state.h"
-#include "tools/cli/conditions.h"
-#include "tools/cli/statistics.h"
+#include "results/conditions.h"
+#include "results/statistics.h"
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 // The emulator a run used. The version is empty when the emulator does not tell it.
 struct EmulatorIdentity {
@@ -69,4 +69,4 @@ std::string ExportMarkdown(const RunRecord& record);
 // "DDraw" or "D3D", as the tool prints methods.
 const char* MethodName(bool is_d3d);
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

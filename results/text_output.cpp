@@ -1,9 +1,9 @@
-#include "tools/cli/text_output.h"
+#include "results/text_output.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 namespace {
 
@@ -258,4 +258,4 @@ std::string TerminalText(std::string_view utf8) {
   return out;
 }
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

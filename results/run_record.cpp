@@ -1,17 +1,17 @@
-#include "tools/cli/run_record.h"
+#include "results/run_record.h"
 
 #include <cstdio>
 #include <ctime>
 
 #include "core/comparison.h"
+#include "results/text_output.h"
 #include "storage/int_text.h"
-#include "tools/cli/text_output.h"
 
 #ifndef VELOTRAX_VERSION
 #define VELOTRAX_VERSION "unknown"
 #endif
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 namespace {
 
@@ -168,4 +168,4 @@ std::string ExportMarkdown(const RunRecord& record) {
   return out;
 }
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results

@@ -1,4 +1,4 @@
-// How velotrax-cli writes the byte strings of the score files into its outputs: as UTF-8 the way
+// How the byte strings of the score files go into the outputs and exports: as UTF-8 the way
 // the desktop program shows them, and escaped for each output format.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace velotrax::cli {
+namespace velotrax::results {
 
 // True when bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
@@ -42,4 +42,4 @@ std::string MarkdownCell(std::string_view utf8);
 // the terminal.
 std::string TerminalText(std::string_view utf8);
 
-}  // namespace velotrax::cli
+}  // namespace velotrax::results
