@@ -1,5 +1,6 @@
 #include "results/run_record.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -47,6 +48,22 @@ EmulatorIdentity IdentifyEmulator(ProgramState& state) {
   const velotrax::EmulatorIdentity identity =
       state.emulators.Identify(state.base_dir, state.mame_file);
   return {state.mame_file, DialectName(identity.dialect), identity.version};
+}
+
+int32_t MedianScore(std::vector<int32_t> rates) {
+  if (rates.empty()) return 0;
+  std::sort(rates.begin(), rates.end());
+  const std::size_t middle = rates.size() / 2;
+  if (rates.size() % 2 == 1) return rates[middle];
+  const int64_t sum = int64_t{rates[middle - 1]} + rates[middle];
+  return static_cast<int32_t>(sum >= 0 ? sum / 2 : (sum - 1) / 2);
+}
+
+void FinishSeries(SeriesRecord& series, const StopRule& rule) {
+  const std::vector<double> rates = AsDoubles(series.passes);
+  series.stored = MedianScore(series.passes);
+  series.interval = ReportedInterval(rule, rates);
+  series.outliers = Outliers(rates);
 }
 
 std::string UtcNow() {

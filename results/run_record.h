@@ -35,6 +35,14 @@ struct SeriesRecord {
   std::string stop;                     // why no further pass was run
 };
 
+// The score of passes: the middle one; with an even number the mean of the two middle ones,
+// rounded down.
+int32_t MedianScore(std::vector<int32_t> rates);
+
+// What the passes of series give once rule has stopped them: the score stored, the interval
+// reported and the outliers.
+void FinishSeries(SeriesRecord& series, const StopRule& rule);
+
 // How the run was asked for.
 struct RunSettings {
   std::string mode = "ddraw";

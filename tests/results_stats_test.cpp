@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "results/run_record.h"
 #include "results/statistics.h"
 
 namespace velotrax::results {
@@ -253,6 +254,21 @@ TEST(ResultsStatsTest, TheIntervalReportedAfterAnAdaptiveStopCoversTheMedianAtLe
   // A fixed number of passes keeps the 95 % interval.
   const std::vector<double> ten = {9, 1, 8, 2, 7, 3, 6, 4, 5, 10};
   EXPECT_EQ(ReportedInterval(StopRule{10, 0, 6, 50}, ten).low, MedianInterval(ten).low);
+}
+
+// The window and the CLI store the same score and report the same figures for the same passes.
+TEST(ResultsStatsTest, AFinishedSeriesStoresTheMedianRoundedDownWithItsIntervalAndOutliers) {
+  EXPECT_EQ(MedianScore({}), 0);
+  EXPECT_EQ(MedianScore({1003, 1000}), 1001);
+  EXPECT_EQ(MedianScore({7, 1, 5}), 5);
+  SeriesRecord series;
+  series.passes = {1000, 1004, 998, 1001, 1200, 999, 1002, 1003};
+  FinishSeries(series, StopRule{1, 2.0, 6, 50});
+  EXPECT_EQ(series.stored, 1001);
+  EXPECT_TRUE(series.interval.bounded);
+  EXPECT_LE(series.interval.low, 1001);
+  EXPECT_GE(series.interval.high, 1001);
+  EXPECT_THAT(series.outliers, ElementsAre(4));
 }
 
 }  // namespace

@@ -237,15 +237,6 @@ std::vector<bool> Methods(PassMode mode) {
   return methods;
 }
 
-// The middle pass; with an even number of passes the mean of the two middle ones, rounded down.
-int32_t Median(std::vector<int32_t> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  if (values.size() % 2 == 1) return values[middle];
-  const int64_t sum = int64_t{values[middle - 1]} + values[middle];
-  return static_cast<int32_t>(sum >= 0 ? sum / 2 : (sum - 1) / 2);
-}
-
 // The desktop program's main window as the sequencer sees it, reduced to one game and one
 // method at a time; the runner's events go to the same handlers as in the window.
 class CliHost : public SequencerHost {
@@ -583,12 +574,10 @@ class RunSession {
   void Store(SeriesRecord& series) {
     const std::vector<int32_t>& rates = series.passes;
     if (rates.empty()) return;
-    const int32_t fps = Median(rates);
+    FinishSeries(series, options_.rule);
+    const int32_t fps = series.stored;
     const int game = series.game;
     const bool is_d3d = series.is_d3d;
-    series.stored = fps;
-    series.interval = ReportedInterval(options_.rule, AsDoubles(rates));
-    series.outliers = Outliers(AsDoubles(rates));
     record_.series.push_back(series);
     results_[{game, is_d3d}] = fps;
     Tgameinfo& entry = state_.games[static_cast<std::size_t>(game)];
