@@ -12,8 +12,6 @@ namespace velotrax::results {
 
 namespace {
 
-// The two-sided 95 % point of the standard normal distribution.
-constexpr double kZ95 = 1.959963984540054;
 // Samples up to this size get the exact distribution of U (its counts stay exact in a double).
 constexpr std::size_t kLargestExact = 25;
 // A pass nearer the median than this share of it is no outlier, whatever its z-score.
