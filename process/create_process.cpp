@@ -134,15 +134,16 @@ struct TJvCreateProcess::Impl : std::enable_shared_from_this<Impl> {
 
   UiThread& ui;
   TJvCreateProcess* runner = nullptr;  // null once the runner is destroyed
+  // The runner's handlers live here: a handler that destroys its runner goes on running, and its
+  // closure lives until the hand-out that called it lets go of this state.
+  std::function<void(TJvCreateProcess&, uint32_t)> on_terminate;
+  std::function<void(TJvCreateProcess&, std::string_view, bool)> on_read;
+  std::function<void(TJvCreateProcess&, std::string_view)> on_raw_read;
   std::shared_ptr<RunShared> current;  // the watched run
   std::shared_ptr<ChildRecord> child;  // the last child started
   RunShared* delivering = nullptr;     // the run whose events are being handed out
   bool service_missed = false;         // a hand-out came while another one was under way
   LineAssembler assembler;
-  // The handlers of a runner destroyed inside one of them, kept until that one has returned.
-  std::function<void(TJvCreateProcess&, uint32_t)> retired_terminate;
-  std::function<void(TJvCreateProcess&, std::string_view, bool)> retired_read;
-  std::function<void(TJvCreateProcess&, std::string_view)> retired_raw_read;
 };
 
 namespace {
@@ -495,19 +496,12 @@ class WorkerStart {
   bool handed_over_ = false;
 };
 
-// The thread's runners handing out events, innermost first: a runner destroyed by one of its
-// handlers gives its memory back when the outermost hand-out of it ends.
-struct DeliveryFrame {
-  const void* runner;
-  bool free_pending;
-  DeliveryFrame* outer;
-};
-thread_local DeliveryFrame* t_deliveries = nullptr;
-
 }  // namespace
 
 // The UI-thread side. Every posted call first checks that its run is still the runner's
-// current one: after finish, Detach or destruction it does nothing.
+// current one: after finish, Detach or destruction it does nothing. While handlers run, it holds
+// the runner's shared state and, once a handler has returned, touches nothing else: the runner
+// itself may be gone by then.
 class RunHandlers {
  public:
   using Impl = TJvCreateProcess::Impl;
@@ -538,55 +532,38 @@ class RunHandlers {
     }
   }
 
-  static void Wrap(TJvCreateProcess& runner) {
-    Impl* impl = runner.impl_.get();
-    impl->assembler.OnRead = [impl](std::string_view s, bool starts_on_new_line) {
-      TJvCreateProcess& owner = *impl->runner;
-      if (owner.OnRead) owner.OnRead(owner, s, starts_on_new_line);
-      CheckStillDelivering(*impl);
+  static void Wrap(Impl& impl) {
+    impl.assembler.OnRead = [&impl](std::string_view s, bool starts_on_new_line) {
+      if (impl.on_read) impl.on_read(*impl.runner, s, starts_on_new_line);
+      CheckStillDelivering(impl);
     };
-    impl->assembler.OnRawRead = [impl](std::string_view s) {
-      TJvCreateProcess& owner = *impl->runner;
-      if (owner.OnRawRead) owner.OnRawRead(owner, s);
-      CheckStillDelivering(*impl);
+    impl.assembler.OnRawRead = [&impl](std::string_view s) {
+      if (impl.on_raw_read) impl.on_raw_read(*impl.runner, s);
+      CheckStillDelivering(impl);
     };
-  }
-
-  static void Retire(TJvCreateProcess& runner) {
-    Impl& impl = *runner.impl_;
-    impl.runner = nullptr;
-    if (impl.delivering == nullptr) return;
-    impl.retired_terminate = std::move(runner.OnTerminate);
-    impl.retired_read = std::move(runner.OnRead);
-    impl.retired_raw_read = std::move(runner.OnRawRead);
   }
 
  private:
-  // Marks the runner as handing out events: keeps its state alive, and should a handler destroy
-  // the runner, puts off giving back its memory until the handler has returned.
+  // Marks the runner as handing out events and keeps its state, handlers included, alive until
+  // the hand-out ends, whatever a handler does to the runner meanwhile.
   class Delivery {
    public:
-    Delivery(Impl& impl, RunShared& run)
-        : impl_(impl.shared_from_this()), frame_{impl.runner, false, t_deliveries} {
+    Delivery(Impl& impl, RunShared& run) : impl_(impl.shared_from_this()) {
       impl.delivering = &run;
-      t_deliveries = &frame_;
     }
     Delivery(const Delivery&) = delete;
     Delivery& operator=(const Delivery&) = delete;
     ~Delivery() {
-      t_deliveries = frame_.outer;
       impl_->delivering = nullptr;
       if (impl_->service_missed && impl_->current) {
         impl_->service_missed = false;
         std::lock_guard<std::mutex> lock(impl_->current->mutex);
         PostService(impl_->current);
       }
-      if (frame_.free_pending) ::operator delete(const_cast<void*>(frame_.runner));
     }
 
    private:
     std::shared_ptr<Impl> impl_;
-    DeliveryFrame frame_;
   };
 
   static void CheckStillDelivering(const Impl& impl) {
@@ -644,8 +621,7 @@ class RunHandlers {
     }
     run->owner = nullptr;
     impl.current.reset();
-    TJvCreateProcess& runner = *impl.runner;
-    if (runner.OnTerminate) runner.OnTerminate(runner, exit_code);
+    if (impl.on_terminate) impl.on_terminate(*impl.runner, exit_code);
   }
 };
 
@@ -723,30 +699,19 @@ std::shared_ptr<RunShared> StartChild(StartPlan& plan, bool redirect, bool keep_
 
 }  // namespace
 
-TJvCreateProcess::TJvCreateProcess(UiThread& ui) : impl_(std::make_shared<Impl>(ui)) {
+TJvCreateProcess::TJvCreateProcess(UiThread& ui)
+    : impl_(std::make_shared<Impl>(ui)),
+      OnTerminate(impl_->on_terminate),
+      OnRead(impl_->on_read),
+      OnRawRead(impl_->on_raw_read) {
   impl_->runner = this;
-  RunHandlers::Wrap(*this);
+  RunHandlers::Wrap(*impl_);
 }
 
+// A hand-out under way keeps the state, and with it the handler that is running, until it ends.
 TJvCreateProcess::~TJvCreateProcess() {
   Detach();
-  RunHandlers::Retire(*this);
-}
-
-void* TJvCreateProcess::operator new(std::size_t size) {
-  return ::operator new(size);
-}
-
-void TJvCreateProcess::operator delete(void* memory) noexcept {
-  DeliveryFrame* outermost = nullptr;
-  for (DeliveryFrame* frame = t_deliveries; frame != nullptr; frame = frame->outer) {
-    if (frame->runner == memory) outermost = frame;
-  }
-  if (outermost != nullptr) {
-    outermost->free_pending = true;
-  } else {
-    ::operator delete(memory);
-  }
+  impl_->runner = nullptr;
 }
 
 bool TJvCreateProcess::Watching() const {

@@ -2,7 +2,6 @@
 // hands the output lines and, last of all, the child's end to the UI thread.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,6 +56,11 @@ struct TJvCPSStartupInfo {
 };
 
 class TJvCreateProcess {
+  struct Impl;
+  // The runner's state, its handlers included: shared with the hand-out of events, so that a
+  // handler may destroy its runner, however the runner is owned.
+  std::shared_ptr<Impl> impl_;
+
  public:
   explicit TJvCreateProcess(UiThread& ui);
   ~TJvCreateProcess();  // Detach: the child runs on, no event follows
@@ -73,9 +77,10 @@ class TJvCreateProcess {
   // True: output the UI thread has not taken yet holds the child back instead of being dropped
   // when the queue is full; for a caller whose thread does nothing but take this run's output.
   bool KeepAllOutput = false;
-  std::function<void(TJvCreateProcess& Sender, uint32_t ExitCode)> OnTerminate;
-  std::function<void(TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine)> OnRead;
-  std::function<void(TJvCreateProcess& Sender, std::string_view S)> OnRawRead;
+  // The handlers, kept in the runner's shared state: one may destroy the runner while it runs.
+  std::function<void(TJvCreateProcess& Sender, uint32_t ExitCode)>& OnTerminate;
+  std::function<void(TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine)>& OnRead;
+  std::function<void(TJvCreateProcess& Sender, std::string_view S)>& OnRawRead;
 
   // Starts the child; throws EJVCLException while watching, EOSError when the start fails.
   void Run();
@@ -90,15 +95,10 @@ class TJvCreateProcess {
   // cfNewProcGroup (or cfDetached, cfNewConsole); false when no child of this runner runs any
   // more. Throws EOSCallError when the signal cannot be sent.
   bool SignalChild(int signo);
-  // A handler may destroy its own runner: the memory is given back once that handler returns.
-  static void* operator new(std::size_t size);
-  static void operator delete(void* memory) noexcept;
 
  private:
   friend class RunHandlers;  // the UI-thread side of a run: hand-out of output, end, finish
   friend struct RunShared;   // what a run shares between the UI thread and its worker
-  struct Impl;
-  std::shared_ptr<Impl> impl_;
 };
 
 // For tests: starts a run's worker thread, detached, running body(argument); returns 0 or the

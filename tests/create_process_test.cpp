@@ -16,9 +16,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "base/errors.h"
@@ -581,6 +583,92 @@ TEST_F(RunnerTest, HandlersThatLetGoOfTheRunGetNothingMoreOfIt) {
     }
   }
 }
+
+// Whatever owns a runner may destroy it from one of its handlers: the handler goes on with its
+// own captures, and nothing more of that run arrives. The handlers are small enough to be kept
+// inside the runner's own memory, which the owner frees at once.
+enum class Owner { plain_new, make_shared, member, optional_reset, optional_replaced };
+
+class RunnerOwnerTest : public RunnerTest,
+                        public ::testing::WithParamInterface<std::tuple<Owner, bool>> {};
+
+TEST_P(RunnerOwnerTest, AHandlerMayDestroyItsRunner) {
+  const Owner owner = std::get<0>(GetParam());
+  const bool in_terminate = std::get<1>(GetParam());
+  struct Holder {
+    explicit Holder(UiThread& ui) : runner(ui) {}
+    TJvCreateProcess runner;
+  };
+  TJvCreateProcess* plain = nullptr;
+  std::shared_ptr<TJvCreateProcess> shared;
+  std::unique_ptr<Holder> holder;
+  std::optional<TJvCreateProcess> optional;
+  TJvCreateProcess* runner = nullptr;
+  switch (owner) {
+    case Owner::plain_new:
+      runner = plain = new TJvCreateProcess(loop_);
+      break;
+    case Owner::make_shared:
+      runner = (shared = std::make_shared<TJvCreateProcess>(loop_)).get();
+      break;
+    case Owner::member:
+      runner = &(holder = std::make_unique<Holder>(loop_))->runner;
+      break;
+    default:
+      runner = &optional.emplace(loop_);
+  }
+  const std::function<void()> destroy = [&] {
+    switch (owner) {
+      case Owner::plain_new:
+        delete plain;
+        break;
+      case Owner::make_shared:
+        shared.reset();
+        break;
+      case Owner::member:
+        holder.reset();
+        break;
+      case Owner::optional_reset:
+        optional.reset();
+        break;
+      case Owner::optional_replaced:
+        optional.emplace(loop_);
+        break;
+    }
+  };
+  struct {
+    int calls = 0;
+    bool finished = false;
+  } state;
+  auto act = [&state, &destroy] {
+    if (++state.calls > 1) return;
+    destroy();
+    state.finished = true;
+  };
+  runner->ConsoleOptions = {TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect};
+  runner->ApplicationName = kChild;
+  runner->CommandLine = in_terminate ? "child silent 0" : "child lines 50";
+  if (in_terminate) runner->OnTerminate = [act](TJvCreateProcess&, uint32_t) { act(); };
+  if (!in_terminate) runner->OnRead = [act](TJvCreateProcess&, std::string_view, bool) { act(); };
+  runner->Run();
+  ASSERT_TRUE(loop_.RunUntil([&] { return state.finished; }, 20s));
+  loop_.RunUntil([] { return false; }, 100ms);
+  EXPECT_EQ(state.calls, 1);
+}
+
+std::string OwnerCaseName(const ::testing::TestParamInfo<std::tuple<Owner, bool>>& info) {
+  const char* const owners[] = {"PlainNew", "MakeShared", "MemberOfADeletedObject", "OptionalReset",
+                                "OptionalReplaced"};
+  return std::string(owners[static_cast<int>(std::get<0>(info.param))]) +
+         (std::get<1>(info.param) ? "InOnTerminate" : "InOnRead");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOwner, RunnerOwnerTest,
+                         ::testing::Combine(::testing::Values(Owner::plain_new, Owner::make_shared,
+                                                              Owner::member, Owner::optional_reset,
+                                                              Owner::optional_replaced),
+                                            ::testing::Bool()),
+                         OwnerCaseName);
 
 TEST_F(RunnerTest, OutputQueuedBehindAFailingReadHandlerFollowsRightAfterTheError) {
   bool failed = false;
