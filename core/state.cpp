@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "storage/file_names.h"
 #include "storage/files.h"
 
 namespace velotrax {
@@ -38,7 +39,7 @@ constexpr std::array<CatalogueEntry, game_count - 1> kCatalogue = {{
 
 void InitProgramState(ProgramState& state) {
   // Files live in the directory the program was started in, found by plain concatenation.
-  state.base_dir = QueryCurrentDirectory() + "/";
+  state.base_dir = DirectoryWithSeparator(QueryCurrentDirectory());
   state.mame_file = "mame.exe";
   state.score_lines.ClearLines();
 }

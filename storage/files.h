@@ -9,7 +9,9 @@
 #include <string>
 #include <string_view>
 
+#ifndef _WIN32
 struct stat;
+#endif
 
 namespace velotrax {
 
@@ -30,8 +32,13 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+#ifndef _WIN32
 // The stamp of a file examined with stat or fstat.
 FileStamp StampOf(const struct ::stat& st);
+#endif
+
+// Whether path names a regular file (the end of its links), and then its stamp; never throws.
+bool StampOfRegularFile(const std::string& path, FileStamp& stamp) noexcept;
 
 // Which step of ReplaceFileContents failed; error is the errno of the failing call.
 struct ReplaceOutcome {
@@ -68,17 +75,23 @@ class DirectoryWriteLock {
   DirectoryWriteLock(const DirectoryWriteLock&) = delete;
   DirectoryWriteLock& operator=(const DirectoryWriteLock&) = delete;
   // True when the lock was taken.
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const;
 
  private:
+#ifdef _WIN32
+  void* mutex_ = nullptr;  // a named mutex of the directory, owned by this thread
+#else
   int fd_ = -1;
+#endif
 };
 
 // How long a writer waits for a holder of the directory's lock that changes nothing in it.
 extern int directory_lock_wait_ms;
 
 // The system calls that write and rename the new file, replaceable so that tests can make them
-// fail. Only the UI thread writes files, so tests may swap them freely.
+// fail. Only the UI thread writes files, so tests may swap them freely. On Windows too they take
+// a C runtime descriptor (binary mode) and UTF-8 names and set errno: there they stand for
+// WriteFile and MoveFileExW.
 struct FileReplaceCalls {
   ssize_t (*write)(int fd, const void* data, std::size_t size);
   int (*rename)(const char* from, const char* to);

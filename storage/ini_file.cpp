@@ -1,7 +1,5 @@
 #include "storage/ini_file.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -36,9 +34,9 @@ int64_t NowMilliseconds() {
 }
 
 bool ChangedRecently(const FileStamp& stamp) {
-  struct timespec now;
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return std::max(stamp.mtime_sec, stamp.ctime_sec) + kRacySeconds >= int64_t{now.tv_sec};
+  using namespace std::chrono;
+  const int64_t now = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+  return std::max(stamp.mtime_sec, stamp.ctime_sec) + kRacySeconds >= now;
 }
 
 // Texts that would change other lines of the file than the one entry: a line break anywhere, an
@@ -79,9 +77,9 @@ struct TIniFile::KeptProfile {
     if (!even_if_just_checked && now == checked_ms && replaces == checked_replaces) return;
     checked_ms = now;
     checked_replaces = replaces;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Keep(false, {}, {});
-    if (present && !recent && StampOf(st) == stamp) return;
+    FileStamp on_disk;
+    if (!StampOfRegularFile(path, on_disk)) return Keep(false, {}, {});
+    if (present && !recent && on_disk == stamp) return;
     std::string bytes;
     FileStamp read_stamp;
     if (ReadRegularFile(path, ParsedProfile::kMaxBytes, bytes, read_stamp) != nullptr) {

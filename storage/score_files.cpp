@@ -1,7 +1,5 @@
 #include "storage/score_files.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -137,8 +135,8 @@ bool ReloadChangedScores(CatalogueState& state) noexcept {
   if (!CatalogueBuilt(state)) return false;
   try {
     const std::string path = ScoresPath(state);
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && StampOf(st) == state.scores_stamp) return false;
+    FileStamp on_disk;
+    if (StampOfRegularFile(path, on_disk) && on_disk == state.scores_stamp) return false;
     return TakeChangesOfOthers(state, ReadScoreFile(path));
   } catch (...) {
     return false;  // a file that does not read leaves what is shown
@@ -215,8 +213,8 @@ void SaveScores(CatalogueState& state) {
   }
   lines.SaveLinesToFile(path);
 
-  struct stat st;
-  RememberAsRead(state, state.games, ::stat(path.c_str(), &st) == 0 ? StampOf(st) : FileStamp{});
+  FileStamp written;
+  RememberAsRead(state, state.games, StampOfRegularFile(path, written) ? written : FileStamp{});
   // The file replaced stays beside the new one until the next save that changes it. Only a
   // courtesy: the new scores are in place whether or not it can be written.
   std::string new_bytes;

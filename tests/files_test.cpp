@@ -1,12 +1,15 @@
 #include "storage/files.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#endif
 
 #include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,14 +26,16 @@ class FilesTest : public testing::TempDirTest {};
 
 TEST_F(FilesTest, FileIsPresentOnlyForExistingFiles) {
   WriteBytes(dir_.File("mame.exe"), "x");
-  ASSERT_EQ(::mkdir(dir_.File("roms").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.File("roms")));
+#ifndef _WIN32  // symbolic links need a privilege on Windows
   ASSERT_EQ(::symlink("mame.exe", dir_.File("link.exe").c_str()), 0);
   ASSERT_EQ(::symlink("nowhere", dir_.File("dangling").c_str()), 0);
+  EXPECT_TRUE(FileIsPresent(dir_.File("link.exe")));
+  EXPECT_FALSE(FileIsPresent(dir_.File("dangling")));
+#endif
 
   EXPECT_TRUE(FileIsPresent(dir_.File("mame.exe")));
-  EXPECT_TRUE(FileIsPresent(dir_.File("link.exe")));
   EXPECT_FALSE(FileIsPresent(dir_.File("roms")));
-  EXPECT_FALSE(FileIsPresent(dir_.File("dangling")));
   EXPECT_FALSE(FileIsPresent(dir_.File("missing.exe")));
   EXPECT_FALSE(FileIsPresent(dir_.File("mame.exe/inside")));
   EXPECT_FALSE(FileIsPresent(""));
@@ -46,6 +51,10 @@ TEST(AsciiLowerCase, ChangesOnlyAsciiCapitals) {
 }
 
 TEST_F(FilesTest, QueryCurrentDirectoryFollowsTheWorkingDirectory) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "no root \"/\" and no realpath on Windows (files_win32_test checks the drive form)";
+#else
   const std::string before = QueryCurrentDirectory();
   ASSERT_EQ(::chdir(dir_.Path().c_str()), 0);
   const std::string inside = QueryCurrentDirectory();
@@ -57,9 +66,13 @@ TEST_F(FilesTest, QueryCurrentDirectoryFollowsTheWorkingDirectory) {
   ASSERT_NE(::realpath(dir_.Path().c_str(), resolved), nullptr);
   EXPECT_EQ(inside, resolved);
   EXPECT_EQ(root, "/");
+#endif
 }
 
 TEST_F(FilesTest, ReplacesWholeAndKeepsPermissionBits) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX permission bits (files_win32_test checks the stamp of the file written)";
+#else
   const std::string path = dir_.File("velotrax.ini");
   WriteBytes(path, "old contents that are longer than the new ones");
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
@@ -73,9 +86,13 @@ TEST_F(FilesTest, ReplacesWholeAndKeepsPermissionBits) {
   EXPECT_EQ(outcome.written.inode, st.st_ino);
   EXPECT_EQ(outcome.written.size, 3);
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"velotrax.ini"});
+#endif
 }
 
 TEST_F(FilesTest, ReplacingThroughASymbolicLinkKeepsTheLink) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links need a privilege on Windows";
+#else
   WriteBytes(dir_.File("real.ini"), "old");
   ASSERT_EQ(::symlink("real.ini", dir_.File("link.ini").c_str()), 0);
   ASSERT_EQ(ReplaceFileContents(dir_.File("link.ini"), "new").failure,
@@ -84,6 +101,7 @@ TEST_F(FilesTest, ReplacingThroughASymbolicLinkKeepsTheLink) {
   ASSERT_EQ(::lstat(dir_.File("link.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(ReadBytes(dir_.File("real.ini")), "new");
+#endif
 }
 
 TEST_F(FilesTest, RefusalsLeaveTheOldFileAndNoTemporary) {
@@ -147,12 +165,15 @@ TEST_F(FilesTest, PartialWritesAreContinued) {
 
 TEST_F(FilesTest, MissingDirectoryOrDirectoryInTheWay) {
   EXPECT_EQ(ReplaceFileContents(dir_.File("missing/mark.dat"), "x").error, ENOENT);
-  ASSERT_EQ(::mkdir(dir_.File("mark.dat").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.File("mark.dat")));
   EXPECT_EQ(ReplaceFileContents(dir_.File("mark.dat"), "x").error, EISDIR);
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"mark.dat"});
 }
 
 TEST_F(FilesTest, DanglingLinksAreWrittenThroughAndKept) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links need a privilege on Windows";
+#else
   ASSERT_EQ(::mkdir(dir_.File("real").c_str(), 0755), 0);
   ASSERT_EQ(::symlink("real/relative.dat", dir_.File("relative").c_str()), 0);
   ASSERT_EQ(::symlink(dir_.File("real/absolute.dat").c_str(), dir_.File("absolute").c_str()), 0);
@@ -186,8 +207,10 @@ TEST_F(FilesTest, DanglingLinksAreWrittenThroughAndKept) {
     ASSERT_EQ(::lstat(dir_.File(link).c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
   }
+#endif
 }
 
+#ifndef _WIN32
 // Runs f in a child process acting as another user; f's exit code, 77 when this system does not
 // let the test change user.
 int RunAsUser(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()>& f) {
@@ -203,8 +226,12 @@ int RunAsUser(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::functi
   if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
+#endif
 
 TEST_F(FilesTest, AnotherUserWhoMayWriteKeepsTheFilesGroup) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX owners and groups";
+#else
   if (::geteuid() != 0) GTEST_SKIP() << "acting as two users needs root";
   constexpr uid_t kOwner = 64101, kWriter = 64102;
   constexpr gid_t kShared = 64150, kWriterGroup = 64151;
@@ -242,6 +269,7 @@ TEST_F(FilesTest, AnotherUserWhoMayWriteKeepsTheFilesGroup) {
   EXPECT_EQ(ReadBytes(others), "new");
   EXPECT_EQ(st.st_gid, kWriterGroup);
   EXPECT_EQ(st.st_mode & 07777, 0666u);
+#endif
 }
 
 }  // namespace

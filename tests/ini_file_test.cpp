@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
+#ifndef _WIN32
 #include <dirent.h>
+#include <sys/file.h>
+#endif
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -112,8 +115,9 @@ TEST_F(IniFileTest, MissingFileReadsAsDefaultAndReleaseCreatesNothing) {
   }
   EXPECT_TRUE(dir_.Names().empty());
   // A directory where the file should be reads the same as no file.
-  ASSERT_EQ(::mkdir(dir_.File("dir.ini").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.File("dir.ini")));
   EXPECT_EQ(TIniFile(dir_.File("dir.ini")).ReadValue("a", "b", "fallback"), "fallback");
+#ifndef _WIN32  // no named pipes in a folder on Windows
   // So does a pipe, and neither a read nor a write may wait for a writer on it.
   const std::string pipe = dir_.File("pipe.ini");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
@@ -121,6 +125,7 @@ TEST_F(IniFileTest, MissingFileReadsAsDefaultAndReleaseCreatesNothing) {
   EXPECT_EQ(on_pipe.ReadValue("a", "b", "fallback"), "fallback");
   EXPECT_EQ(MessageOf<EIniFileException>([&] { on_pipe.WriteValue("a", "b", "1"); }),
             "Unable to write to " + pipe);
+#endif
 }
 
 TEST_F(IniFileTest, LongValuesAreCutTo2047Characters) {
@@ -270,6 +275,9 @@ TEST_F(IniFileTest, EveryReadSeesEveryEarlierWrite) {
 }
 
 TEST_F(IniFileTest, TwoProcessesWritingOneFileKeepEachOthersValues) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork to start the two writers at once";
+#else
   const std::string path = dir_.File("shared.ini");
   constexpr int kKeys = 300;
   auto writer = [&](const std::string& prefix) {
@@ -287,9 +295,13 @@ TEST_F(IniFileTest, TwoProcessesWritingOneFileKeepEachOthersValues) {
     }
   }
   EXPECT_EQ(kept, 2 * kKeys);
+#endif
 }
 
 TEST_F(IniFileTest, AWriterWaitsForAHeldLockOnlySoLong) {
+#ifdef _WIN32
+  GTEST_SKIP() << "holds the lock with flock; files_win32_test holds the Windows lock";
+#else
   const std::string path = dir_.File("velotrax.ini");
   const int held = ::open(dir_.Path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
@@ -302,6 +314,7 @@ TEST_F(IniFileTest, AWriterWaitsForAHeldLockOnlySoLong) {
   ::close(held);
   EXPECT_TRUE(DirectoryWriteLock(path).Held());
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"velotrax.ini"});
+#endif
 }
 
 TEST_F(IniFileTest, ChangesByOtherProgramsAreSeenAMillisecondLater) {
@@ -315,15 +328,17 @@ TEST_F(IniFileTest, ChangesByOtherProgramsAreSeenAMillisecondLater) {
   LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "pacman", ""), "2222");
 
+#ifndef _WIN32  // the writer is a POSIX shell
   // Rewritten by a separate process.
   ASSERT_EQ(std::system(("printf '[0]\\r\\npacman=3333\\r\\n' > '" + path + "'").c_str()), 0);
   LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "pacman", ""), "3333");
+#endif
 
   // Replaced by another file of the same size.
   const std::string other = dir_.File("other.tmp");
   WriteBytes(other, "[0]\r\npacman=4444\r\n");
-  ASSERT_EQ(::rename(other.c_str(), path.c_str()), 0);
+  std::filesystem::rename(other, path);
   LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "pacman", ""), "4444");
 
@@ -346,19 +361,30 @@ TEST_F(IniFileTest, ChangesToAnOldFileAreSeenEvenWithItsTimesPutBack) {
   EXPECT_EQ(a.ReadValue("0", "cpu", ""), "old");
   EXPECT_EQ(b.ReadValue("0", "cpu", ""), "old");
 
+#ifdef _WIN32
+  const auto before = std::filesystem::last_write_time(in_place);
+  auto put_times_back = [&](const std::string& path) {
+    std::filesystem::last_write_time(path, before);
+    return 0;
+  };
+#else
   struct stat before;
   ASSERT_EQ(::stat(in_place.c_str(), &before), 0);
   const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  auto put_times_back = [&](const std::string& path) {
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+  };
+#endif
 
   WriteBytes(in_place, "[0]\r\ncpu=new\r\n");
-  ASSERT_EQ(::utimensat(AT_FDCWD, in_place.c_str(), times, 0), 0);
+  ASSERT_EQ(put_times_back(in_place), 0);
   LetAMillisecondPass();
   EXPECT_EQ(a.ReadValue("0", "cpu", ""), "new");
 
   const std::string other = dir_.File("other.tmp");
   WriteBytes(other, "[0]\r\ncpu=new\r\n");
-  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
-  ASSERT_EQ(::rename(other.c_str(), replaced.c_str()), 0);
+  ASSERT_EQ(put_times_back(other), 0);
+  std::filesystem::rename(other, replaced);
   LetAMillisecondPass();
   EXPECT_EQ(b.ReadValue("0", "cpu", ""), "new");
 }
@@ -366,26 +392,27 @@ TEST_F(IniFileTest, ChangesToAnOldFileAreSeenEvenWithItsTimesPutBack) {
 TEST_F(IniFileTest, ADirectoryAboveTheFileRenamedOrSwappedIsSeen) {
   const std::string top = dir_.File("top"), other = dir_.File("other");
   for (const std::string& d : {top, top + "/bench", other, other + "/bench"}) {
-    ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(d));
   }
   WriteBytes(top + "/bench/mark.dat", "[0]\r\ncpu=first\r\n");
   WriteBytes(other + "/bench/mark.dat", "[0]\r\ncpu=second\r\n");
   TIniFile profile(top + "/bench/mark.dat");
   EXPECT_EQ(profile.ReadValue("0", "cpu", ""), "first");
 
-  ASSERT_EQ(::rename(top.c_str(), dir_.File("moved").c_str()), 0);
+  std::filesystem::rename(top, dir_.File("moved"));
   LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "cpu", "gone"), "gone");
-  ASSERT_EQ(::rename(other.c_str(), top.c_str()), 0);
+  std::filesystem::rename(other, top);
   LetAMillisecondPass();
   EXPECT_EQ(profile.ReadValue("0", "cpu", ""), "second");
   // Swapped back while this process wrote another file: seen without waiting.
-  ASSERT_EQ(::rename(top.c_str(), other.c_str()), 0);
-  ASSERT_EQ(::rename(dir_.File("moved").c_str(), top.c_str()), 0);
+  std::filesystem::rename(top, other);
+  std::filesystem::rename(dir_.File("moved"), top);
   TIniFile(dir_.File("elsewhere.ini")).WriteValue("s", "k", "v");
   EXPECT_EQ(profile.ReadValue("0", "cpu", ""), "first");
 }
 
+#ifndef _WIN32
 // The inotify watches this process holds, over all its inotify descriptors.
 int InotifyWatches() {
   int watches = 0;
@@ -398,8 +425,13 @@ int InotifyWatches() {
   ::closedir(fds);
   return watches;
 }
+#endif
 
 TEST_F(IniFileTest, OldVersionsKeptOpenLeaveNothingBehind) {
+#ifdef _WIN32
+  GTEST_SKIP() << "counts inotify watches in /proc; on Windows an old version held open without "
+                  "FILE_SHARE_DELETE refuses the replacement (files_win32_test)";
+#else
   const std::string path = dir_.File("velotrax.ini");
   TIniFile profile(path);
   profile.WriteValue("velotrax", "selected", "0");
@@ -414,12 +446,13 @@ TEST_F(IniFileTest, OldVersionsKeptOpenLeaveNothingBehind) {
   }
   EXPECT_EQ(InotifyWatches(), watches_before);
   for (int fd : old_versions) ::close(fd);
+#endif
 }
 
 TEST_F(IniFileTest, WriteErrorsCarryTheFailedCallAndItsErrno) {
   const std::string path = dir_.File("velotrax.ini");
   WriteBytes(path, "[velotrax]\r\nselected=1\r\n");
-  ASSERT_EQ(::mkdir(dir_.File("dir.ini").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.File("dir.ini")));
   struct Case {
     const char* what;
     std::string path;
@@ -428,8 +461,13 @@ TEST_F(IniFileTest, WriteErrorsCarryTheFailedCallAndItsErrno) {
     const char* call;
   } cases[] = {
       {"rename refused", path, true, EIO, "rename"},
+#ifdef _WIN32
+      {"missing directory", dir_.File("missing/velotrax.ini"), false, ENOENT, "CreateFileW"},
+      {"a directory in the way", dir_.File("dir.ini"), false, EISDIR, "GetFileInformationByHandle"},
+#else
       {"missing directory", dir_.File("missing/velotrax.ini"), false, ENOENT, "open"},
       {"a directory in the way", dir_.File("dir.ini"), false, EISDIR, "fstat"},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

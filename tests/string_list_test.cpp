@@ -120,11 +120,17 @@ TEST_F(StringListTest, FailuresCarryTheFailedCallAndItsErrno) {
   list_.AppendLine("x");
   const std::string path = dir_.File("mark.dat");
   using Cause = std::pair<int, std::string>;
+#ifdef _WIN32
+  const char *create_call = "CreateFileW", *read_only_call = "GetFileInformationByHandle";
+#else
+  const char *create_call = "open", *read_only_call = "access";
+#endif
   EXPECT_EQ(CauseOf<EFCreateError>([&] { list_.SaveLinesToFile(dir_.File("no/mark.dat")); }),
-            Cause(ENOENT, "open"));
+            Cause(ENOENT, create_call));
   WriteBytes(path, "old");
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  EXPECT_EQ(CauseOf<EFCreateError>([&] { list_.SaveLinesToFile(path); }), Cause(EACCES, "access"));
+  EXPECT_EQ(CauseOf<EFCreateError>([&] { list_.SaveLinesToFile(path); }),
+            Cause(EACCES, read_only_call));
   ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
   file_replace_calls.write = [](int, const void*, std::size_t) -> ssize_t {
     errno = ENOSPC;

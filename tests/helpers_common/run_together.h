@@ -1,6 +1,7 @@
 // Runs pieces of a test in processes of their own, released at the same moment, for the tests of
 // what two programs do to one file.
 #pragma once
+#ifndef _WIN32  // no fork on Windows
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,3 +44,5 @@ inline bool RunTogether(const std::vector<std::function<void()>>& tasks) {
 }
 
 }  // namespace velotrax::testing
+
+#endif

@@ -2,7 +2,6 @@
 // message of an expected error, and a fixture for tests of the files the program rewrites.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -10,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,9 +22,20 @@ namespace velotrax::testing {
 class TempDir {
  public:
   TempDir() {
+#ifdef _WIN32
+    // No mkdtemp here: a random name, made only when it is new.
+    std::random_device random;
+    for (int attempt = 0; path_.empty(); ++attempt) {
+      const std::filesystem::path dir =
+          std::filesystem::temp_directory_path() / ("velotrax-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(dir)) path_ = dir.string();
+      if (attempt == 100) throw std::runtime_error("no temporary directory");
+    }
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "velotrax-test-XXXXXX");
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+#endif
   }
   ~TempDir() {
     std::error_code ignored;
@@ -33,8 +44,12 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const {
+    return path_;
+  }
+  std::string File(const std::string& name) const {
+    return path_ + "/" + name;
+  }
   // The names in the directory, sorted; shows stray temporary files.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;

@@ -1,0 +1,41 @@
+# The Windows configuration (CMAKE_SYSTEM_NAME Windows, see cmake/mingw-w64-x86_64.cmake): the
+# layers that have a Windows back end today, base and storage, and their test suites, which ctest
+# runs under Wine. The process runner has no Win32 back end yet, so the layers above it, the
+# tools and the Qt program are not part of this configuration.
+if(NOT VELOTRAX_BUILD_TESTS)
+  return()
+endif()
+enable_testing()
+
+# Wine runs the test programs, in a prefix of this build directory's own so that a run never
+# touches ~/.wine; the prefix is made once, by the first test (a first wineboot takes a while).
+set(VELOTRAX_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${VELOTRAX_WINEPREFIX} WINEDEBUG=-all wine)
+add_test(NAME wine_prefix COMMAND env WINEPREFIX=${VELOTRAX_WINEPREFIX} WINEDEBUG=-all
+                                  wineboot --init)
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 600 LABELS windows)
+
+# GoogleTest from Debian's sources (libgtest-dev puts them in /usr/src/googletest), built with
+# the cross compiler like everything else here.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# The suites of storage/ that need only base/ and storage/; score_files_test, settings_test and
+# fault_files_test build the program state of core/, which needs the process layer: they join
+# once that has its Windows back end.
+# tests/windows/ holds the suites of what only Windows has.
+set(VELOTRAX_WINDOWS_TESTS tests/files_test tests/ini_file_test tests/string_list_test
+                           tests/int_text_test tests/profile_syntax_test
+                           tests/windows/files_win32_test)
+foreach(test ${VELOTRAX_WINDOWS_TESTS})
+  get_filename_component(name ${test} NAME)
+  add_executable(${name} ${PROJECT_SOURCE_DIR}/${test}.cpp)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  # The source tree as Wine sees it: the Unix root is drive Z:.
+  target_compile_definitions(${name} PRIVATE VELOTRAX_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}")
+  target_link_libraries(${name} PRIVATE velotrax_storage velotrax_base GTest::gtest GTest::gmock
+                                        GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS windows FIXTURES_REQUIRED wine_prefix)
+endforeach()
