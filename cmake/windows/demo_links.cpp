@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "process/emulator_dialect.h"
+#include "storage/file_names.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"
 #include "storage/string_list.h"
@@ -13,6 +14,9 @@ namespace velotrax {
 
 std::string QueryCurrentDirectory() {
   return {};
+}
+std::string DirectoryWithSeparator(const std::string& dir) {
+  return dir;
 }
 TIniFile::~TIniFile() = default;
 void TStringList::ClearLines() {
