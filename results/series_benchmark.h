@@ -78,7 +78,7 @@ class SeriesBenchmark : private SequencerHost {
 
   // The series measured in this session since the emulator or the stop rule last changed.
   RunRecord SessionRecord() const;
-  // The reported interval ("±1.2 %") of the series the score of game and method comes from;
+  // The reported interval ("±1.2%") of the series the score of game and method comes from;
   // empty when the score has another origin or the interval is unbounded.
   std::string IntervalText(int game, bool is_d3d, int32_t score) const;
 

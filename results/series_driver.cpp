@@ -63,7 +63,11 @@ std::string SeriesProgressText(const SeriesRecord& series) {
 
 std::string IntervalPercentText(const SeriesRecord& series) {
   const double percent = IntervalPercent(MedianOf(AsDoubles(series.passes)), series.interval);
-  return percent < 0 ? std::string() : PlusMinus(percent);
+  if (percent < 0) return {};
+  // Compact: it stands in the narrow room right of a score's bar.
+  char text[32];
+  std::snprintf(text, sizeof text, "±%.1f%%", percent);
+  return text;
 }
 
 }  // namespace velotrax::results

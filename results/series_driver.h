@@ -44,7 +44,7 @@ class SeriesDriver {
 // "pass 7, ±3.1 %", the pass about to run and the interval of the passes so far.
 std::string SeriesProgressText(const SeriesRecord& series);
 
-// "±1.2 %": the reported interval's largest distance from the median; empty when unbounded.
+// "±1.2%": the reported interval's largest distance from the median; empty when unbounded.
 std::string IntervalPercentText(const SeriesRecord& series);
 
 }  // namespace velotrax::results

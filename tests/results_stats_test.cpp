@@ -289,7 +289,7 @@ TEST(ResultsStatsTest, TheSeriesDriverRunsPassesUntilTheRuleHasEnough) {
   EXPECT_EQ(progress.back(), "pass 9, ±10.4 %");
   ASSERT_TRUE(driver.Finish());
   EXPECT_EQ(driver.Series().stored, 100);
-  EXPECT_EQ(IntervalPercentText(driver.Series()), "±10.0 %");
+  EXPECT_EQ(IntervalPercentText(driver.Series()), "±10.0%");
 
   SeriesDriver silent(3, "pacman", true, StopRule{1, 5.0, 6, 20});
   ASSERT_TRUE(silent.WantsPass());

@@ -287,8 +287,14 @@ void TForm1::BuildControls() {
   Label2 = MakeLabel(box, "Label2", " D3D :", {64, 64, 57, 13}, kRight);
   edit1 = MakeLabel(box, "edit1", "N/A", {128, 64, 33, 13}, kPlain);
   gauge_3d3 = MakeGauge(box, "gauge_3d3", {168, 66, 329, 9}, RGBColor(255, 0, 0));
-  interval_ddraw = MakeLabel(box, "interval_ddraw", "", {500, 48, 38, 13}, kPlain);
-  interval_d3d = MakeLabel(box, "interval_d3d", "", {500, 64, 38, 13}, kPlain);
+  // Right of the bars, in a smaller font: the room there is narrow.
+  interval_ddraw = MakeLabel(box, "interval_ddraw", "", {499, 48, 37, 13}, kPlain);
+  interval_d3d = MakeLabel(box, "interval_d3d", "", {499, 64, 37, 13}, kPlain);
+  for (QLabel* label : {interval_ddraw, interval_d3d}) {
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 7 / 8);
+    label->setFont(font);
+  }
   Bevel1 = new TBevel(box);
   Bevel1->setObjectName("Bevel1");
   Bevel1->setFont(RegularFont());

@@ -182,23 +182,23 @@ void TForm2::BuildControls() {
 
   // Below the described boxes, so that none of them moves.
   QGroupBox* repeat =
-      AddGroupBox(options_page, "GroupBox4", "Repeated Passes", QRect(4, 200, 390, 61));
+      AddGroupBox(options_page, "GroupBox4", "Repeated Passes", QRect(4, 198, 390, 58));
   repeat_passes =
       new QCheckBox(QStringLiteral("Repeat each pass until its result is known within ±"), repeat);
   repeat_passes->setObjectName(QStringLiteral("repeat_passes"));
-  repeat_passes->setGeometry(16, 18, repeat_passes->sizeHint().width(), 17);
+  repeat_passes->setGeometry(16, 15, repeat_passes->sizeHint().width(), 17);
   repeat_percent = new QDoubleSpinBox(repeat);
   repeat_percent->setObjectName(QStringLiteral("repeat_percent"));
   repeat_percent->setRange(results::kLowestRepeatPercent, results::kHighestRepeatPercent);
   repeat_percent->setDecimals(1);
   repeat_percent->setSingleStep(0.5);
-  repeat_percent->setGeometry(repeat_passes->geometry().right() + 2, 16, 52, 21);
-  AddLabel(repeat, "Label4", "%", QRect(repeat_percent->geometry().right() + 4, 19, 12, 13));
-  AddLabel(repeat, "Label5", "Most passes :", QRect(34, 41, 67, 13));
+  repeat_percent->setGeometry(repeat_passes->geometry().right() + 2, 14, 52, 19);
+  AddLabel(repeat, "Label4", "%", QRect(repeat_percent->geometry().right() + 4, 17, 12, 13));
+  AddLabel(repeat, "Label5", "Most passes :", QRect(34, 38, 67, 13));
   repeat_most = new QSpinBox(repeat);
   repeat_most->setObjectName(QStringLiteral("repeat_most"));
   repeat_most->setRange(1, results::kMostRepeatPasses);
-  repeat_most->setGeometry(repeat_percent->geometry().left(), 38, 52, 21);
+  repeat_most->setGeometry(repeat_percent->geometry().left(), 35, 52, 19);
   connect(repeat_passes, &QCheckBox::toggled, this, [this](bool on) {
     repeat_percent->setEnabled(on);
     repeat_most->setEnabled(on);

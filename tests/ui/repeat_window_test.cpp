@@ -64,7 +64,7 @@ class RepeatWindowTest : public WindowFixture {
     QCOMPARE(state.games[23].ddraw, 101);
     QCOMPARE(ReadFile(Path("emulator.log")).count('\n'), 9);
     QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
-    QCOMPARE(Form1->interval_ddraw->text(), QString("±10.9 %"));
+    QCOMPARE(Form1->interval_ddraw->text(), QString("±10.9%"));
     QCOMPARE(Form1->interval_d3d->text(), QString());
     QVERIFY2(Form1->StatusPanel->toolTip().contains("governor is &quot;powersave&quot;"),
              qPrintable(Form1->StatusPanel->toolTip()));
