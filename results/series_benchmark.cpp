@@ -110,7 +110,12 @@ void ExportRecord(const RunRecord& record, const std::string& path) {
                           "\": the name must end in .json (JSON) or .md (Markdown)");
     }
   }
-  SaveBytesToFile(path, bytes);
+  try {
+    SaveBytesToFile(path, bytes);
+  } catch (const EWriteError& e) {
+    // Its own words name no file; the old file, if any, is intact.
+    throw EResultsError("Cannot write \"" + path + "\": " + e.what());
+  }
 }
 
 StopRule RepeatRule(const RepeatOption& option) {

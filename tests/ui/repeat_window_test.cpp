@@ -16,7 +16,7 @@ namespace {
 
 // The passes' rates: the interval is within ±6 % after the ninth, whose rate is not the median.
 constexpr const char* kRates = "100,110,90,105,95,102,98,101,103";
-constexpr const char* kIni = "[velotrax]\r\nmamefile=mame.exe\r\nselected=23\r\nmethode=1\r\n";
+constexpr const char* kIni = "[velotrax]\r\nmamefile=mame.exe\r\nselected=23\r\nmethode=3\r\n";
 
 // The one line of each series in an export.
 QByteArrayList SeriesLines(const QByteArray& json) {
@@ -62,10 +62,11 @@ class RepeatWindowTest : public WindowFixture {
     QTRY_VERIFY_WITH_TIMEOUT(!Form1->Series().Running(), 60000);
     QCOMPARE(errors_, QStringList());
     QCOMPARE(state.games[23].ddraw, 101);
-    QCOMPARE(ReadFile(Path("emulator.log")).count('\n'), 9);
+    QCOMPARE(state.games[23].d3d, 101);
+    QCOMPARE(ReadFile(Path("emulator.log")).count('\n'), 18);
     QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
     QCOMPARE(Form1->interval_ddraw->text(), QString("±10.9%"));
-    QCOMPARE(Form1->interval_d3d->text(), QString());
+    QCOMPARE(Form1->interval_d3d->text(), QString("±10.9%"));
     QVERIFY2(Form1->StatusPanel->toolTip().contains("governor is &quot;powersave&quot;"),
              qPrintable(Form1->StatusPanel->toolTip()));
 
@@ -78,12 +79,13 @@ class RepeatWindowTest : public WindowFixture {
     // velotrax-cli measures the same passes to the same figures, and compares the two runs.
     WriteFile(Path("emulator.log"), "");
     QProcess cli;
-    cli.start(VELOTRAX_CLI, {"run", "--confidence", "6", "--max-runs", "20", "--export-json",
-                             "cli.json", QString::fromStdString(state.games[23].rom)});
+    cli.start(VELOTRAX_CLI,
+              {"run", "--mode", "both", "--confidence", "6", "--max-runs", "20", "--export-json",
+               "cli.json", QString::fromStdString(state.games[23].rom)});
     QVERIFY(cli.waitForFinished(60000));
     QCOMPARE(cli.exitCode(), 0);
     const QByteArrayList window_series = SeriesLines(ReadFile(Path("window.json")));
-    QCOMPARE(window_series.size(), 1);
+    QCOMPARE(window_series.size(), 2);
     QCOMPARE(window_series, SeriesLines(ReadFile(Path("cli.json"))));
     cli.start(VELOTRAX_CLI, {"compare", "window.json", "cli.json"});
     QVERIFY(cli.waitForFinished(30000));
