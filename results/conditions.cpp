@@ -204,6 +204,23 @@ void MachineWatch::Add(const std::string& kind, const std::string& text) {
 }
 
 void MachineWatch::BeforeRun() {
+  BeforeRunWithoutLook();
+  // A short look at what the others do right now.
+  const std::optional<CpuTimes> before = ReadCpuTimes(root_);
+  const double own_before = OwnCpuSeconds(), wall_before = WallSeconds();
+  std::this_thread::sleep_for(kFirstLook);
+  const std::optional<CpuTimes> after = ReadCpuTimes(root_);
+  if (before && after) {
+    const double others = OtherProcessorsBusy(*before, *after, OwnCpuSeconds() - own_before,
+                                              WallSeconds() - wall_before, ::sysconf(_SC_CLK_TCK));
+    if (others >= kBusyOthers) {
+      Add("other-processes", "other processes keep about " + Fixed(others, 1) +
+                                 " processor(s) busy: close them (see top) for steady figures");
+    }
+  }
+}
+
+void MachineWatch::BeforeRunWithoutLook() {
   if (OnBattery(root_)) {
     Add("battery",
         "the computer runs on battery: power saving may slow the processor; plug in the mains "
@@ -225,19 +242,6 @@ void MachineWatch::BeforeRun() {
     Add("load", "the load average is " + Fixed(*load, 2) + " on " + Fixed(cores, 0) +
                     " processor(s): other programs keep the machine busy; close them or wait "
                     "until it is idle");
-  }
-  // A short look at what the others do right now.
-  const std::optional<CpuTimes> before = ReadCpuTimes(root_);
-  const double own_before = OwnCpuSeconds(), wall_before = WallSeconds();
-  std::this_thread::sleep_for(kFirstLook);
-  const std::optional<CpuTimes> after = ReadCpuTimes(root_);
-  if (before && after) {
-    const double others = OtherProcessorsBusy(*before, *after, OwnCpuSeconds() - own_before,
-                                              WallSeconds() - wall_before, ::sysconf(_SC_CLK_TCK));
-    if (others >= kBusyOthers) {
-      Add("other-processes", "other processes keep about " + Fixed(others, 1) +
-                                 " processor(s) busy: close them (see top) for steady figures");
-    }
   }
   throttle_at_start_ = ReadThrottleCount(root_);
 }

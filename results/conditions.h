@@ -65,6 +65,9 @@ class MachineWatch {
 
   // Before the first pass: load, other processes over a short look, governor, battery.
   void BeforeRun();
+  // The same without the short look, which would hold a window still: the passes' own looks
+  // find other busy processes.
+  void BeforeRunWithoutLook();
   // Around each pass; the own CPU seconds are the emulator's and this program's together.
   void PassStarted(double own_cpu_seconds);
   // Once while a pass runs, after it has had time to raise the clock.

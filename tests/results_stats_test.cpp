@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "results/run_record.h"
+#include "results/series_driver.h"
 #include "results/statistics.h"
 
 namespace velotrax::results {
@@ -269,6 +270,36 @@ TEST(ResultsStatsTest, AFinishedSeriesStoresTheMedianRoundedDownWithItsIntervalA
   EXPECT_LE(series.interval.low, 1001);
   EXPECT_GE(series.interval.high, 1001);
   EXPECT_THAT(series.outliers, ElementsAre(4));
+}
+
+// The warm-up does not count, the rule decides when enough passes ran, and a pass without a
+// frame rate ends a series repeated until precise.
+TEST(ResultsStatsTest, TheSeriesDriverRunsPassesUntilTheRuleHasEnough) {
+  SeriesDriver driver(3, "pacman", false, StopRule{1, 5.0, 6, 20}, 1);
+  std::vector<std::string> progress;
+  for (int32_t fps : {50, 100, 110, 90, 105, 95, 102, 98, 101, 100, 999}) {
+    if (!driver.WantsPass()) break;
+    if (!driver.NextIsWarmup()) progress.push_back(SeriesProgressText(driver.Series()));
+    driver.AddPass(fps);
+  }
+  EXPECT_THAT(driver.Series().warmup, ElementsAre(50));
+  EXPECT_EQ(driver.Series().passes.size(), 9u);
+  EXPECT_EQ(driver.Series().stop, "interval within 5.0 % after 9 passes");
+  EXPECT_EQ(progress.front(), "pass 1");
+  EXPECT_EQ(progress.back(), "pass 9, ±10.4 %");
+  ASSERT_TRUE(driver.Finish());
+  EXPECT_EQ(driver.Series().stored, 100);
+  EXPECT_EQ(IntervalPercentText(driver.Series()), "±10.0%");
+
+  SeriesDriver silent(3, "pacman", true, StopRule{1, 5.0, 6, 20});
+  ASSERT_TRUE(silent.WantsPass());
+  silent.AddPass(0);
+  EXPECT_FALSE(silent.WantsPass());
+  EXPECT_EQ(silent.PassesWithoutRate(), 1);
+  SeriesDriver none(3, "pacman", true, StopRule{});
+  none.EndEarly("interrupted");
+  EXPECT_FALSE(none.WantsPass());
+  EXPECT_FALSE(none.Finish());
 }
 
 }  // namespace

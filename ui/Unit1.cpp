@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QPainter>
@@ -222,6 +224,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
         QTimer::singleShot(delay, this, [fn = std::move(fn)] { RunGuarded(fn); });
       },
       [this](const std::function<void()>& step) { RunGuarded([&] { ShowingPassLog(step); }); });
+  series_ = std::make_unique<results::SeriesBenchmark>(state_, *this, *this, results::SystemRoot());
   BuildControls();
   BuildMenu();
   SetUpRunner();
@@ -233,6 +236,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 TForm1::~TForm1() {
   // No runner event may reach a window that is going away; a probe still running is ended.
   identification_.reset();
+  series_.reset();
   mame_.reset();
   ui_thread_.reset();
 }
@@ -283,6 +287,14 @@ void TForm1::BuildControls() {
   Label2 = MakeLabel(box, "Label2", " D3D :", {64, 64, 57, 13}, kRight);
   edit1 = MakeLabel(box, "edit1", "N/A", {128, 64, 33, 13}, kPlain);
   gauge_3d3 = MakeGauge(box, "gauge_3d3", {168, 66, 329, 9}, RGBColor(255, 0, 0));
+  // Right of the bars, in a smaller font: the room there is narrow.
+  interval_ddraw = MakeLabel(box, "interval_ddraw", "", {499, 48, 37, 13}, kPlain);
+  interval_d3d = MakeLabel(box, "interval_d3d", "", {499, 64, 37, 13}, kPlain);
+  for (QLabel* label : {interval_ddraw, interval_d3d}) {
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 7 / 8);
+    label->setFont(font);
+  }
   Bevel1 = new TBevel(box);
   Bevel1->setObjectName("Bevel1");
   Bevel1->setFont(RegularFont());
@@ -341,7 +353,8 @@ void TForm1::BuildMenu() {
   About1 = MainMenu->addMenu(menus[2]);
   About1->setObjectName("About1");
 
-  const QStringList file_items = AssignAccelerators({"Start Benchmark", "Exit"});
+  const QStringList file_items =
+      AssignAccelerators({"Start Benchmark", "Exit", "Export results..."});
   StartBenchmark1 = File1->addAction(file_items[0]);
   StartBenchmark1->setObjectName("StartBenchmark1");
   // F1 acts wherever the focus lies in the window.
@@ -350,6 +363,9 @@ void TForm1::BuildMenu() {
   addAction(StartBenchmark1);
   Exit2 = File1->addAction(file_items[1]);
   Exit2->setObjectName("Exit2");
+  // After the described items, so that none of them moves.
+  Export1 = File1->addAction(file_items[2]);
+  Export1->setObjectName("Export1");
   BenchmarkAll1 = Benchmark1->addAction(AssignAccelerators({"Preferences"})[0]);
   BenchmarkAll1->setObjectName("BenchmarkAll1");
   Info1 = About1->addAction(AssignAccelerators({"Info"})[0]);
@@ -387,6 +403,7 @@ void TForm1::BindEvents() {
   bind(Exit2, &QAction::triggered, &TForm1::Exit2Click);
   bind(BenchmarkAll1, &QAction::triggered, &TForm1::BenchmarkAll1Click);
   bind(Info1, &QAction::triggered, &TForm1::Info1Click);
+  bind(Export1, &QAction::triggered, &TForm1::Export1Click);
   connect(qApp, &QGuiApplication::commitDataRequest, this, &TForm1::CommitData,
           Qt::DirectConnection);
 }
@@ -397,6 +414,7 @@ void TForm1::FormCreate() {
 
 void TForm1::FormShow() {
   LoadSettings(state_, *this);
+  if (Form2 != nullptr) Form2->SetRepeatOption(results::ReadRepeatOption(*state_.settings));
   BuildCatalogue(state_);
   if (FileIsPresent(state_.base_dir + "mark.dat")) LoadScores(state_);
   LoadReferenceItems();
@@ -410,6 +428,7 @@ void TForm1::FormShow() {
 
 void TForm1::FormCloseQuery(bool& CanClose) {
   SaveSettings(state_, *this);
+  if (Form2 != nullptr) results::WriteRepeatOption(*state_.settings, Form2->CheckedRepeatOption());
   SaveScores(state_);
   CanClose = true;
 }
@@ -451,8 +470,18 @@ void TForm1::ToolButton4Click() {
 void TForm1::StartBenchmark1Click() {
   // The status bar's tool-tip tells about the passes of the latest benchmark only.
   if (!mame_->Watching() && !identification_->Identifying()) StatusPanel->setToolTip({});
+  series_->EndIfIdle();
   // Whatever the start did to the pass log shows in Memo1, also when the runner refused.
-  ShowingPassLog([this] { StartBenchmark(state_, *this); });
+  ShowingPassLog([this] {
+    const results::RepeatOption option =
+        Form2 != nullptr ? Form2->CheckedRepeatOption() : results::RepeatOption{};
+    // A start beside a running series is refused by the series, which keeps its progress shown.
+    if (option.on || series_->Running()) {
+      series_->Start(option);
+    } else {
+      StartBenchmark(state_, *this);
+    }
+  });
 }
 
 void TForm1::Exit2Click() {
@@ -469,6 +498,26 @@ void TForm1::Info1Click() {
   if (Form4 != nullptr) Form4->exec();
 }
 
+void TForm1::Export1Click() {
+  const QString json = QStringLiteral("JSON (*.json)");
+  const QString markdown = QStringLiteral("Markdown (*.md)");
+  QString chosen_filter = json;
+  QString path = QFileDialog::getSaveFileName(
+      this, QStringLiteral("Export results"),
+      ShowText(state_.base_dir) + QStringLiteral("velotrax-results.json"),
+      json + QStringLiteral(";;") + markdown, &chosen_filter);
+  if (path.isEmpty()) return;
+  // A name typed without an extension takes the one of the chosen kind.
+  if (QFileInfo(path).suffix().isEmpty()) {
+    path += chosen_filter == markdown ? QStringLiteral(".md") : QStringLiteral(".json");
+  }
+  ExportResults(QFile::encodeName(path).toStdString());
+}
+
+void TForm1::ExportResults(const std::string& path) {
+  results::ExportRecord(series_->SessionRecord(), path);
+}
+
 void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool StartsOnNewLine) {
   // The pass log is kept bounded in the program state; the hidden Memo1 takes it over at the
   // start and the end of a pass, so a flooding emulator cannot grow it line by line.
@@ -477,7 +526,28 @@ void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool StartsOnNewLin
 
 void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
   session_close_answered_ = false;  // new scores: a later close must save them
+  if (series_->Running()) {
+    ShowingPassLog([this, ExitCode] { series_->PassEnded(ExitCode); });
+    return;
+  }
+  // The pass's game and method, before a Direct3D pass due next takes their place.
+  const int game = state_.current_game;
+  const bool is_d3d = state_.pass_is_d3d;
   ShowingPassLog([this, ExitCode] { OnPassEnd(state_, *this, ExitCode); });
+  if (game > 0 && static_cast<std::size_t>(game) < state_.games.size()) {
+    const Tgameinfo& entry = state_.games[static_cast<std::size_t>(game)];
+    series_->KeepSinglePass(game, is_d3d, is_d3d ? entry.d3d : entry.ddraw);
+  }
+}
+
+void TForm1::ShowMachineWarning(const std::string& text) {
+  const std::string line = "Warning: " + text;
+  AddStatusToolTip(line);
+  state_.pass_log.push_back(line);
+}
+
+void TForm1::RunLater(std::chrono::milliseconds delay, std::function<void()> fn) {
+  QTimer::singleShot(delay, this, [fn = std::move(fn)] { RunGuarded(fn); });
 }
 
 void TForm1::ReportUnmeasuredPass(const UnmeasuredPass& pass) {
@@ -616,6 +686,16 @@ void TForm1::RestoreCursors() {
 void TForm1::RefreshComparison() {
   ++refresh_count_;
   velotrax::RefreshComparison(state_, static_cast<ComparisonView&>(*this));
+  const int game = SelectedGame();
+  const bool is_game = game > 0 && static_cast<std::size_t>(game) < state_.games.size();
+  for (const bool is_d3d : {false, true}) {
+    std::string text;
+    if (is_game) {
+      const Tgameinfo& entry = state_.games[static_cast<std::size_t>(game)];
+      text = series_->IntervalText(game, is_d3d, is_d3d ? entry.d3d : entry.ddraw);
+    }
+    (is_d3d ? interval_d3d : interval_ddraw)->setText(QString::fromStdString(text));
+  }
 }
 
 void TForm1::ShowDisclaimer() {

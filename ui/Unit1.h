@@ -21,6 +21,7 @@
 #include "core/sequencer.h"
 #include "core/state.h"
 #include "process/create_process.h"
+#include "results/series_benchmark.h"
 #include "storage/settings.h"
 #include "ui/gauge.h"
 #include "ui/qt_ui_thread.h"
@@ -38,7 +39,8 @@ QStringList AssignAccelerators(const QStringList& captions);
 class TForm1 : public QMainWindow,
                public ComparisonView,
                public SequencerHost,
-               public SettingsHost {
+               public SettingsHost,
+               public results::SeriesView {
   Q_OBJECT
 
  public:
@@ -58,6 +60,8 @@ class TForm1 : public QMainWindow,
   QPlainTextEdit* Memo1;
   QGroupBox* rom_display;
   QLabel *Label1, *cpu_info, *Label3, *edit2, *Label2, *edit1;
+  // Beside this computer's scores: the interval of a score measured as a series, else empty.
+  QLabel *interval_ddraw, *interval_d3d;
   TGauge *Gauge_ddraw, *gauge_3d3;
   QWidget* Bevel1;
   QLabel *Label5, *refname1, *label_ref1_ddraw, *Label_ref1_d3d;
@@ -70,10 +74,13 @@ class TForm1 : public QMainWindow,
   QLabel* StatusPanel;  // the status bar's one panel
   QMenuBar* MainMenu;
   QMenu *File1, *Benchmark1, *About1;
-  QAction *StartBenchmark1, *Exit2, *BenchmarkAll1, *Info1;
+  QAction *StartBenchmark1, *Exit2, *BenchmarkAll1, *Info1, *Export1;
 
   // The child process runner that runs the emulator.
   TJvCreateProcess& mame() { return *mame_; }
+
+  // The benchmarks of series and what this session measured.
+  results::SeriesBenchmark& Series() { return *series_; }
 
   // How many times the comparison display has been refreshed.
   int RefreshCount() const { return refresh_count_; }
@@ -93,6 +100,10 @@ class TForm1 : public QMainWindow,
   void Exit2Click();
   void BenchmarkAll1Click();
   void Info1Click();
+  // File > Export results...: asks for a file and exports the session's results to it.
+  void Export1Click();
+  // Writes the session's results to path, JSON or Markdown by its extension.
+  void ExportResults(const std::string& path);
   void mameRead(TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine);
   void mameTerminate(TJvCreateProcess& Sender, uint32_t ExitCode);
 
@@ -117,6 +128,8 @@ class TForm1 : public QMainWindow,
   void ShowDisclaimer() override;
   void SelectGame(int index) override;
   void CheckPassMode(PassMode mode) override;
+  void ShowMachineWarning(const std::string& text) override;
+  void RunLater(std::chrono::milliseconds delay, std::function<void()> fn) override;
 
  signals:
   // The window has closed for good: the application ends.
@@ -155,6 +168,7 @@ class TForm1 : public QMainWindow,
   std::unique_ptr<TJvCreateProcess> mame_;
   // Asks a new emulator what it is before its first pass, with the window answering meanwhile.
   std::unique_ptr<EmulatorIdentification> identification_;
+  std::unique_ptr<results::SeriesBenchmark> series_;
   // The score controls of each row of the display (this computer, references 1 to 3), the
   // DirectDraw one first.
   std::array<std::array<QLabel*, 2>, 4> score_labels_{};

@@ -1,5 +1,7 @@
 #include "ui/Unit2.h"
 
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -9,6 +11,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTextDocument>
@@ -177,6 +180,31 @@ void TForm2::BuildControls() {
   use_both = AddRadioButton(method, "use_both", "Use DDraw + D3D", QRect(16, 56, 121, 17));
   use_ddraw->setChecked(true);
 
+  // Below the described boxes, so that none of them moves.
+  QGroupBox* repeat =
+      AddGroupBox(options_page, "GroupBox4", "Repeated Passes", QRect(4, 198, 390, 58));
+  repeat_passes =
+      new QCheckBox(QStringLiteral("Repeat each pass until its result is known within ±"), repeat);
+  repeat_passes->setObjectName(QStringLiteral("repeat_passes"));
+  repeat_passes->setGeometry(16, 15, repeat_passes->sizeHint().width(), 17);
+  repeat_percent = new QDoubleSpinBox(repeat);
+  repeat_percent->setObjectName(QStringLiteral("repeat_percent"));
+  repeat_percent->setRange(results::kLowestRepeatPercent, results::kHighestRepeatPercent);
+  repeat_percent->setDecimals(1);
+  repeat_percent->setSingleStep(0.5);
+  repeat_percent->setGeometry(repeat_passes->geometry().right() + 2, 14, 52, 19);
+  AddLabel(repeat, "Label4", "%", QRect(repeat_percent->geometry().right() + 4, 17, 12, 13));
+  AddLabel(repeat, "Label5", "Most passes :", QRect(34, 38, 67, 13));
+  repeat_most = new QSpinBox(repeat);
+  repeat_most->setObjectName(QStringLiteral("repeat_most"));
+  repeat_most->setRange(1, results::kMostRepeatPasses);
+  repeat_most->setGeometry(repeat_percent->geometry().left(), 35, 52, 19);
+  connect(repeat_passes, &QCheckBox::toggled, this, [this](bool on) {
+    repeat_percent->setEnabled(on);
+    repeat_most->setEnabled(on);
+  });
+  SetRepeatOption({});
+
   QGroupBox* information =
       AddGroupBox(information_page, "GroupBox3", "Benchmark Information", QRect(0, 4, 414, 249));
   Memo1 = new QPlainTextEdit(information);
@@ -202,6 +230,9 @@ void TForm2::BuildControls() {
   setTabOrder(pc_description, mamefile_selector);
   setTabOrder(use_ddraw, use_d3d);
   setTabOrder(use_d3d, use_both);
+  setTabOrder(use_both, repeat_passes);
+  setTabOrder(repeat_passes, repeat_percent);
+  setTabOrder(repeat_percent, repeat_most);
   // The first control in tab order has the focus when the dialog first becomes active.
   ok_button->setFocus();
 
@@ -234,6 +265,18 @@ void TForm2::CheckPassMode(PassMode mode) {
     case PassMode::none:
       break;
   }
+}
+
+results::RepeatOption TForm2::CheckedRepeatOption() const {
+  return {repeat_passes->isChecked(), repeat_percent->value(), repeat_most->value()};
+}
+
+void TForm2::SetRepeatOption(const results::RepeatOption& option) {
+  repeat_passes->setChecked(option.on);
+  repeat_percent->setValue(option.percent);
+  repeat_most->setValue(option.most_passes);
+  repeat_percent->setEnabled(option.on);
+  repeat_most->setEnabled(option.on);
 }
 
 void TForm2::FormShow() {

@@ -8,9 +8,13 @@
 #include <vector>
 
 #include "core/state.h"
+#include "results/series_benchmark.h"
 #include "ui/filename_edit.h"
 
+class QCheckBox;
+class QDoubleSpinBox;
 class QLineEdit;
+class QSpinBox;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -34,11 +38,19 @@ class TForm2 : public QDialog {
   QPushButton* ok_button = nullptr;
   QPushButton* cancel_button = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
+  // The option to repeat each pass until precise: like the radio buttons, the setting itself.
+  QCheckBox* repeat_passes = nullptr;
+  QDoubleSpinBox* repeat_percent = nullptr;
+  QSpinBox* repeat_most = nullptr;
 
   // The pass mode its radio buttons stand for (none only if no button is checked).
   PassMode CheckedPassMode() const;
   // Checks the button of mode, unchecking the other two; none leaves them as they are.
   void CheckPassMode(PassMode mode);
+
+  // The option its repeat controls stand for, and setting them from one.
+  results::RepeatOption CheckedRepeatOption() const;
+  void SetRepeatOption(const results::RepeatOption& option);
 
   // Fills the two boxes from the program state; runs at every showing.
   void FormShow();

@@ -23,6 +23,7 @@
 #include "process/event_loop.h"
 #include "results/conditions.h"
 #include "results/run_record.h"
+#include "results/series_driver.h"
 #include "results/statistics.h"
 #include "results/text_output.h"
 #include "storage/files.h"
@@ -509,43 +510,33 @@ class RunSession {
   // Their result is stored even when an interrupt or an error ends them early, as long as one
   // counted pass was complete.
   void RunMethod(int game, bool is_d3d) {
-    SeriesRecord series;
-    series.game = game;
-    series.rom = state_.games[static_cast<std::size_t>(game)].rom;
-    series.is_d3d = is_d3d;
-    current_ = &series;
+    SeriesDriver driver(game, state_.games[static_cast<std::size_t>(game)].rom, is_d3d,
+                        options_.rule, options_.warmup);
+    current_ = &driver.Series();
     try {
-      for (int k = 1; k <= options_.warmup && !Interrupted(); ++k) {
+      while (!Interrupted() && driver.WantsPass()) {
+        const bool warmup = driver.NextIsWarmup();
         const std::optional<int32_t> fps = RunPass(game, is_d3d);
         if (!fps) break;
-        series.warmup.push_back(*fps);
-        PrintLine(progress_, Label(game, is_d3d) + " warm-up pass " + std::to_string(k) + " of " +
-                                 std::to_string(options_.warmup) + ": " + RateText(*fps) +
-                                 " (not counted)");
-      }
-      while (!Interrupted()) {
-        series.stop = StopReason(options_.rule, AsDoubles(series.passes));
-        if (!series.stop.empty()) break;
-        const std::optional<int32_t> fps = RunPass(game, is_d3d);
-        if (!fps) break;
-        series.passes.push_back(*fps);
-        PrintPass(series);
-        if (*fps == 0) {
-          ++passes_without_rate_;
-          // The emulator did not say its frame rate: more passes would not make it converge.
-          if (Adaptive()) {
-            series.stop = "a pass found no frame rate";
-            break;
-          }
+        const int without_rate = driver.PassesWithoutRate();
+        driver.AddPass(*fps);
+        passes_without_rate_ += driver.PassesWithoutRate() - without_rate;
+        if (warmup) {
+          const std::size_t k = driver.Series().warmup.size();
+          PrintLine(progress_, Label(game, is_d3d) + " warm-up pass " + std::to_string(k) + " of " +
+                                   std::to_string(options_.warmup) + ": " + RateText(*fps) +
+                                   " (not counted)");
+        } else {
+          PrintPass(driver.Series());
         }
       }
-      if (series.stop.empty()) series.stop = "interrupted";
+      driver.EndEarly("interrupted");
     } catch (...) {
-      series.stop = "an error ended the passes";
+      driver.EndEarly("an error ended the passes");
       current_ = nullptr;
       // The error that ended the passes is the one reported; a failed save is said as well.
       try {
-        Store(series);
+        Store(driver);
       } catch (const std::exception& e) {
         progress_.Clear();
         std::fprintf(stderr, "velotrax-cli: %s\n", e.what());
@@ -553,7 +544,7 @@ class RunSession {
       throw;
     }
     current_ = nullptr;
-    Store(series);
+    Store(driver);
   }
 
   void PrintPass(const SeriesRecord& series) {
@@ -571,10 +562,10 @@ class RunSession {
     }
   }
 
-  void Store(SeriesRecord& series) {
+  void Store(SeriesDriver& driver) {
+    if (!driver.Finish()) return;
+    const SeriesRecord& series = driver.Series();
     const std::vector<int32_t>& rates = series.passes;
-    if (rates.empty()) return;
-    FinishSeries(series, options_.rule);
     const int32_t fps = series.stored;
     const int game = series.game;
     const bool is_d3d = series.is_d3d;
