@@ -1,6 +1,7 @@
 #include "results/run_record.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 
@@ -16,10 +17,12 @@ namespace velotrax::results {
 
 namespace {
 
+// Numbers of an export are read back on other machines: always with a point, whatever locale
+// the program runs in (the window's is the user's).
 std::string Number(double value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.10g", value);
-  return text;
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 10);
+  return std::string(text, end.ptr);
 }
 
 std::string Rates(const std::vector<int32_t>& rates) {
@@ -34,8 +37,8 @@ std::string JsonTextOrNull(const std::string& text) {
 
 std::string Percent(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f%%", value);
-  return text;
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
+  return std::string(text, end.ptr) + "%";
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "results/series_benchmark.h"
 
-#include <locale.h>
 #include <algorithm>
 #include <charconv>
-#include <clocale>
 #include <system_error>
 
 #include "base/errors.h"
@@ -67,26 +65,6 @@ void MergeWarnings(std::vector<Warning>& into, const std::vector<Warning>& warni
   }
 }
 
-// While it lives, numbers are formatted on this thread with a point, whatever locale the window
-// set for the user: an export is read back on other machines.
-class PointNumbers {
- public:
-  PointNumbers() : c_(::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr))) {
-    if (c_ != static_cast<locale_t>(nullptr)) old_ = ::uselocale(c_);
-  }
-  ~PointNumbers() {
-    if (c_ == static_cast<locale_t>(nullptr)) return;
-    ::uselocale(old_);
-    ::freelocale(c_);
-  }
-  PointNumbers(const PointNumbers&) = delete;
-  PointNumbers& operator=(const PointNumbers&) = delete;
-
- private:
-  locale_t c_;
-  locale_t old_ = static_cast<locale_t>(nullptr);
-};
-
 bool EndsWith(const std::string& text, std::string_view end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -99,16 +77,13 @@ void ExportRecord(const RunRecord& record, const std::string& path) {
   }
   const std::string name = AsciiLowerCase(path);
   std::string bytes;
-  {
-    PointNumbers point;
-    if (EndsWith(name, ".json")) {
-      bytes = ExportJson(record);
-    } else if (EndsWith(name, ".md")) {
-      bytes = ExportMarkdown(record);
-    } else {
-      throw EResultsError("Cannot export to \"" + path +
-                          "\": the name must end in .json (JSON) or .md (Markdown)");
-    }
+  if (EndsWith(name, ".json")) {
+    bytes = ExportJson(record);
+  } else if (EndsWith(name, ".md")) {
+    bytes = ExportMarkdown(record);
+  } else {
+    throw EResultsError("Cannot export to \"" + path +
+                        "\": the name must end in .json (JSON) or .md (Markdown)");
   }
   try {
     SaveBytesToFile(path, bytes);
