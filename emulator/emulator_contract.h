@@ -1,10 +1,12 @@
 // What Velotrax relies on when it starts the emulator: the option strings of the two rendering
-// methods, the composition of a pass's start values, and the splitting of a command line.
+// methods and the composition of a pass's start values. SplitCommandLine, which gives the words
+// the emulator sees, belongs to the runner (process/command_line.h) and is reachable here too.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "process/command_line.h"
 
 namespace velotrax {
 
@@ -33,9 +35,5 @@ EmulatorInvocation ComposeInvocation(std::string_view base_dir, std::string_view
 // The start values of a pass of rom with the given options.
 EmulatorInvocation ComposeInvocationWith(std::string_view base_dir, std::string_view mame_file,
                                          std::string_view rom, std::string_view options);
-
-// Splits a command line into words the Windows way: blanks and tabs separate, double quotes
-// group, 2n backslashes before a quote give n backslashes, 2n+1 give n and a literal quote.
-std::vector<std::string> SplitCommandLine(std::string_view command_line);
 
 }  // namespace velotrax
