@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "process/emulator_contract.h"
+#include "emulator/emulator_contract.h"
 
 extern char** environ;
 

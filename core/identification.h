@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "emulator/emulator_dialect.h"
 #include "process/create_process.h"
-#include "process/emulator_dialect.h"
 #include "process/ui_thread.h"
 
 namespace velotrax {

@@ -7,9 +7,8 @@
 
 #include "base/errors.h"
 #include "core/identification.h"
-#include "process/emulator_contract.h"
-#include "process/emulator_dialect.h"
-#include "storage/int_text.h"
+#include "emulator/emulator_contract.h"
+#include "emulator/emulator_dialect.h"
 #include "storage/score_files.h"
 
 namespace velotrax {
@@ -183,13 +182,6 @@ namespace {
 constexpr std::size_t kPassLogLines = 10000;
 constexpr std::size_t kPassLogLineBytes = 4096;
 
-// The line ExtractFrameRate takes its value from, when it is the first of its kind.
-bool DecidesFrameRate(const std::string& line) {
-  constexpr std::size_t kSkipped = 13;
-  return line.find("FPS") != std::string::npos && line.size() > kSkipped &&
-         line.find_first_of(".,", kSkipped) != std::string::npos;
-}
-
 }  // namespace
 
 void OnOutputLine(PassState& state, std::string_view line, bool starts_on_new_line) {
@@ -215,7 +207,7 @@ void OnPassEnd(ProgramState& state, SequencerHost& host, uint32_t exit_code) {
   host.SetStatusText(kReadyText);
   // Scores another program stored meanwhile show beside this one.
   ReloadChangedScores(state);
-  const PassResult result = ReadPassResult(state.pass_plan, state.pass_log, ExtractFrameRate);
+  const PassResult result = ReadPassResult(state.pass_plan, state.pass_log);
   if (IsGame(state, state.current_game)) {
     Tgameinfo& game = state.games[static_cast<std::size_t>(state.current_game)];
     (state.pass_is_d3d ? game.d3d : game.ddraw) = result.fps;
@@ -300,21 +292,6 @@ std::string EmulatorFileProblem(const std::string& path, int error_code) {
     what = "is not executable (chmod +x makes it so)";
   }
   return "the emulator \"" + path + "\" " + what;
-}
-
-int32_t ExtractFrameRate(const std::vector<std::string>& lines) {
-  // The emulator's closing line carries the frame rate from its 14th character on; the integer
-  // part ends at the first "." or ",".
-  constexpr std::size_t kSkipped = 13;
-  for (const std::string& line : lines) {
-    if (line.find("FPS") == std::string::npos) continue;
-    const std::string_view rest =
-        line.size() > kSkipped ? std::string_view(line).substr(kSkipped) : std::string_view();
-    const std::size_t separator = rest.find_first_of(".,");
-    if (separator == std::string_view::npos) continue;
-    return TextToInt(rest.substr(0, separator));
-  }
-  return 0;
 }
 
 }  // namespace velotrax

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "core/state.h"
+// ExtractFrameRate, the classic pass's reader, is declared there beside the other dialect's.
+#include "emulator/emulator_dialect.h"
 #include "process/create_process.h"
 
 namespace velotrax {
@@ -75,8 +77,5 @@ std::string MeasuredEmulatorText(const ProgramState& state);
 // error_code, naming it: "the emulator \"/w/mame.exe\" is missing", "... is not executable ...",
 // or "... could not be started".
 std::string EmulatorFileProblem(const std::string& path, int error_code);
-// The integer frames per second of the first "FPS" line with a separator, or 0; throws
-// EConvertError.
-int32_t ExtractFrameRate(const std::vector<std::string>& lines);
 
 }  // namespace velotrax

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/game.h"
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_dialect.h"
 #include "storage/stored_state.h"
 
 namespace velotrax {

@@ -22,7 +22,7 @@
 
 #include "base/errors.h"
 #include "process/child_start.h"
-#include "process/emulator_contract.h"
+#include "process/command_line.h"
 #include "process/line_assembler.h"
 
 namespace velotrax {

@@ -1,41 +1,5 @@
-// What Velotrax relies on when it starts the emulator: the option strings of the two rendering
-// methods, the composition of a pass's start values, and the splitting of a command line.
+// The emulator contract lives in the emulator layer; this path is kept for the programs outside
+// Velotrax that include it by its former name. Nothing in Velotrax includes it.
 #pragma once
 
-#include <string>
-#include <string_view>
-#include <vector>
-
-namespace velotrax {
-
-// Options of a Direct3D pass: 5000 unthrottled frames at 1280x1024x32, 60 Hz.
-inline constexpr std::string_view D3DOptionString =
-    "-norc -ftr 5000 -noafs -r 1280x1024x32 -refresh 60 -skip_disclaimer -skip_gameinfo "
-    "-screen_aspect 5:4 -nothrottle -rdtsc -high_priority -noart -nomouse -nojoy -nogun -nosleep "
-    "-rompath roms -d3d -d3dfilter 0 -d3dtexmanage -d3dprescale none";
-
-// Options of a DirectDraw pass: the same run, without Direct3D.
-inline constexpr std::string_view DDrawOptionString =
-    "-norc -ftr 5000 -noafs -r 1280x1024x32 -refresh 60 -skip_disclaimer -skip_gameinfo "
-    "-screen_aspect 5:4 -nothrottle -rdtsc -high_priority -noart -nomouse -nojoy -nogun -nosleep "
-    "-rompath roms -nod3d";
-
-// The runner's start values for one pass.
-struct EmulatorInvocation {
-  std::string CurrentDirectory;  // base_dir
-  std::string ApplicationName;   // base_dir + mame_file
-  std::string CommandLine;       // mame_file, rom and the method's options, one blank apart
-};
-
-// The start values of a pass of rom with the Direct3D (is_d3d) or the DirectDraw options.
-EmulatorInvocation ComposeInvocation(std::string_view base_dir, std::string_view mame_file,
-                                     std::string_view rom, bool is_d3d);
-// The start values of a pass of rom with the given options.
-EmulatorInvocation ComposeInvocationWith(std::string_view base_dir, std::string_view mame_file,
-                                         std::string_view rom, std::string_view options);
-
-// Splits a command line into words the Windows way: blanks and tabs separate, double quotes
-// group, 2n backslashes before a quote give n backslashes, 2n+1 give n and a literal quote.
-std::vector<std::string> SplitCommandLine(std::string_view command_line);
-
-}  // namespace velotrax
+#include "emulator/emulator_contract.h"  // IWYU pragma: export

@@ -6,7 +6,7 @@
 
 #include "base/errors.h"
 #include "core/identification.h"
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_dialect.h"
 #include "results/errors.h"
 #include "storage/files.h"
 #include "storage/int_text.h"

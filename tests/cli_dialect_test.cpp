@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "core/state.h"
-#include "process/emulator_contract.h"
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_contract.h"
+#include "emulator/emulator_dialect.h"
 #include "storage/score_files.h"
 #include "tests/helpers_common/temp_dir.h"
 

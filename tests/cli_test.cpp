@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "core/state.h"
-#include "process/emulator_contract.h"
+#include "emulator/emulator_contract.h"
 #include "storage/files.h"
 #include "storage/score_files.h"
 #include "tests/cli_harness.h"

@@ -1,6 +1,7 @@
 // Emulator dialects: detection against real stand-ins, the current command line, the refresh
-// lookup and reading results from output recorded with the emulator's Debian package (0.251).
-#include "process/emulator_dialect.h"
+// lookup, the classic frame-rate reader and reading results from output recorded with the
+// emulator's Debian package (0.251).
+#include "emulator/emulator_dialect.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -260,6 +261,65 @@ TEST(EmulatorDialectTest, ARefreshRateOutOfRangeIsRefusedAndTheLengthBounded) {
   }
   EXPECT_EQ(CurrentPassOptions(1e-300, false).substr(0, 9), "-str 500 ");
   EXPECT_EQ(CurrentPassOptions(std::nan(""), false).substr(0, 8), "-str 83 ");
+}
+
+// The classic dialect's reader: what the described emulator prints at the end of a pass.
+TEST(ExtractFrameRate, ReadsTheIntegerPartAfterThe13thCharacter) {
+  const struct {
+    const char* name;
+    std::vector<std::string> lines;
+    int32_t fps;
+  } cases[] = {
+      {"no lines", {}, 0},
+      {"point", {"Average FPS: 245.73 (5000 frames)"}, 245},
+      {"comma", {"Average FPS: 99,5"}, 99},
+      {"printf form", {"Average FPS: 245.730000 (5000 frames)"}, 245},
+      {"no separator after the 13th character", {"Average FPS: 245 (5000 frames)"}, 0},
+      {"separators only among the first 13 characters", {"1.2,FPS,.....42 frames"}, 0},
+      {"separators in the first 13 are skipped", {"1.2,FPS,.....42.0"}, 42},
+      {"lower-case fps is not the line", {"Average fps: 245.73"}, 0},
+      {"FPS with 13 characters or fewer", {"FPS 1.5 2,5 x", "FPS"}, 0},
+      {"first FPS line without separator, second with",
+       {"FPS counter on (none yet)", "Average FPS: 61.2 (5000 frames)"},
+       61},
+      {"the first line with a separator wins", {"Average FPS: 10.0", "Average FPS: 20.0"}, 10},
+      {"other lines around it",
+       {"Benchmarking : pacman", "", "loading roms... done.", "Average FPS: 812.1", "bye."},
+       812},
+      {"incomplete states of the line first",
+       {"Average FPS: 4", "Average FPS: 456", "Average FPS: 456.7 (50"},
+       456},
+      {"blanks before the number", {"Average FPS:   33.3"}, 33},
+      {"negative", {"Average FPS: -12.5"}, -12},
+      {"hexadecimal through the integer conversion", {"Average FPS: $1F.0"}, 31},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ExtractFrameRate(c.lines), c.fps);
+  }
+  // A classic pass's result is read by it unless the caller brings another reader.
+  EXPECT_EQ(ReadPassResult(PassPlan{}, {"Average FPS: 61.2"}).fps, 61);
+}
+
+TEST(ExtractFrameRate, TextBeforeTheSeparatorThatIsNoIntegerRaisesTheConversionError) {
+  const struct {
+    const char* name;
+    std::vector<std::string> lines;
+    const char* message;
+  } cases[] = {
+      {"separator is the 14th character",
+       {"Average FPS: .5 (5000 frames)"},
+       "'' is not a valid integer value"},
+      {"letters before the digits", {"Average FPS: ab12.5"}, "'ab12' is not a valid integer value"},
+      {"too large", {"Average FPS: 99999999999.0"}, "'99999999999' is not a valid integer value"},
+      {"a good line later does not help",
+       {"Average FPS: n/a, sorry", "Average FPS: 61.2"},
+       "'n/a' is not a valid integer value"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(MessageOf<EConvertError>([&] { ExtractFrameRate(c.lines); }), c.message);
+  }
 }
 
 TEST(EmulatorDialectTest, ReadsTheFrameRateAndTheReasonFromRealOutput) {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "emulator/emulator_dialect.h"
 #include "process/create_process.h"
-#include "process/emulator_dialect.h"
 #include "process/event_loop.h"
 #include "tests/helpers_common/line_reports.h"
 #include "tests/helpers_common/temp_dir.h"

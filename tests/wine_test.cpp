@@ -19,9 +19,9 @@
 
 #include "base/errors.h"
 #include "core/sequencer.h"
+#include "emulator/windows_executable.h"
 #include "process/create_process.h"
 #include "process/event_loop.h"
-#include "process/windows_executable.h"
 #include "tests/cli_harness.h"
 #include "tests/helpers_common/line_reports.h"
 #include "tests/helpers_common/temp_dir.h"

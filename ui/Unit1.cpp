@@ -17,8 +17,8 @@
 #include <tuple>
 
 #include "base/errors.h"
-#include "process/emulator_contract.h"
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_contract.h"
+#include "emulator/emulator_dialect.h"
 #include "storage/files.h"
 #include "storage/score_files.h"
 #include "ui/Unit2.h"

@@ -4,7 +4,7 @@
 // member of the record with code of its own needs its line here.
 #include <optional>
 
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_dialect.h"
 #include "storage/file_names.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_dialect.h"
 #include "tests/fuzz/reference_models.h"
 
 using namespace velotrax;

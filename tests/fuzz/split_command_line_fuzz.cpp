@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "process/emulator_contract.h"
+#include "process/command_line.h"
 #include "tests/fuzz/reference_models.h"
 
 using namespace velotrax;

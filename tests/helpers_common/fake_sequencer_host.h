@@ -12,8 +12,8 @@
 
 #include "base/errors.h"
 #include "core/sequencer.h"
-#include "process/emulator_contract.h"
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_contract.h"
+#include "emulator/emulator_dialect.h"
 #include "process/event_loop.h"
 
 namespace velotrax::testing {

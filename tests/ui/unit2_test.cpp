@@ -16,7 +16,7 @@
 #include <fstream>
 
 #include "core/state.h"
-#include "process/emulator_contract.h"
+#include "emulator/emulator_contract.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/Unit2.h"
 #include "ui/guard.h"

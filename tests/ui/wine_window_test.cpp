@@ -5,7 +5,7 @@
 #include <QtTest>
 #include <cstdlib>
 
-#include "process/windows_executable.h"
+#include "emulator/windows_executable.h"
 #include "tests/ui/window_fixture.h"
 
 using namespace velotrax;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/state.h"
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_dialect.h"
 
 namespace velotrax::results {}
 

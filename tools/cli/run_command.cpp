@@ -19,7 +19,7 @@
 
 #include "base/errors.h"
 #include "core/sequencer.h"
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_dialect.h"
 #include "process/event_loop.h"
 #include "results/conditions.h"
 #include "results/run_record.h"

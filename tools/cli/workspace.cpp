@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "base/errors.h"
-#include "process/emulator_contract.h"
+#include "emulator/emulator_contract.h"
 #include "storage/file_names.h"
 #include "storage/files.h"
 #include "storage/ini_file.h"

@@ -14,7 +14,7 @@
 #endif
 
 #include "core/state.h"
-#include "process/emulator_contract.h"
+#include "emulator/emulator_contract.h"
 #include "tools/demo-emulator/current_dialect.h"
 #include "tools/demo-emulator/scene.h"
 

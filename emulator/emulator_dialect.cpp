@@ -1,4 +1,4 @@
-#include "process/emulator_dialect.h"
+#include "emulator/emulator_dialect.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,8 +9,9 @@
 #include <cstdio>
 
 #include "base/errors.h"
+#include "emulator/windows_executable.h"
 #include "process/event_loop.h"
-#include "process/windows_executable.h"
+#include "storage/int_text.h"
 
 namespace velotrax {
 
@@ -325,6 +326,24 @@ std::string EmulatorReason(const std::vector<std::string>& lines) {
     }
   }
   return {};
+}
+
+// The emulator's closing line carries the frame rate from its 14th character on; the integer
+// part ends at the first "." or ",".
+constexpr std::size_t kFrameRateColumn = 13;
+
+bool DecidesFrameRate(std::string_view line) {
+  return line.find("FPS") != std::string_view::npos && line.size() > kFrameRateColumn &&
+         line.find_first_of(".,", kFrameRateColumn) != std::string_view::npos;
+}
+
+int32_t ExtractFrameRate(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    if (!DecidesFrameRate(line)) continue;
+    const std::string_view rest = std::string_view(line).substr(kFrameRateColumn);
+    return TextToInt(rest.substr(0, rest.find_first_of(".,")));
+  }
+  return 0;
 }
 
 PassResult ReadPassResult(

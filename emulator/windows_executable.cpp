@@ -1,4 +1,4 @@
-#include "process/windows_executable.h"
+#include "emulator/windows_executable.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "process/emulator_contract.h"
+#include "emulator/emulator_contract.h"
 
 namespace velotrax {
 

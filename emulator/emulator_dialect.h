@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "emulator/emulator_contract.h"
 #include "process/create_process.h"
-#include "process/emulator_contract.h"
 
 namespace velotrax {
 
@@ -113,10 +113,16 @@ class EmulatorDialects {
   std::map<std::pair<std::string, std::string>, double> refresh_rates_;
 };
 
+// The integer frames per second of the first "FPS" line with a separator, or 0; throws
+// EConvertError. This is how a classic pass's result is read.
+int32_t ExtractFrameRate(const std::vector<std::string>& lines);
+// True for a line ExtractFrameRate takes its value from when it is the first such line.
+bool DecidesFrameRate(std::string_view line);
+
 // Reads a pass's result; a classic pass goes to classic_rate (which may throw).
 PassResult ReadPassResult(
     const PassPlan& plan, const std::vector<std::string>& lines,
-    const std::function<int32_t(const std::vector<std::string>&)>& classic_rate);
+    const std::function<int32_t(const std::vector<std::string>&)>& classic_rate = ExtractFrameRate);
 
 // The refresh rates a game's display may have: arcade games run at about 30 to 80 Hz, a few
 // boards above 100. Outside, the -str of a current pass would stay below 10 or go above 500
