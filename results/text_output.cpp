@@ -134,6 +134,17 @@ std::size_t DisplayWidth(std::string_view utf8) {
   return width;
 }
 
+std::string CutText(std::string_view utf8, std::size_t characters) {
+  if (DisplayWidth(utf8) <= characters) return std::string(utf8);
+  std::string out;
+  std::size_t count = 0;
+  for (char c : utf8) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++count > characters - 3) break;
+    out += c;
+  }
+  return out + "...";
+}
+
 std::string CsvField(std::string_view utf8) {
   // Blanks at either end are quoted too: many readers drop them from a bare field.
   const bool blank_edge = !utf8.empty() && (utf8.front() == ' ' || utf8.back() == ' ' ||

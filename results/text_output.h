@@ -21,6 +21,10 @@ std::string DisplayText(std::string_view bytes);
 // The number of characters a UTF-8 text takes on a terminal (code points, one column each).
 std::size_t DisplayWidth(std::string_view utf8);
 
+// The text cut to at most characters (at least 4) characters on a character boundary, ending in
+// "..." when cut.
+std::string CutText(std::string_view utf8, std::size_t characters);
+
 // A CSV field: quoted, with quotes doubled, when it holds a comma, quote, CR or LF.
 std::string CsvField(std::string_view utf8);
 
