@@ -1,7 +1,5 @@
 #include "core/identification.h"
 
-#include <signal.h>
-
 #include <utility>
 
 #include "base/errors.h"
@@ -19,7 +17,7 @@ EmulatorIdentification::~EmulatorIdentification() {
   // A probe is ours, not the user's pass: it does not run on, hidden, after the window is gone.
   if (runner_->Watching()) {
     try {
-      runner_->SignalChild(SIGKILL);
+      runner_->SignalChild(kEndAtOnce);
     } catch (const Exception&) {
       // It has ended meanwhile.
     }
@@ -88,7 +86,7 @@ void EmulatorIdentification::Overran() {
   ++probe_number_;
   // Its whole process group goes, as the probe started it in one of its own.
   try {
-    runner_->SignalChild(SIGKILL);
+    runner_->SignalChild(kEndAtOnce);
   } catch (const Exception&) {
     // It has ended meanwhile; it still gave no answer in time.
   }

@@ -1,8 +1,5 @@
 #include "emulator/emulator_dialect.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -11,6 +8,7 @@
 #include "base/errors.h"
 #include "emulator/windows_executable.h"
 #include "process/event_loop.h"
+#include "storage/files.h"
 #include "storage/int_text.h"
 
 namespace velotrax {
@@ -44,16 +42,17 @@ bool EndsWithExe(const std::string& name) {
 
 // What tells one emulator file from another at path: besides its size and modification time,
 // which a replacement can share (a copy that keeps the time, a time set back), the file itself
-// (device and inode) and its change time, which no one can set. Empty when no regular file is
-// there.
+// (device and inode; on Windows volume and file index) and its change time, which no one can set.
+// Empty when no regular file is there.
 std::string FileKey(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  const auto time = [](const timespec& t) {
-    return std::to_string(t.tv_sec) + '.' + std::to_string(t.tv_nsec);
+  FileStamp st;
+  if (!StampOfRegularFile(path, st)) return {};
+  const auto time = [](int64_t sec, int64_t nsec) {
+    return std::to_string(sec) + '.' + std::to_string(nsec);
   };
-  return path + '\n' + std::to_string(st.st_size) + ' ' + time(st.st_mtim) + ' ' +
-         std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ' ' + time(st.st_ctim);
+  return path + '\n' + std::to_string(st.size) + ' ' + time(st.mtime_sec, st.mtime_nsec) + ' ' +
+         std::to_string(st.device) + ':' + std::to_string(st.inode) + ' ' +
+         time(st.ctime_sec, st.ctime_nsec);
 }
 
 EmulatorInvocation Start(const std::string& base_dir, const std::string& mame_file,
@@ -147,7 +146,7 @@ std::optional<ProbeOutput> RunEmulatorProbe(const EmulatorInvocation& start,
     return std::nullopt;
   }
   if (loop.RunUntil([&] { return ended; }, limit)) return *output;
-  runner.SignalChild(SIGKILL);
+  runner.SignalChild(kEndAtOnce);
   if (!loop.RunUntil([&] { return ended; }, 2s)) runner.Detach();
   return std::nullopt;
 }

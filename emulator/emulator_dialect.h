@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -42,6 +43,14 @@ struct ProbeOutput {
 // Runs one start and gathers its output; nothing when it cannot start or overruns limit.
 using EmulatorProbe = std::function<std::optional<ProbeOutput>(const EmulatorInvocation& start,
                                                                std::chrono::milliseconds limit)>;
+
+// The signal that ends an emulator (and what it started) at once: SIGKILL, and its number on
+// Windows, which has no such signal: the runner ends the child there by other means.
+#ifdef SIGKILL
+inline constexpr int kEndAtOnce = SIGKILL;
+#else
+inline constexpr int kEndAtOnce = 9;
+#endif
 
 // Sets the runner up to start the emulator hidden with its output on the pipe, with start's
 // directory, program and command line; every start of the emulator is set up here.

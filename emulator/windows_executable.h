@@ -1,5 +1,5 @@
-// Windows builds of the emulator on this platform: telling a Windows executable from a native
-// one, finding Wine, and turning a pass's start values into a start through Wine.
+// Windows builds of the emulator: telling a Windows executable from a native one, and, on other
+// systems than Windows, finding Wine and turning a pass's start values into a start through it.
 #pragma once
 
 #include <string>
@@ -28,7 +28,7 @@ struct WineTools {
   std::string setting;   // VELOTRAX_WINE as set, for the message when it names no program
 };
 
-// Looks for Wine and the launcher in the environment and on PATH; never throws.
+// Looks for Wine and the launcher in the environment and on PATH (none on Windows); never throws.
 WineTools FindWineTools();
 
 // Quotes one word so that SplitCommandLine gives it back unchanged.
@@ -41,7 +41,8 @@ std::string QuoteCommandLineWord(std::string_view word);
 // tools.wine is empty.
 EmulatorInvocation RunThroughWine(const EmulatorInvocation& pass, const WineTools& tools);
 
-// pass unchanged for a native program; through Wine (FindWineTools) for a Windows executable.
+// pass unchanged for a native program; through Wine (FindWineTools) for a Windows executable,
+// except on Windows, which starts every program itself.
 // Throws EOSError for a program path that is no regular file (RefuseIrregularProgramFile).
 EmulatorInvocation ForThisPlatform(const EmulatorInvocation& pass);
 

@@ -1,6 +1,7 @@
 // What is known about the machine a run happens on: the facts an export records and
 // the checks that warn about what would distort the figures. Every reader takes the root of the
-// file system it reads ("" for the real one), so that tests can fake /proc and /sys.
+// file system it reads ("" for the real one), so that tests can fake /proc and /sys; on Windows
+// the readers ask the system itself and the root is not read.
 #pragma once
 
 #include <cstdint>
@@ -12,16 +13,18 @@
 
 namespace velotrax::results {
 
-// Busy and total clock ticks of all processors together, from proc/stat.
+// Busy and total clock ticks of all processors together, from proc/stat (on Windows, 100 ns
+// intervals from GetSystemTimes).
 struct CpuTimes {
   uint64_t busy = 0, total = 0;
 };
 std::optional<CpuTimes> ReadCpuTimes(const std::string& root);
 
-// The load average over the last minute, from proc/loadavg.
+// The load average over the last minute, from proc/loadavg; never on Windows, which has none.
 std::optional<double> ReadLoadAverage(const std::string& root);
 
-// One processor's frequency policy, from sys/devices/system/cpu/cpuN/cpufreq.
+// One processor's frequency policy, from sys/devices/system/cpu/cpuN/cpufreq (on Windows the
+// clock from CallNtPowerInformation, no governor).
 struct CpuFrequency {
   int cpu = 0;
   std::string governor;
@@ -29,7 +32,8 @@ struct CpuFrequency {
 };
 std::vector<CpuFrequency> ReadCpuFrequencies(const std::string& root);
 
-// The sum of the processors' thermal throttle counters; nothing when the machine has none.
+// The sum of the processors' thermal throttle counters; nothing when the machine has none (and
+// on Windows, which counts none).
 std::optional<uint64_t> ReadThrottleCount(const std::string& root);
 
 // True when the machine runs on a battery: no mains supply online and a battery discharging.
@@ -40,8 +44,12 @@ struct MachineFacts {
   std::string cpu_model, kernel;
   int cores = 0;            // online logical processors
   uint64_t memory_kib = 0;  // 0 when not known
+  // The kinds of Warning whose check this system cannot make (it does not tell the figure).
+  std::vector<std::string> checks_not_offered;
 };
 MachineFacts ReadMachineFacts(const std::string& root);
+// The kinds of Warning whose check the system under root cannot make, in the order of the checks.
+std::vector<std::string> ChecksNotOffered(const std::string& root);
 
 // The root the checks read: VELOTRAX_SYSTEM_ROOT when set (tests), otherwise the real one.
 std::string SystemRoot();
@@ -92,7 +100,7 @@ class MachineWatch {
   std::optional<uint64_t> throttle_at_start_;
 };
 
-// This program's CPU seconds together with those of its ended children.
+// This program's CPU seconds together with those of its children, the ended ones included.
 double OwnCpuSeconds();
 
 }  // namespace velotrax::results

@@ -72,7 +72,11 @@ void FinishSeries(SeriesRecord& series, const StopRule& rule) {
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
+#ifdef _WIN32
+  ::gmtime_s(&utc, &now);
+#else
   ::gmtime_r(&now, &utc);
+#endif
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
@@ -90,7 +94,11 @@ std::string ExportJson(const RunRecord& record) {
   out += "  \"machine\": {\"cpu_model\": " + JsonTextOrNull(record.machine.cpu_model) +
          ", \"cores\": " + std::to_string(record.machine.cores) +
          ", \"memory_kib\": " + std::to_string(record.machine.memory_kib) +
-         ", \"kernel\": " + JsonTextOrNull(record.machine.kernel) + "},\n";
+         ", \"kernel\": " + JsonTextOrNull(record.machine.kernel) + ", \"checks_not_offered\": [";
+  for (std::size_t i = 0; i < record.machine.checks_not_offered.size(); ++i) {
+    out += (i ? ", " : "") + JsonString(record.machine.checks_not_offered[i]);
+  }
+  out += "]},\n";
   out += "  \"emulator\": {\"file\": " + JsonString(DisplayText(record.emulator.file)) +
          ", \"dialect\": " + JsonString(record.emulator.dialect) +
          ", \"version\": " + JsonTextOrNull(record.emulator.version) + "},\n";
@@ -142,6 +150,13 @@ std::string ExportMarkdown(const RunRecord& record) {
          ", " + std::to_string(record.machine.cores) + " logical processors, " +
          std::to_string(record.machine.memory_kib / 1024) + " MiB, kernel " +
          MarkdownCell(record.machine.kernel) + "\n";
+  if (!record.machine.checks_not_offered.empty()) {
+    out += "- Checks this system does not offer: ";
+    for (std::size_t i = 0; i < record.machine.checks_not_offered.size(); ++i) {
+      out += (i ? ", " : "") + record.machine.checks_not_offered[i];
+    }
+    out += "\n";
+  }
   out += "- Emulator: " + MarkdownCell(DisplayText(record.emulator.file)) + " (" +
          record.emulator.dialect + " command line, version " +
          (record.emulator.version.empty() ? "unknown" : MarkdownCell(record.emulator.version)) +

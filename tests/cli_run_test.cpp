@@ -135,6 +135,12 @@ TEST_F(CliRunTest, MachineWarningsGoToStandardErrorAndIntoTheExport) {
   std::vector<std::string> kinds;
   for (const JsonValue& w : run.Find("warnings")->items) kinds.push_back(w.Find("kind")->text);
   EXPECT_THAT(kinds, ::testing::IsSupersetOf({"battery", "governor"}));
+  // The machine has no thermal throttle counters: the export says that check was not made.
+  std::vector<std::string> not_offered;
+  for (const JsonValue& kind : run.Find("machine")->Find("checks_not_offered")->items) {
+    not_offered.push_back(kind.text);
+  }
+  EXPECT_THAT(not_offered, ::testing::ElementsAre("thermal"));
 
   // --no-checks, and a single pass with standard error no terminal, check nothing.
   EXPECT_THAT(

@@ -11,6 +11,7 @@
 #include "core/state.h"
 #include "storage/files.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/system.h"
 
 namespace velotrax::cli {
 
@@ -115,7 +116,7 @@ int CheckStandardOutput(int code) {
 
 int main(int argc, char** argv) {
   using namespace velotrax::cli;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = ProgramArguments(argc, argv);
   try {
     return CheckStandardOutput(Dispatch(args));
   } catch (const UsageError& e) {

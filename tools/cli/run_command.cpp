@@ -1,11 +1,7 @@
 // velotrax-cli run: benchmark passes through the desktop program's own sequencer and runner, with
 // the results written to mark.dat as soon as each is known.
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +26,7 @@
 #include "storage/int_text.h"
 #include "storage/score_files.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/system.h"
 
 namespace velotrax::cli {
 
@@ -92,51 +89,6 @@ constexpr auto kLoopSlice = 100ms;
 constexpr auto kProgressEvery = 250ms;
 // When the clock of a running pass is looked at: once it has had time to rise.
 constexpr auto kClockCheckAfter = 500ms;
-
-volatile std::sig_atomic_t signals_received = 0;
-volatile std::sig_atomic_t first_signal = 0;
-
-extern "C" void OnStopSignal(int signo) {
-  if (first_signal == 0) first_signal = signo;
-  signals_received = signals_received + 1;
-}
-
-// Installs the Ctrl+C and SIGTERM handlers for the run and puts the old ones back at its end.
-class StopSignals {
- public:
-  StopSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &old_int_);
-    sigaction(SIGTERM, &action, &old_term_);
-    // A closed terminal ends the run as Ctrl+C does, and stops the emulator with it.
-    sigaction(SIGHUP, &action, &old_hup_);
-    // A closed standard output must not kill the run and leave the emulator running unseen.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, &old_pipe_);
-  }
-  ~StopSignals() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
-    sigaction(SIGHUP, &old_hup_, nullptr);
-    sigaction(SIGPIPE, &old_pipe_, nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
-  static int Received() { return signals_received; }
-  static int First() { return first_signal; }
-
- private:
-  struct sigaction old_int_ = {};
-  struct sigaction old_term_ = {};
-  struct sigaction old_hup_ = {};
-  struct sigaction old_pipe_ = {};
-};
 
 struct RunOptions {
   PassMode mode = PassMode::ddraw;
@@ -306,11 +258,11 @@ class CliHost : public SequencerHost {
   // Sends the emulator's process group the next stop signal: first the one we received, then
   // SIGTERM, then SIGKILL.
   void SendStopSignal(int received) {
-    int signo = SIGKILL;
+    int signo = kEndAtOnce;
     if (stop_signals_sent_ == 0) {
       signo = received;
-    } else if (stop_signals_sent_ == 1 && received != SIGTERM) {
-      signo = SIGTERM;
+    } else if (stop_signals_sent_ == 1 && received != kStopTerminate) {
+      signo = kStopTerminate;
     }
     ++stop_signals_sent_;
     // The runner signals the emulator's process group only while the emulator runs: an
@@ -352,7 +304,7 @@ void SaveResults(const std::map<std::pair<int, bool>, int32_t>& results) {
 // The progress line on standard error, when it is a terminal.
 class Progress {
  public:
-  Progress() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+  Progress() : enabled_(StandardErrorIsTerminal()) {}
 
   void Show(const std::string& text) {
     if (!enabled_) return;
@@ -410,7 +362,7 @@ class RunSession {
         host_(state),
         watch_(SystemRoot()),
         checks_(options.checks &&
-                (::isatty(STDERR_FILENO) == 1 || options.rule.confidence > 0 ||
+                (StandardErrorIsTerminal() || options.rule.confidence > 0 ||
                  options.rule.repeat > 1 || options.warmup > 0 || !options.export_json.empty() ||
                  !options.export_markdown.empty())) {
     watch_.SetReporter([this](const std::string& text) {

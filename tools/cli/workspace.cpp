@@ -1,10 +1,3 @@
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 
 #include "base/errors.h"
@@ -16,18 +9,11 @@
 #include "storage/settings.h"
 #include "storage/string_list.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/system.h"
 
 namespace velotrax::cli {
 
 namespace {
-
-// A file that is there but cannot be opened would read as empty and end in a conversion error
-// about an empty text; say what is really wrong instead.
-void RequireReadable(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw CliError("cannot read \"" + path + "\": " + SystemErrorText(errno));
-  ::close(fd);
-}
 
 // Runs load; a value of path that is no whole number comes back with the file named beside the
 // conversion error's own words.
@@ -40,43 +26,6 @@ void NamingTheFileOfABadValue(const std::string& path, const char* what, Load lo
                    "): a value is missing or not a whole number (a missing one reads as ''); " +
                    "the file is left as it is");
   }
-}
-
-// Why the file at path could not be replaced now; empty when it could. The replacement's own
-// rules, tried without touching the file: links are followed, the file must be a regular one
-// that may be written, and a file must be creatable beside it.
-std::string WhyNotReplaceable(const std::string& path) {
-  std::string target = path;
-  for (int hops = 0;; ++hops) {
-    struct stat st;
-    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-    if (hops == 40) return SystemErrorText(ELOOP);
-    std::string link(PATH_MAX + 1, '\0');
-    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
-    if (n < 0) return SystemErrorText(errno);
-    link.resize(static_cast<std::size_t>(n));
-    target = !link.empty() && link.front() == '/' ? link : DirectoryPart(target) + link;
-  }
-  struct stat st;
-  if (::stat(target.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
-    // The replacement refuses a file nobody may write, also to root.
-    if ((st.st_mode & 0222) == 0) return "the file is read-only";
-    if (::access(target.c_str(), W_OK) != 0)
-      return "the file may not be written: " + SystemErrorText(errno);
-  } else if (errno != ENOENT) {
-    return SystemErrorText(errno);
-  }
-  const std::string dir = DirectoryPart(target);
-  std::string probe = dir + "." + NamePart(target) + ".check-XXXXXX";
-  const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
-  if (fd < 0) {
-    return "no file can be created in its folder \"" + (dir.empty() ? "." : dir) +
-           "\": " + SystemErrorText(errno);
-  }
-  ::close(fd);
-  ::unlink(probe.c_str());
-  return "";
 }
 
 }  // namespace
@@ -226,19 +175,8 @@ std::vector<int> ResolveGames(const std::vector<std::string>& names, bool all) {
 void ReplaceFile(const std::string& path, const std::string& bytes) {
   // A Ctrl+C in the middle would leave the temporary file behind: it waits until the new file is
   // in place (the old one is intact either way).
-  sigset_t stop, old;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGHUP);
-  sigprocmask(SIG_BLOCK, &stop, &old);
-  try {
-    SaveBytesToFile(path, bytes);
-  } catch (...) {
-    sigprocmask(SIG_SETMASK, &old, nullptr);
-    throw;
-  }
-  sigprocmask(SIG_SETMASK, &old, nullptr);
+  const StopDeferral deferral;
+  SaveBytesToFile(path, bytes);
 }
 
 }  // namespace velotrax::cli
