@@ -1,7 +1,7 @@
 # The Windows configuration (CMAKE_SYSTEM_NAME Windows, see cmake/mingw-w64-x86_64.cmake): the
-# layers that have a Windows back end today, base and storage, and their test suites, which ctest
-# runs under Wine. The process runner has no Win32 back end yet, so the layers above it, the
-# tools and the Qt program are not part of this configuration.
+# layers that have a Windows back end today, base, storage and process, and their test suites,
+# which ctest runs under Wine.
+add_subdirectory(${PROJECT_SOURCE_DIR}/process ${PROJECT_BINARY_DIR}/process)
 if(NOT VELOTRAX_BUILD_TESTS)
   return()
 endif()
@@ -24,18 +24,31 @@ add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FR
 # The suites of storage/ that need only base/ and storage/; score_files_test, settings_test and
 # fault_files_test build the program state of core/, which needs the process layer: they join
 # once that has its Windows back end.
+# The suites of process/ that apply on Windows; what cannot apply there (signals, process
+# groups, /proc) is skipped inside them with the reason.
 # tests/windows/ holds the suites of what only Windows has.
 set(VELOTRAX_WINDOWS_TESTS tests/files_test tests/ini_file_test tests/string_list_test
                            tests/int_text_test tests/profile_syntax_test
-                           tests/windows/files_win32_test)
+                           tests/windows/files_win32_test
+                           tests/command_line_test tests/event_loop_test tests/line_assembler_test
+                           tests/create_process_test tests/windows/runner_win32_test)
+
+# The runner tests' child program: tests/helpers/child.c is POSIX, its Windows stand-in has the
+# same modes under the same name.
+set(VELOTRAX_HELPER_DIR ${PROJECT_BINARY_DIR}/helpers)
+add_executable(helper-child ${PROJECT_SOURCE_DIR}/tests/windows/child_win32.c)
+set_target_properties(helper-child PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VELOTRAX_HELPER_DIR})
+
 foreach(test ${VELOTRAX_WINDOWS_TESTS})
   get_filename_component(name ${test} NAME)
   add_executable(${name} ${PROJECT_SOURCE_DIR}/${test}.cpp)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  # The source tree as Wine sees it: the Unix root is drive Z:.
-  target_compile_definitions(${name} PRIVATE VELOTRAX_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}")
-  target_link_libraries(${name} PRIVATE velotrax_storage velotrax_base GTest::gtest GTest::gmock
-                                        GTest::gtest_main)
+  # The source tree and the children as Wine sees them: the Unix root is drive Z:.
+  target_compile_definitions(${name} PRIVATE VELOTRAX_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}"
+                                             VELOTRAX_HELPER_DIR="Z:${VELOTRAX_HELPER_DIR}")
+  target_link_libraries(${name} PRIVATE velotrax_process velotrax_storage velotrax_base
+                                        GTest::gtest GTest::gmock GTest::gtest_main)
+  add_dependencies(${name} helper-child)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS windows FIXTURES_REQUIRED wine_prefix)
 endforeach()
