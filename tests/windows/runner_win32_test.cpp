@@ -41,10 +41,19 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit)
   return true;
 }
 
+// This process's handles, where the system counts them (Wine does not: 0).
 DWORD HandleCount() {
   DWORD count = 0;
   ::GetProcessHandleCount(::GetCurrentProcess(), &count);
   return count;
+}
+
+// True while some handle, ours included, keeps the process of that id in existence.
+bool ProcessObjectExists(DWORD id) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr) return false;
+  ::CloseHandle(process);
+  return true;
 }
 
 class RunnerWin32Test : public ::testing::Test {
@@ -104,13 +113,19 @@ TEST_F(RunnerWin32Test, StartsThatFailRaiseTheSystemErrorAndLeaveNoHandle) {
   EXPECT_EQ(exit_codes_.size(), 1u);
 }
 
-TEST_F(RunnerWin32Test, ManyRunsLeaveNoHandleOpen) {
+TEST_F(RunnerWin32Test, RunsLeaveNoHandleOpen) {
   RunToEnd("child lines 3");
   const DWORD handles_before = HandleCount();
   for (int i = 0; i < 20; ++i) RunToEnd("child lines 3");
-  // The workers close what they hold just after the end event.
   EXPECT_TRUE(WaitFor([&] { return HandleCount() <= handles_before; }, 10s))
       << HandleCount() << " handles, " << handles_before << " before";
+  // The child's process object goes with the last handle to it: none is kept once it has ended.
+  runner_.CommandLine = "child slow-writer 1 300 " + temp_.File("record");
+  runner_.Run();
+  const DWORD child_id = static_cast<DWORD>(runner_.ProcessId());
+  ASSERT_TRUE(ProcessObjectExists(child_id));
+  ASSERT_TRUE(loop_.RunUntil([&] { return exit_codes_.size() == 22; }, 30s));
+  EXPECT_TRUE(WaitFor([&] { return !ProcessObjectExists(child_id); }, 10s));
 }
 
 TEST_F(RunnerWin32Test, GrandchildHoldingThePipeDoesNotDelayTheEnd) {
