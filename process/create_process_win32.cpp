@@ -218,8 +218,14 @@ void* WatcherMain(void* argument) {
 class WorkerStart {
  public:
   WorkerStart(const std::shared_ptr<RunShared>& run, bool reader) : run_(run) {
-    Start(WatcherMain);
-    if (reader) Start(ReaderMain);
+    try {
+      Start(WatcherMain);
+      if (reader) Start(ReaderMain);
+    } catch (...) {
+      // The destructor does not run for a start that throws here: the worker made lets go.
+      Release(RunShared::Start::abandoned);
+      throw;
+    }
   }
   WorkerStart(const WorkerStart&) = delete;
   WorkerStart& operator=(const WorkerStart&) = delete;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <windows.h>
+// After windows.h.
+#include <tlhelp32.h>
 
 #include <chrono>
 #include <filesystem>
@@ -45,6 +47,18 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit)
 DWORD HandleCount() {
   DWORD count = 0;
   ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+  return count;
+}
+
+// The threads of this process.
+int ThreadCount() {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
+    count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
+  ::CloseHandle(snapshot);
   return count;
 }
 
@@ -111,6 +125,46 @@ TEST_F(RunnerWin32Test, StartsThatFailRaiseTheSystemErrorAndLeaveNoHandle) {
   EXPECT_EQ(HandleCount(), handles_before);
   loop_.RunUntil([] { return false; }, 100ms);
   EXPECT_EQ(exit_codes_.size(), 1u);
+}
+
+// The workers are made before the child: one that cannot be made leaves no child behind, and the
+// one already made lets go of the run.
+TEST_F(RunnerWin32Test, AWorkerThatCannotBeMadeLeavesNoChild) {
+  static int threads_to_grant;
+  int (*const start_thread)(void* (*)(void*), void*) = StartRunnerThread;
+  static int (*granted)(void* (*)(void*), void*);
+  granted = start_thread;
+  const std::string record = temp_.File("record");
+  RunToEnd("child silent 0");
+  ASSERT_TRUE(WaitFor([&] { return ThreadCount() == 1; }, 10s)) << ThreadCount() << " threads";
+  int threads_before = 0;
+  for (int grant : {0, 1}) {
+    SCOPED_TRACE(grant);
+    threads_to_grant = grant;
+    StartRunnerThread = [](void* (*body)(void*), void* argument) {
+      return threads_to_grant-- > 0 ? granted(body, argument)
+                                    : static_cast<int>(ERROR_NOT_ENOUGH_MEMORY);
+    };
+    runner_.CommandLine = "child slow-writer 1 0 " + record;
+    try {
+      runner_.Run();
+      ADD_FAILURE() << "the start did not fail";
+    } catch (const EOSCallError& error) {
+      EXPECT_EQ(error.ErrorCode(), static_cast<int>(ERROR_NOT_ENOUGH_MEMORY));
+      EXPECT_EQ(error.Call(), "CreateThread");
+      EXPECT_EQ(std::string(error.what()).rfind("Thread creation error: ", 0), 0u) << error.what();
+    }
+    StartRunnerThread = start_thread;
+    // Wine keeps a thread of its own from the first failed start on.
+    if (grant == 0) threads_before = ThreadCount();
+    EXPECT_FALSE(runner_.Watching());
+  }
+  // No child ran, and the worker made for the second start has ended.
+  EXPECT_TRUE(WaitFor([&] { return ThreadCount() == threads_before; }, 10s))
+      << ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_FALSE(std::filesystem::exists(record));
+  RunToEnd("child lines 2");
+  EXPECT_EQ(lines_, (std::vector<std::string>{"line 0", "line 1"}));
 }
 
 TEST_F(RunnerWin32Test, RunsLeaveNoHandleOpen) {
