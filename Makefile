@@ -51,9 +51,10 @@ test-asan: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(TEST_JOBS)
 
-# The layers that have a Windows back end (base, storage) cross-built with MinGW-w64, and their
-# test suites run as Windows programs under Wine, in a Wine prefix of the build directory's own
-# (the first run makes it, which takes a while). See "Building for Windows" in README.md.
+# The layers that have a Windows back end (base, storage, process) cross-built with MinGW-w64,
+# and their test suites run as Windows programs under Wine, in a Wine prefix of the build
+# directory's own (the first run makes it, which takes a while). See "Building for Windows" in
+# README.md.
 test-windows: deps
 	@scripts/install-deps --windows
 	cmake -S . -B $(WINDOWS_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
