@@ -97,8 +97,8 @@ void WorkerDone(const std::shared_ptr<RunShared>& run) {
   if (run->child->workers_left.fetch_sub(1) == 1) MarkRunEnded(run);
 }
 
-// One overlapped read of up to kReadSize bytes; the count read, 0 at the end of the output or
-// once stop is set (the read in progress is cancelled, and what it took is still counted).
+// Overlapped reads of up to kReadSize bytes, one at a time; a read waiting when stop is set is
+// cancelled, and what it took is still counted.
 class PipeReader {
  public:
   PipeReader(HANDLE pipe, HANDLE stop) : pipe_(pipe), stop_(stop) {
@@ -106,7 +106,7 @@ class PipeReader {
   }
   bool Usable() const { return static_cast<bool>(event_); }
 
-  // false: the output has ended or failed, or stop was set (stopped() tells which).
+  // false: the output has ended or failed, or stop was set (Stopped() tells which).
   bool Read(char* buffer, DWORD& count) {
     count = 0;
     ::ResetEvent(event_.Get());
