@@ -51,10 +51,10 @@ test-asan: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(TEST_JOBS)
 
-# The layers that build for Windows (base, storage; emulator, core, results and velotrax-cli's
-# library until the process runner builds there too) cross-built with MinGW-w64, and their
-# test suites run as Windows programs under Wine, in a Wine prefix of the build directory's own
-# (the first run makes it, which takes a while). See "Building for Windows" in README.md.
+# The engine (base, storage, process, emulator, core, results) and velotrax-cli cross-built with
+# MinGW-w64, and their test suites run as Windows programs under Wine, in a Wine prefix of the
+# build directory's own (the first run makes it, which takes a while). See "Building for Windows"
+# in README.md.
 test-windows: deps
 	@scripts/install-deps --windows
 	cmake -S . -B $(WINDOWS_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

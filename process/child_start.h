@@ -1,8 +1,11 @@
-// Starting a child process for the runner: descriptors that close themselves, the pipes, and
-// the start itself (vfork, then exec), with errors that keep errno and the failing call.
+// Starting a child process for the runner: the system's error texts, the program lookup, and on
+// POSIX descriptors that close themselves, the pipes and the start itself (vfork, then exec),
+// with errors that keep the error code and the failing call.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 #include <cstdint>
 #include <string>
@@ -11,10 +14,16 @@
 
 namespace velotrax::child {
 
-// The system's text for an error code: "System Error.  Code: %d.\r\n%s".
+// The system's text for an error code (errno, or a Win32 error code on Windows):
+// "System Error.  Code: %d.\r\n%s".
 std::string SystemErrorText(int code);
 // Throws EOSCallError with the system's text, the code and the call.
 [[noreturn]] void RaiseOSError(const char* call, int code);
+// A bare program name looked up along PATH the way a shell (on Windows: SearchPathW) would;
+// empty when not found.
+std::string SearchPath(const std::string& name);
+
+#ifndef _WIN32
 
 // One descriptor, closed when its holder goes.
 class Fd {
@@ -43,8 +52,6 @@ Fd AboveStandardStreams(Fd fd);
 // Waits for the child's end and reaps it: its exit code (128 + N when killed by signal N), 0
 // when the wait fails.
 uint32_t ReapChild(pid_t pid);
-// A bare program name looked up along PATH the way a shell would; empty when not found.
-std::string SearchPath(const std::string& name);
 
 // Everything the child's side of the start needs, made before it.
 struct StartPlan {
@@ -61,5 +68,6 @@ struct StartPlan {
 
 // Starts the child; throws EOSCallError (the child of a failed exec is reaped).
 pid_t SpawnChild(const StartPlan& plan);
+#endif
 
 }  // namespace velotrax::child
