@@ -12,7 +12,7 @@ PREFIX     ?= /usr/local
 DESTDIR    ?=
 
 .PHONY: all deps configure build test test-phases test-core test-asan bench run demo fuzz soak \
-	stress install package format clean test-windows
+	stress install package format clean test-windows windows
 
 all: build
 
@@ -61,6 +61,15 @@ test-windows: deps
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(TEST_JOBS)
+
+# velotrax-cli.exe and the demo emulator cross-built for Windows, packed with the README (as
+# text) and a demo workspace into velotrax-VERSION-windows-x86_64.zip in the top directory.
+windows: deps
+	@scripts/install-deps --windows
+	cmake -S . -B $(WINDOWS_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target velotrax-cli velotrax-demo-emulator
+	@scripts/package-windows $(WINDOWS_BUILD)
 
 # Each fuzz target for FUZZ_SECONDS, one after the other, on a copy of its committed seeds: a run
 # writes only into $(FUZZ_BUILD). A finding leaves its input in $(FUZZ_BUILD)/findings/<target>/.

@@ -2,6 +2,9 @@
 # layers with their Windows back ends (base, storage, process, emulator) and the layers above
 # them (core, results) with velotrax-cli, and the test suites that apply on Windows, which ctest
 # runs under Wine.
+# The programs land at the top of the build directory, as on Linux, where `make windows` packs
+# them and scripts/demo-workspace finds the demo emulator.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
 add_subdirectory(${PROJECT_SOURCE_DIR}/process ${PROJECT_BINARY_DIR}/process)
 add_subdirectory(emulator)
 add_subdirectory(core)
