@@ -6,6 +6,7 @@
 #include <climits>
 #include <string>
 
+#include "base/win32_text.h"
 #include "emulator/program_file.h"
 #include "emulator/windows_executable.h"
 #include "process/create_process.h"
@@ -14,27 +15,8 @@ namespace velotrax {
 
 namespace {
 
-// path as the system's UTF-16 name; empty when it is not UTF-8 (no file has such a name).
-std::wstring Wide(const std::string& path) {
-  if (path.empty() || path.size() > INT_MAX || path.find('\0') != std::string::npos) return {};
-  const int size = static_cast<int>(path.size());
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, wide.data(), length);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
-  return text;
-}
+using win32::Utf8;
+using win32::Wide;
 
 // True for a name in the named pipes' namespace ("\\.\pipe\..."): such a thing is known by its
 // name, since opening it would connect to the program that serves it.

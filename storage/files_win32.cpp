@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/win32_text.h"
 #include "storage/file_names.h"
 #include "storage/files.h"
 #include "storage/files_native.h"
@@ -21,29 +22,14 @@
 namespace velotrax {
 
 bool WideName(const std::string& path, std::wstring& wide) {
-  wide.clear();
-  if (path.empty()) return true;
-  const int size = static_cast<int>(std::min<std::size_t>(path.size(), INT_MAX));
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, nullptr, 0);
-  // A NUL would cut the name the system sees: refused like a byte sequence that is not UTF-8.
-  if (length <= 0 || path.find('\0') != std::string::npos) {
-    errno = EILSEQ;
-    return false;
-  }
-  wide.resize(static_cast<std::size_t>(length));
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, wide.data(), length);
-  return true;
+  // Bytes that are not UTF-8, or a NUL that would cut the name the system sees, name no file.
+  if (win32::Wide(path, wide)) return true;
+  errno = EILSEQ;
+  return false;
 }
 
 std::string Utf8Name(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string name(static_cast<std::size_t>(std::max(length, 0)), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, name.data(), length, nullptr, nullptr);
-  return name;
+  return win32::Utf8(wide);
 }
 
 int ErrnoOfSystemError(unsigned long code) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/win32_text.h"
 #include "storage/file_names.h"
 #include "tools/cli/cli.h"
 #include "tools/cli/system.h"
@@ -38,17 +39,7 @@ void Count(int number) {
   ++signals_received;
 }
 
-// path as the system's UTF-16 name; empty when it is not UTF-8.
-std::wstring Wide(const std::string& path) {
-  if (path.empty() || path.size() > INT_MAX || path.find('\0') != std::string::npos) return {};
-  const int size = static_cast<int>(path.size());
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, wide.data(), length);
-  return wide;
-}
+using win32::Wide;
 
 // The system's description of a Win32 error, without trailing blanks, line breaks and dots.
 std::string ErrorText(DWORD code) {
