@@ -33,6 +33,10 @@ const Tgameinfo& ReferenceEntry(const CatalogueState& state, int row, int g) {
 
 }  // namespace
 
+const Tgameinfo& ScoreEntry(const CatalogueState& state, int row, int g) {
+  return row == 0 ? GameEntry(state, g) : ReferenceEntry(state, row, g);
+}
+
 std::string ScoreText(int32_t score) {
   return score == 0 ? "N/A" : IntToText(score);
 }

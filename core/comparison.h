@@ -38,6 +38,10 @@ class ComparisonView {
   virtual void SetScoreBar(int row, ScoreMethod method, int32_t value) = 0;
 };
 
+// Entry g of this computer (row 0) or of reference row `row`; an empty, never measured entry for
+// whatever the tables do not hold.
+const Tgameinfo& ScoreEntry(const CatalogueState& state, int row, int g);
+
 // "N/A" for 0, otherwise the decimal value.
 std::string ScoreText(int32_t score);
 

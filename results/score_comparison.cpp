@@ -12,25 +12,6 @@ namespace velotrax::results {
 
 namespace {
 
-// Stands in for what the tables do not hold (a row or game past their end): never measured.
-const Tgameinfo& EmptyEntry() {
-  static const Tgameinfo empty;
-  return empty;
-}
-
-const Tgameinfo& EntryAt(const std::vector<Tgameinfo>& row, int index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= row.size()) return EmptyEntry();
-  return row[static_cast<std::size_t>(index)];
-}
-
-const Tgameinfo& Entry(const CatalogueState& state, int reference, int g) {
-  if (reference == 0) return EntryAt(state.games, g);
-  if (reference < 0 || static_cast<std::size_t>(reference) >= state.references.size()) {
-    return EmptyEntry();
-  }
-  return EntryAt(state.references[static_cast<std::size_t>(reference)], g);
-}
-
 // The scale of one game's bars: the largest score shown for it, as the desktop program's
 // gauges take it (three references at a time).
 int32_t Scale(const CatalogueState& state, const std::vector<int>& reference_rows, int g) {
@@ -88,15 +69,15 @@ constexpr int kCharWidth = 7;
 ScoreComparison CompareScores(const CatalogueState& state, const std::vector<int>& reference_rows,
                               const std::vector<int>& games) {
   ScoreComparison comparison;
-  comparison.computers.push_back({0, DisplayText(Entry(state, 0, 0).cpu)});
+  comparison.computers.push_back({0, DisplayText(ScoreEntry(state, 0, 0).cpu)});
   for (int row : reference_rows) {
-    comparison.computers.push_back({row, DisplayText(Entry(state, row, 0).cpu)});
+    comparison.computers.push_back({row, DisplayText(ScoreEntry(state, row, 0).cpu)});
   }
   for (int g : games) {
-    const Tgameinfo& game = Entry(state, 0, g);
+    const Tgameinfo& game = ScoreEntry(state, 0, g);
     ComparedGame compared{g, game.rom, game.driver, {}, Scale(state, reference_rows, g)};
     for (const ComparedComputer& c : comparison.computers) {
-      const Tgameinfo& entry = Entry(state, c.reference, g);
+      const Tgameinfo& entry = ScoreEntry(state, c.reference, g);
       compared.scores.push_back({entry.ddraw, entry.d3d});
     }
     comparison.games.push_back(std::move(compared));
