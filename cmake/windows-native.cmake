@@ -40,7 +40,7 @@ set(VELOTRAX_WINDOWS_TESTS tests/files_test tests/ini_file_test tests/string_lis
                            tests/results_machine_test tests/emulator_contract_test
                            tests/settings_test tests/results_stats_test
                            tests/command_line_test tests/event_loop_test tests/line_assembler_test
-                           tests/create_process_test
+                           tests/create_process_test tests/user_workspace_test
                            tests/windows/files_win32_test tests/windows/upper_layers_win32_test
                            tests/windows/cli_console_win32_test tests/windows/runner_win32_test)
 

@@ -39,7 +39,7 @@ _velotrax_cli() {
   done
 
   if [[ -z $command ]]; then
-    COMPREPLY=($(compgen -W "$commands --help" -- "$cur"))
+    COMPREPLY=($(compgen -W "$commands --help --user-workspace" -- "$cur"))
     return
   fi
 

@@ -214,6 +214,36 @@ TEST_F(CliTest, UsageErrorsExitWith2AndTouchNothing) {
   EXPECT_THAT(OtherFiles(), ElementsAre("mark.dat"));
 }
 
+TEST_F(CliTest, TheUserWorkspaceOptionWorksInTheUsersOwnFolderMadeOnFirstUse) {
+  const std::string data_home = scratch_.File("data");
+  const std::string workspace = data_home + "/velotrax";
+  const Result first = Cli({"--user-workspace", "games"}, {{"XDG_DATA_HOME", data_home}});
+  ASSERT_EQ(first.code, 0) << first.err;
+  EXPECT_EQ(Lines(first.out).size(), 54u);
+  EXPECT_TRUE(std::filesystem::is_directory(workspace + "/roms"));
+
+  // The emulator, the scores and the files beside them are the workspace's.
+  std::filesystem::copy_file(kScriptedEmulator, workspace + "/mame.exe");
+  const Result run = Cli({"--user-workspace", "run", "pacman"},
+                         {{"XDG_DATA_HOME", data_home}, {"CLI_EMULATOR_FPS", "77"}});
+  ASSERT_EQ(run.code, 0) << run.err;
+  ProgramState state;
+  state.base_dir = workspace + "/";
+  BuildCatalogue(state);
+  LoadScores(state);
+  EXPECT_EQ(state.games[23].ddraw, 77);
+  EXPECT_EQ(EmulatorStarts(), 0);
+  EXPECT_THAT(OtherFiles(), ElementsAre());
+
+  WriteBytes(scratch_.File("file"), "");
+  const Result refused =
+      Cli({"--user-workspace", "games"}, {{"XDG_DATA_HOME", scratch_.File("file")}});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_THAT(refused.err, StartsWith("velotrax-cli: Cannot create the workspace folder \"" +
+                                      scratch_.File("file") + "\""));
+  EXPECT_EQ(refused.out, "");
+}
+
 TEST_F(CliTest, RunStoresTheGamesRunAndKeepsEverythingElseByteForByte) {
   const std::string before =
       MarkDat("My PC, \"fast\" \xe9", {{"pacman", {11, 12}}, {"dkong", {21, 22}}, {"720", {1, 2}}});

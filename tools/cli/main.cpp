@@ -10,6 +10,7 @@
 #include "base/errors.h"
 #include "core/state.h"
 #include "storage/files.h"
+#include "storage/user_workspace.h"
 #include "tools/cli/cli.h"
 #include "tools/cli/system.h"
 
@@ -31,6 +32,12 @@ constexpr const char* kToolHelp =
     "  publish  add this computer's scores to reference.dat\n"
     "  games    list the 54 games (index, rom, driver)\n"
     "  compare  tell whether two exported runs differ beyond their noise\n"
+    "\n"
+    "Option before the command:\n"
+    "  --user-workspace  work in your own workspace instead of the current directory:\n"
+    "                    %LOCALAPPDATA%\\Velotrax on Windows, $XDG_DATA_HOME/velotrax on Linux\n"
+    "                    (~/.local/share/velotrax), made with its roms folder on first use;\n"
+    "                    the one Velotrax uses when started from the menu\n"
     "\n"
     "'velotrax-cli COMMAND --help' describes a command.\n"
     "Exit codes: 0 success, 1 a run or file error, 2 a wrong command line,\n"
@@ -116,8 +123,13 @@ int CheckStandardOutput(int code) {
 
 int main(int argc, char** argv) {
   using namespace velotrax::cli;
-  const std::vector<std::string> args = ProgramArguments(argc, argv);
+  std::vector<std::string> args = ProgramArguments(argc, argv);
   try {
+    // Before anything reads a file: every file of the run is then the workspace's.
+    if (!args.empty() && args.front() == velotrax::kUserWorkspaceOption) {
+      args.erase(args.begin());
+      velotrax::EnterUserWorkspace();
+    }
     return CheckStandardOutput(Dispatch(args));
   } catch (const UsageError& e) {
     std::fflush(stdout);
