@@ -62,13 +62,15 @@ test-windows: deps
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(TEST_JOBS)
 
-# velotrax-cli.exe and the demo emulator cross-built for Windows, packed with the README (as
-# text) and a demo workspace into velotrax-VERSION-windows-x86_64.zip in the top directory.
+# velotrax.exe, velotrax-cli.exe and the demo emulator cross-built for Windows, packed with the
+# README (as text) and a demo workspace into velotrax-VERSION-windows-x86_64.zip in the top
+# directory, and the installer velotrax-VERSION-setup.exe (NSIS) beside it. The target
+# velotrax-windows-package builds whichever of them the build has.
 windows: deps
 	@scripts/install-deps --windows
 	cmake -S . -B $(WINDOWS_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target velotrax-cli velotrax-demo-emulator
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target velotrax-windows-package
 	@scripts/package-windows $(WINDOWS_BUILD)
 
 # Each fuzz target for FUZZ_SECONDS, one after the other, on a copy of its committed seeds: a run

@@ -1,7 +1,7 @@
 # The Windows configuration (CMAKE_SYSTEM_NAME Windows, see cmake/mingw-w64-x86_64.cmake): the
 # layers with their Windows back ends (base, storage, process, emulator) and the layers above
-# them (core, results) with velotrax-cli, and the test suites that apply on Windows, which ctest
-# runs under Wine.
+# them (core, results) with velotrax-cli, the installer, and the test suites that apply on
+# Windows, which ctest runs under Wine.
 # The programs land at the top of the build directory, as on Linux, where `make windows` packs
 # them and scripts/demo-workspace finds the demo emulator.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
@@ -10,6 +10,7 @@ add_subdirectory(emulator)
 add_subdirectory(core)
 add_subdirectory(results)
 add_subdirectory(tools)
+include(${PROJECT_SOURCE_DIR}/cmake/windows-installer.cmake)
 
 if(NOT VELOTRAX_BUILD_TESTS)
   return()
