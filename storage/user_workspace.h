@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velotrax {
 
@@ -18,5 +19,9 @@ std::string UserWorkspaceDirectory();
 // Creates the workspace with its roms folder where missing and makes it the working directory;
 // returns the folder. Throws EOSError naming the folder that could not be made or entered.
 std::string EnterUserWorkspace();
+
+// When the program's arguments (the words after its name) begin with kUserWorkspaceOption:
+// removes it and enters the workspace, throwing as EnterUserWorkspace. True when it did.
+bool EnterUserWorkspaceIfAsked(std::vector<std::string>& args);
 
 }  // namespace velotrax

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "storage/file_names.h"
@@ -101,6 +102,22 @@ TEST_F(UserWorkspaceTest, IsMadeWithItsRomsFolderAndEnteredAndKeepsWhatIsInIt) {
   FileStamp stamp;
   ASSERT_EQ(ReadRegularFile(expected + kSeparator + "mark.dat", 100, bytes, stamp), nullptr);
   EXPECT_EQ(bytes, "scores");
+}
+
+TEST_F(UserWorkspaceTest, IsEnteredWhenTheArgumentsBeginWithItsOption) {
+  const ScopedVariable data_home = DataHome(base_);
+  const std::string before = QueryCurrentDirectory();
+  std::vector<std::string> args = {"games", "--user-workspace"};
+  EXPECT_FALSE(EnterUserWorkspaceIfAsked(args));
+  EXPECT_EQ(args.size(), 2u);
+  EXPECT_EQ(QueryCurrentDirectory(), before);
+  EXPECT_FALSE(DirectoryIsPresent(base_));
+
+  args = {"--user-workspace", "games"};
+  EXPECT_TRUE(EnterUserWorkspaceIfAsked(args));
+  EXPECT_EQ(args, std::vector<std::string>{"games"});
+  EXPECT_TRUE(DirectoryIsPresent(UserWorkspaceDirectory() + kSeparator + "roms"));
+  EXPECT_NE(QueryCurrentDirectory(), before);
 }
 
 TEST_F(UserWorkspaceTest, AFileInItsWayIsNamedAndNothingChanges) {

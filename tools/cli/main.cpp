@@ -126,10 +126,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = ProgramArguments(argc, argv);
   try {
     // Before anything reads a file: every file of the run is then the workspace's.
-    if (!args.empty() && args.front() == velotrax::kUserWorkspaceOption) {
-      args.erase(args.begin());
-      velotrax::EnterUserWorkspace();
-    }
+    velotrax::EnterUserWorkspaceIfAsked(args);
     return CheckStandardOutput(Dispatch(args));
   } catch (const UsageError& e) {
     std::fflush(stdout);
