@@ -1,4 +1,4 @@
-#include "ui/layout_widgets.h"
+#include "ui/qt/layout_widgets.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -18,11 +18,11 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "ui/application.h"
-#include "ui/classic_group_box.h"
-#include "ui/filename_edit.h"
-#include "ui/gauge.h"
-#include "ui/toolbar_customize.h"
+#include "ui/qt/application.h"
+#include "ui/qt/bar_gauge.h"
+#include "ui/qt/classic_group_box.h"
+#include "ui/qt/file_name_field.h"
+#include "ui/qt/toolbar_customize.h"
 #include "ui/window_texts.h"
 
 namespace velotrax {

@@ -24,14 +24,18 @@
 #include "process/create_process.h"
 #include "results/series_benchmark.h"
 #include "storage/settings.h"
-#include "ui/gauge.h"
-#include "ui/qt_ui_thread.h"
-#include "ui/toolbar_customize.h"
+#include "ui/qt/bar_gauge.h"
+#include "ui/qt/qt_ui_thread.h"
+#include "ui/qt/toolbar_customize.h"
 #include "ui/window_actions.h"
 
 class QSessionManager;
 
 namespace velotrax {
+
+class TForm2;
+class TForm3;
+class TForm4;
 
 // Menu captions with "&" before each one's accelerator: the first letter or digit, from the left,
 // that no earlier caption of the same menu has taken (case ignored); a "&" of the caption itself
@@ -52,6 +56,11 @@ class TForm1 : public QMainWindow,
   ~TForm1() override;
 
   ProgramState& State() { return state_; }
+
+  // The dialogs the main window made and shows modally: Preferences, Disclaimer, About.
+  TForm2* Preferences() const { return preferences_.get(); }
+  TForm3* Disclaimer() const { return disclaimer_.get(); }
+  TForm4* About() const { return about_.get(); }
 
   // The client area holding every control below.
   QWidget* client;
@@ -165,6 +174,9 @@ class TForm1 : public QMainWindow,
   QList<QWidget*> BusySet() const;
 
   ProgramState state_;
+  std::unique_ptr<TForm2> preferences_;
+  std::unique_ptr<TForm3> disclaimer_;
+  std::unique_ptr<TForm4> about_;
   int refresh_count_ = 0;
   // Set when a log-off has run the close query; the close that ends the session does not ask
   // again, but any later input (the log-off was cancelled) means the next close asks as usual.

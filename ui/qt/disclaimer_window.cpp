@@ -1,12 +1,12 @@
-#include "ui/Unit3.h"
+#include "ui/qt/disclaimer_window.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 
-#include "ui/application.h"
-#include "ui/guard.h"
-#include "ui/layout_widgets.h"
-#include "ui/window_frame.h"
+#include "ui/qt/application.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/layout_widgets.h"
+#include "ui/qt/window_frame.h"
 #include "ui/window_layout.h"
 #include "ui/window_texts.h"
 

@@ -1,4 +1,4 @@
-#include "ui/Unit2.h"
+#include "ui/qt/preferences_dialog.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
@@ -18,12 +18,12 @@
 #include <QWindow>
 #include <algorithm>
 
-#include "ui/application.h"
-#include "ui/guard.h"
-#include "ui/layout_widgets.h"
-#include "ui/text_codec.h"
+#include "ui/qt/application.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/layout_widgets.h"
+#include "ui/qt/text_codec.h"
+#include "ui/qt/window_frame.h"
 #include "ui/window_actions.h"
-#include "ui/window_frame.h"
 #include "ui/window_layout.h"
 #include "ui/window_texts.h"
 

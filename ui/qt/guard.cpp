@@ -1,4 +1,4 @@
-#include "ui/guard.h"
+#include "ui/qt/guard.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -6,7 +6,7 @@
 #include <QWidget>
 
 #include "base/errors.h"
-#include "ui/text_codec.h"
+#include "ui/qt/text_codec.h"
 
 namespace velotrax {
 

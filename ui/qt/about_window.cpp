@@ -1,4 +1,4 @@
-#include "ui/Unit4.h"
+#include "ui/qt/about_window.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -6,9 +6,9 @@
 #include <QPainter>
 #include <QTextDocument>
 
-#include "ui/application.h"
-#include "ui/guard.h"
-#include "ui/layout_widgets.h"
+#include "ui/qt/application.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/layout_widgets.h"
 #include "ui/window_layout.h"
 #include "ui/window_texts.h"
 

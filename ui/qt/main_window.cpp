@@ -1,4 +1,4 @@
-#include "ui/Unit1.h"
+#include "ui/qt/main_window.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -14,17 +14,16 @@
 
 #include "base/errors.h"
 #include "emulator/emulator_dialect.h"
-#include "ui/Unit2.h"
-#include "ui/Unit3.h"
-#include "ui/Unit4.h"
-#include "ui/application.h"
-#include "ui/forms.h"
-#include "ui/guard.h"
-#include "ui/icons.h"
-#include "ui/layout_widgets.h"
-#include "ui/text_codec.h"
+#include "ui/qt/about_window.h"
+#include "ui/qt/application.h"
+#include "ui/qt/disclaimer_window.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/icons.h"
+#include "ui/qt/layout_widgets.h"
+#include "ui/qt/preferences_dialog.h"
+#include "ui/qt/text_codec.h"
+#include "ui/qt/window_frame.h"
 #include "ui/window_actions.h"
-#include "ui/window_frame.h"
 #include "ui/window_layout.h"
 #include "ui/window_texts.h"
 
@@ -71,9 +70,17 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   BindEvents();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   RunGuarded([this] { FormCreate(); });
+  // The dialogs come after the main window, in this order; each is shown modally only.
+  preferences_ = std::make_unique<TForm2>(state_, this);
+  disclaimer_ = std::make_unique<TForm3>();
+  about_ = std::make_unique<TForm4>(this);
 }
 
 TForm1::~TForm1() {
+  // The dialogs go first, the last created first.
+  about_.reset();
+  disclaimer_.reset();
+  preferences_.reset();
   // No runner event may reach a window that is going away; a probe still running is ended.
   identification_.reset();
   series_.reset();
@@ -281,13 +288,12 @@ void TForm1::Exit2Click() {
 }
 
 void TForm1::BenchmarkAll1Click() {
-  if (Form2 == nullptr) return;
-  Form2->exec();
+  preferences_->exec();
   RefreshComparison();
 }
 
 void TForm1::Info1Click() {
-  if (Form4 != nullptr) Form4->exec();
+  about_->exec();
 }
 
 void TForm1::Export1Click() {
@@ -428,7 +434,7 @@ void TForm1::SetScoreBar(int row, ScoreMethod method, int32_t value) {
 }
 
 PassMode TForm1::CheckedPassMode() const {
-  return Form2 != nullptr ? Form2->CheckedPassMode() : PassMode::none;
+  return preferences_->CheckedPassMode();
 }
 
 void TForm1::SetStatusText(const std::string& text) {
@@ -448,7 +454,7 @@ QList<QWidget*> TForm1::BusySet() const {
                          ref1,
                          ref2,
                          ref3};
-  if (Form2 != nullptr) set << Form2->use_ddraw << Form2->use_d3d;
+  set << preferences_->use_ddraw << preferences_->use_d3d;
   return set;
 }
 
@@ -458,7 +464,7 @@ void TForm1::ShowBusyCursors() {
 
 void TForm1::RestoreCursors() {
   QList<QWidget*> set = BusySet();
-  if (Form2 != nullptr) set << Form2->use_both;
+  set << preferences_->use_both;
   for (QWidget* widget : set) widget->unsetCursor();
 }
 
@@ -472,7 +478,7 @@ void TForm1::RefreshComparison() {
 }
 
 void TForm1::ShowDisclaimer() {
-  if (Form3 != nullptr) Form3->exec();
+  disclaimer_->exec();
 }
 
 void TForm1::SelectGame(int index) {
@@ -481,15 +487,15 @@ void TForm1::SelectGame(int index) {
 }
 
 void TForm1::CheckPassMode(PassMode mode) {
-  if (Form2 != nullptr) Form2->CheckPassMode(mode);
+  preferences_->CheckPassMode(mode);
 }
 
 results::RepeatOption TForm1::CheckedRepeatOption() const {
-  return Form2 != nullptr ? Form2->CheckedRepeatOption() : results::RepeatOption{};
+  return preferences_->CheckedRepeatOption();
 }
 
 void TForm1::SetRepeatOption(const results::RepeatOption& option) {
-  if (Form2 != nullptr) Form2->SetRepeatOption(option);
+  preferences_->SetRepeatOption(option);
 }
 
 void TForm1::AppendReferenceItems(const std::vector<std::string>& names) {
