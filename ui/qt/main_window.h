@@ -1,5 +1,6 @@
 // TForm1, the main window: menu, tool bar, game and reference selectors, the comparison display
-// and the status bar. Its handlers keep the program's names and call into core/ and storage/.
+// and the status bar. Its handlers keep the program's names and call the shared handler logic
+// (ui/window_actions.h); its controls are built from the layout (ui/window_layout.h).
 #pragma once
 
 #include <QComboBox>
@@ -51,7 +52,7 @@ class TForm1 : public QMainWindow,
   Q_OBJECT
 
  public:
-  // Builds the window hidden, then runs FormCreate.
+  // Builds the window hidden, runs FormCreate, then creates its three dialogs, hidden.
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
 
