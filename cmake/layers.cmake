@@ -23,7 +23,9 @@ velotrax_layer_root(process  base process)
 velotrax_layer_root(emulator base storage process emulator)
 velotrax_layer_root(core     base storage process emulator core)
 velotrax_layer_root(results  base storage process emulator core results)
-# The two front ends of the top layer see everything beneath them, but not each other.
+# The front ends of the top layer see everything beneath them, but not each other: ui/ holds the
+# windows' layout (shared) and the Qt (ui/qt/) and Win32 (ui/win32/) front ends, which
+# tests/layer_includes_test.sh keeps apart; the tools do not see ui/.
 velotrax_layer_root(ui       base storage process emulator core results ui)
 velotrax_layer_root(tools    base storage process emulator core results tools)
 # The benchmarks measure the layers, as the tools use them.

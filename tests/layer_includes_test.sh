@@ -33,6 +33,23 @@ check emulator base storage process emulator
 check core base storage process emulator core
 check results base storage process emulator core results
 check ui base storage process emulator core results ui
+
+# The windows' layout in ui/ is shared by the front ends: it includes neither a toolkit nor a
+# front end; and a front end never includes the other one.
+for file in $(find ui -maxdepth 1 -name '*.h' -o -maxdepth 1 -name '*.cpp'); do
+  if grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*(<Q|"ui/(qt|win32)/)' "$file"; then
+    echo "$file is shared by the front ends, but includes a toolkit or a front end"
+    failed=1
+  fi
+done
+for pair in "qt win32" "win32 qt"; do
+  set -- $pair
+  [ -d "ui/$1" ] || continue
+  if grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"ui/'"$2"'/' "ui/$1"; then
+    echo "ui/$1/ includes ui/$2/: the front ends do not see each other"
+    failed=1
+  fi
+done
 check tools/cli base storage process emulator core results tools
 check tools/demo-emulator base storage process emulator core results tools
 check tools/wine-launcher tools

@@ -7,8 +7,8 @@
 #include <QRadioButton>
 
 #include "tests/ui/window_fixture.h"
-#include "ui/Unit2.h"
-#include "ui/Unit4.h"
+#include "ui/qt/about_window.h"
+#include "ui/qt/preferences_dialog.h"
 
 using namespace velotrax;
 using namespace velotrax::testing;
@@ -50,27 +50,28 @@ class DialectWindowTest : public WindowFixture {
   void WindowAnswersWhileItIdentifiesTheEmulator() {
     WriteSlowEmulator(true);
     StartProgram();
-    Form1->StartBenchmark1->trigger();
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Identifying the emulator..."));
+    main_window_->StartBenchmark1->trigger();
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Identifying the emulator..."));
     QVERIFY(ProbeId() > 0);
     bool answered = false;
-    QTimer::singleShot(0, Form1, [&] { answered = true; });
+    QTimer::singleShot(0, main_window_.get(), [&] { answered = true; });
     QTRY_VERIFY(answered);
-    QTimer::singleShot(0, Form4, [] { Form4->reject(); });
-    Form1->Info1->trigger();
+    QTimer::singleShot(0, main_window_->About(), [this] { main_window_->About()->reject(); });
+    main_window_->Info1->trigger();
     // A second start is refused as beside a running pass, and changes nothing.
-    Form1->StartBenchmark1->trigger();
+    main_window_->StartBenchmark1->trigger();
     QCOMPARE(errors_, QStringList{"Cannot perform this operation when process is running."});
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Identifying the emulator..."));
-    QVERIFY(Form1->ref1->testAttribute(Qt::WA_SetCursor));
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Identifying the emulator..."));
+    QVERIFY(main_window_->ref1->testAttribute(Qt::WA_SetCursor));
 
     WriteFile("answer", "");
-    const ProgramState& state = Form1->State();
-    QTRY_VERIFY_WITH_TIMEOUT(state.games[23].ddraw == 150 && !Form1->mame().Watching(), 30000);
+    const ProgramState& state = main_window_->State();
+    QTRY_VERIFY_WITH_TIMEOUT(state.games[23].ddraw == 150 && !main_window_->mame().Watching(),
+                             30000);
     QCOMPARE(errors_.size(), 1);
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Ready"));
     QVERIFY(state.pass_plan.start.CommandLine.find(" -video soft ") != std::string::npos);
-    const QString tip = Form1->StatusPanel->toolTip();
+    const QString tip = main_window_->StatusPanel->toolTip();
     QVERIFY2(tip.contains("Emulator &quot;" + QDir::currentPath() +
                           "/mame&quot;: current dialect, version 0.251 (unknown)"),
              qPrintable(tip));
@@ -79,29 +80,29 @@ class DialectWindowTest : public WindowFixture {
   void EmulatorThatDoesNotAnswerIsEnded() {
     WriteSlowEmulator(false);
     StartProgram();
-    Form1->StartBenchmark1->trigger();
+    main_window_->StartBenchmark1->trigger();
     const pid_t probe = ProbeId();
     QVERIFY(probe > 0);
     QTRY_VERIFY_WITH_TIMEOUT(!errors_.isEmpty(), 30000);
     QCOMPARE(errors_, QStringList{"The emulator \"" + QDir::currentPath() +
                                   "/mame\" did not answer \"mame -showusage\" within 5 seconds "
                                   "and was ended; the benchmark was not started."});
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
-    QVERIFY(!Form1->ref1->testAttribute(Qt::WA_SetCursor));
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Ready"));
+    QVERIFY(!main_window_->ref1->testAttribute(Qt::WA_SetCursor));
     QTRY_VERIFY(::kill(probe, 0) != 0);
-    QCOMPARE(Form1->State().games[23].ddraw, 0);
+    QCOMPARE(main_window_->State().games[23].ddraw, 0);
   }
 
   void ClosingWhileIdentifyingEndsTheProbe() {
     WriteSlowEmulator(false);
     StartProgram();
-    Form1->StartBenchmark1->trigger();
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Identifying the emulator..."));
+    main_window_->StartBenchmark1->trigger();
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Identifying the emulator..."));
     const pid_t probe = ProbeId();
     QVERIFY(probe > 0);
-    Form1->close();
+    main_window_->close();
     QCOMPARE(closed_, 1);
-    DestroyForms();
+    main_window_.reset();
     QTRY_VERIFY(::kill(probe, 0) != 0);
     QTest::qWait(100);  // nothing of the probe may reach the windows now gone
     QVERIFY(errors_.isEmpty());
@@ -115,17 +116,19 @@ class DialectWindowTest : public WindowFixture {
     // Known beforehand, so that the pass starts with the trigger: asking it first is the test
     // above.
     const std::string dir = QDir::currentPath().toStdString() + "/";
-    QVERIFY(Form1->State().emulators.Identify(dir, "mame").dialect == EmulatorDialect::current);
-    QVERIFY(Form1->State().emulators.RefreshRate(dir, "mame", "pacman") > 0);
-    Form1->StartBenchmark1->trigger();
-    const ProgramState& state = Form1->State();
+    QVERIFY(main_window_->State().emulators.Identify(dir, "mame").dialect ==
+            EmulatorDialect::current);
+    QVERIFY(main_window_->State().emulators.RefreshRate(dir, "mame", "pacman") > 0);
+    main_window_->StartBenchmark1->trigger();
+    const ProgramState& state = main_window_->State();
     QVERIFY(state.pass_plan.dialect == EmulatorDialect::current);
     QVERIFY(state.pass_plan.start.CommandLine.find(" -video soft ") != std::string::npos);
     QTRY_VERIFY_WITH_TIMEOUT(
-        state.games[23].ddraw != 0 && state.games[23].d3d != 0 && !Form1->mame().Watching(), 60000);
+        state.games[23].ddraw != 0 && state.games[23].d3d != 0 && !main_window_->mame().Watching(),
+        60000);
     QVERIFY2(errors_.isEmpty(), qPrintable(errors_.join('\n')));
     QVERIFY(state.pass_plan.start.CommandLine.find(" -video opengl ") != std::string::npos);
-    QCOMPARE(Form1->edit1->text(), QString::number(state.games[23].d3d));
+    QCOMPARE(main_window_->edit1->text(), QString::number(state.games[23].d3d));
   }
 
   void RefusedGameShowsTheEmulatorsReason() {
@@ -141,17 +144,17 @@ class DialectWindowTest : public WindowFixture {
     QVERIFY(QFile::setPermissions("mame", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     WriteFile("velotrax.ini", "[velotrax]\r\nmamefile=mame\r\nselected=23\r\nmethode=3\r\n");
     StartProgram();
-    Form1->State().games[23].d3d = 77;
-    Form1->StartBenchmark1->trigger();
+    main_window_->State().games[23].d3d = 77;
+    main_window_->StartBenchmark1->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!errors_.isEmpty(), 30000);
     QCOMPARE(errors_, QStringList{"pacman using DDraw: nothing was measured. Fatal error: Required "
                                   "files are missing, the machine cannot be run. The emulator "
                                   "ended with exit code 2."});
-    QVERIFY(!Form1->mame().Watching());
-    QCOMPARE(Form1->edit2->text(), QString("N/A"));
-    QCOMPARE(Form1->State().games[23].d3d, 77);  // no Direct3D pass after the refusal
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
-    QVERIFY(!Form1->ref1->testAttribute(Qt::WA_SetCursor));
+    QVERIFY(!main_window_->mame().Watching());
+    QCOMPARE(main_window_->edit2->text(), QString("N/A"));
+    QCOMPARE(main_window_->State().games[23].d3d, 77);  // no Direct3D pass after the refusal
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Ready"));
+    QVERIFY(!main_window_->ref1->testAttribute(Qt::WA_SetCursor));
   }
 
   // A classic pass without a frame rate shows N/A and no error box; why waits on the status bar.
@@ -161,23 +164,23 @@ class DialectWindowTest : public WindowFixture {
         QFile::setPermissions("mame.exe", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     WriteFile("velotrax.ini", "[velotrax]\r\nmamefile=mame.exe\r\nselected=23\r\nmethode=1\r\n");
     StartProgram();
-    Form1->State().games[23].ddraw = 75;
-    Form1->StartBenchmark1->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(Form1->State().games[23].ddraw == 0, 30000);
+    main_window_->State().games[23].ddraw = 75;
+    main_window_->StartBenchmark1->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(main_window_->State().games[23].ddraw == 0, 30000);
     QVERIFY(errors_.isEmpty());
-    QCOMPARE(Form1->edit2->text(), QString("N/A"));
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
-    const QString tip = Form1->StatusPanel->toolTip();
+    QCOMPARE(main_window_->edit2->text(), QString("N/A"));
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Ready"));
+    const QString tip = main_window_->StatusPanel->toolTip();
     QVERIFY2(tip.contains("exit code 3; its last line:\n  Error: cannot open the display"),
              qPrintable(tip));
 
     // An emulator that cannot be started: the error box as ever, and its file named beside it.
     QVERIFY(QFile::remove("mame.exe"));
-    Form1->StartBenchmark1->trigger();
+    main_window_->StartBenchmark1->trigger();
     QCOMPARE(errors_, QStringList{"System Error.  Code: 2.\r\nNo such file or directory."});
-    QVERIFY2(Form1->StatusPanel->toolTip().contains("the emulator &quot;" + QDir::currentPath() +
-                                                    "/mame.exe&quot; is missing"),
-             qPrintable(Form1->StatusPanel->toolTip()));
+    QVERIFY2(main_window_->StatusPanel->toolTip().contains(
+                 "the emulator &quot;" + QDir::currentPath() + "/mame.exe&quot; is missing"),
+             qPrintable(main_window_->StatusPanel->toolTip()));
   }
 };
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/filename_edit.h"
-#include "ui/guard.h"
+#include "ui/qt/file_name_field.h"
+#include "ui/qt/guard.h"
 
 namespace velotrax::testing {
 

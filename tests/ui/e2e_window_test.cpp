@@ -5,13 +5,13 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
-#include "ui/Unit1.h"
-#include "ui/Unit2.h"
-#include "ui/Unit3.h"
-#include "ui/application.h"
-#include "ui/forms.h"
-#include "ui/guard.h"
+#include "ui/qt/application.h"
+#include "ui/qt/disclaimer_window.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/preferences_dialog.h"
 
 using namespace velotrax;
 
@@ -47,6 +47,7 @@ class E2eWindowTest : public QObject {
   Q_OBJECT
 
  private:
+  std::unique_ptr<TForm1> main_window_;
   QTemporaryDir* dir_ = nullptr;
   QString old_dir_;
   QStringList errors_;
@@ -71,26 +72,27 @@ class E2eWindowTest : public QObject {
   }
 
   void cleanup() {
-    DestroyForms();
+    main_window_.reset();
     QDir::setCurrent(old_dir_);
     delete dir_;
   }
 
   void FirstRunShowsTheDisclaimerBeforeTheMainWindow() {
-    CreateForms();
+    main_window_ = CreateMainWindow();
     bool disclaimer_seen = false;
     bool main_window_hidden_then = false;
-    QTimer::singleShot(0, Form3, [&] {
-      disclaimer_seen = Form3->isVisible();
-      main_window_hidden_then = !Form1->isVisible();
-      Form3->close();  // closing it any way agrees
+    QTimer::singleShot(0, main_window_->Disclaimer(), [&] {
+      disclaimer_seen = main_window_->Disclaimer()->isVisible();
+      main_window_hidden_then = !main_window_->isVisible();
+      main_window_->Disclaimer()->close();  // closing it any way agrees
     });
-    ShowMainForm();
+    ShowMainWindow(*main_window_);
     QVERIFY(disclaimer_seen);
     QVERIFY(main_window_hidden_then);
-    QVERIFY(QTest::qWaitForWindowExposed(Form1));
-    QCOMPARE(Form1->frameGeometry().topLeft(), DesktopCentre(Form1->frameGeometry().size()));
-    QTRY_VERIFY(Form1->ref1->hasFocus());
+    QVERIFY(QTest::qWaitForWindowExposed(main_window_.get()));
+    QCOMPARE(main_window_->frameGeometry().topLeft(),
+             DesktopCentre(main_window_->frameGeometry().size()));
+    QTRY_VERIFY(main_window_->ref1->hasFocus());
     QVERIFY(errors_.isEmpty());
     const QByteArray settings = ReadFile("velotrax.ini");
     QVERIFY(settings.contains("mamefile=mame.exe"));
@@ -101,24 +103,24 @@ class E2eWindowTest : public QObject {
   void CombinedBenchmarkFillsBothScoresAndTheScoreFile() {
     WriteFile("velotrax.ini", "[velotrax]\r\nmamefile=mame.exe\r\nselected=23\r\nmethode=3\r\n");
     WriteFile("reference.dat", OneReference());
-    CreateForms();
-    ShowMainForm();
-    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    main_window_ = CreateMainWindow();
+    ShowMainWindow(*main_window_);
+    QVERIFY(QTest::qWaitForWindowExposed(main_window_.get()));
     QVERIFY(errors_.isEmpty());
-    QCOMPARE(Form1->rom_selector->currentText(), QString("pacman"));
-    QVERIFY(Form2->use_both->isChecked());
-    QCOMPARE(Form1->ref1->count(), 2);
-    QCOMPARE(Form1->ref3->itemText(1), QString("Reference box"));
+    QCOMPARE(main_window_->rom_selector->currentText(), QString("pacman"));
+    QVERIFY(main_window_->Preferences()->use_both->isChecked());
+    QCOMPARE(main_window_->ref1->count(), 2);
+    QCOMPARE(main_window_->ref3->itemText(1), QString("Reference box"));
 
     // Reference 1 shown beside this computer.
-    Form1->ref1->setCurrentIndex(1);
-    Form1->ref1Change();
-    QCOMPARE(Form1->refname1->text(), QString("Reference box"));
-    QCOMPARE(Form1->label_ref1_ddraw->text(), QString("400"));
+    main_window_->ref1->setCurrentIndex(1);
+    main_window_->ref1Change();
+    QCOMPARE(main_window_->refname1->text(), QString("Reference box"));
+    QCOMPARE(main_window_->label_ref1_ddraw->text(), QString("400"));
 
     // Watch the status text: the DirectDraw pass, "Ready" between, then the Direct3D pass.
     QStringList statuses;
-    QLabel* status = Form1->StatusPanel;
+    QLabel* status = main_window_->StatusPanel;
     QObject watcher;
     QTimer poll;
     connect(&poll, &QTimer::timeout, &watcher, [&] {
@@ -126,30 +128,30 @@ class E2eWindowTest : public QObject {
     });
     poll.start(1);
 
-    QTest::keyClick(Form1->ref1, Qt::Key_F1);
+    QTest::keyClick(main_window_->ref1, Qt::Key_F1);
     QCOMPARE(status->text(), QString("Status : Benchmarking pacman using DDraw Please Wait..."));
-    QCOMPARE(Form1->ref1->cursor().shape(), Qt::WaitCursor);
-    const ProgramState& state = Form1->State();
+    QCOMPARE(main_window_->ref1->cursor().shape(), Qt::WaitCursor);
+    const ProgramState& state = main_window_->State();
     QTRY_VERIFY_WITH_TIMEOUT(state.games[23].ddraw != 0 && state.games[23].d3d != 0 &&
-                                 !Form1->mame().Watching() &&
-                                 !Form1->ref1->testAttribute(Qt::WA_SetCursor),
+                                 !main_window_->mame().Watching() &&
+                                 !main_window_->ref1->testAttribute(Qt::WA_SetCursor),
                              60000);
     poll.stop();
     QVERIFY2(errors_.isEmpty(), qPrintable(errors_.join('\n')));
     QCOMPARE(status->text(), QString("Status : Ready"));
     QVERIFY(statuses.contains("Status : Benchmarking pacman using D3D Please Wait..."));
-    QCOMPARE(Form1->cursor().shape(), Qt::ArrowCursor);
-    QVERIFY(!Form2->use_both->testAttribute(Qt::WA_SetCursor));
-    QCOMPARE(Form1->edit2->text(), QString::number(state.games[23].ddraw));
-    QCOMPARE(Form1->edit1->text(), QString::number(state.games[23].d3d));
+    QCOMPARE(main_window_->cursor().shape(), Qt::ArrowCursor);
+    QVERIFY(!main_window_->Preferences()->use_both->testAttribute(Qt::WA_SetCursor));
+    QCOMPARE(main_window_->edit2->text(), QString::number(state.games[23].ddraw));
+    QCOMPARE(main_window_->edit1->text(), QString::number(state.games[23].d3d));
     const int scale = std::max({state.games[23].ddraw, state.games[23].d3d, 400});
-    QCOMPARE(Form1->Gauge_ddraw->MaxValue(), scale);
-    QCOMPARE(Form1->Gauge_ddraw->Progress(), state.games[23].ddraw);
-    QCOMPARE(Form1->gauge_ref1ddraw->Progress(), 400);
+    QCOMPARE(main_window_->Gauge_ddraw->MaxValue(), scale);
+    QCOMPARE(main_window_->Gauge_ddraw->Progress(), state.games[23].ddraw);
+    QCOMPARE(main_window_->gauge_ref1ddraw->Progress(), 400);
     QVERIFY(state.pass_log.empty());
 
-    Form1->Exit2->trigger();
-    QVERIFY(!Form1->isVisible());
+    main_window_->Exit2->trigger();
+    QVERIFY(!main_window_->isVisible());
     const QByteArray scores = ReadFile("mark.dat");
     QVERIFY(scores.startsWith("[0]\r\ncpu=\r\n720=0\r\n720a=0\r\n"));
     QVERIFY(scores.contains("\r\npacman=" + QByteArray::number(state.games[23].d3d) + "\r\n"));

@@ -10,10 +10,9 @@
 
 #include "storage/files.h"
 #include "tests/ui/window_fixture.h"
-#include "ui/Unit1.h"
-#include "ui/application.h"
-#include "ui/forms.h"
-#include "ui/guard.h"
+#include "ui/qt/application.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/main_window.h"
 
 using namespace velotrax;
 using velotrax::testing::ReadFile;
@@ -73,26 +72,26 @@ class FaultWindowTest : public velotrax::testing::WindowFixture {
     settings.write("[velotrax]\r\nmamefile=mame.exe\r\nselected=3\r\nmethode=1\r\n");
     settings.close();
     StartProgram();
-    QVERIFY(Form1->close());  // a first close writes "mark.dat" whole
+    QVERIFY(main_window_->close());  // a first close writes "mark.dat" whole
     QCOMPARE(closed_, 1);
-    DestroyForms();
+    main_window_.reset();
     closed_ = 0;
     const QByteArray old_scores = ReadFile(Path("mark.dat"));
     QVERIFY(!old_scores.isEmpty());
     StartProgram();
 
     writes_left = writes_before_full;
-    QVERIFY(!Form1->close());
+    QVERIFY(!main_window_->close());
     message.replace(QStringLiteral("%1"), QDir(dir_->path()).absolutePath());
     QCOMPARE(errors_, QStringList({message}));
-    QVERIFY(Form1->isVisible());
+    QVERIFY(main_window_->isVisible());
     QCOMPARE(closed_, 0);
     QCOMPARE(ReadFile(Path("mark.dat")), old_scores);
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
              QStringList({"mark.dat", "velotrax.ini"}));
 
     writes_left = -1;
-    QVERIFY(Form1->close());
+    QVERIFY(main_window_->close());
     QCOMPARE(closed_, 1);
     QCOMPARE(errors_.size(), 1);
   }

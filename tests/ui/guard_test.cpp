@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "base/errors.h"
-#include "ui/application.h"
-#include "ui/guard.h"
-#include "ui/qt_ui_thread.h"
+#include "ui/qt/application.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/qt_ui_thread.h"
 
 using namespace velotrax;
 

@@ -7,7 +7,7 @@
 #include <QSpinBox>
 
 #include "tests/ui/window_fixture.h"
-#include "ui/Unit2.h"
+#include "ui/qt/preferences_dialog.h"
 
 using namespace velotrax;
 using namespace velotrax::testing;
@@ -50,31 +50,31 @@ class RepeatWindowTest : public WindowFixture {
     qputenv("VELOTRAX_SYSTEM_ROOT", Path("root").toLocal8Bit());
     qputenv("CLI_EMULATOR_FPS_SEQUENCE", kRates);
     StartProgram();
-    Form1->State().emulators.SetChoice(DialectChoice::classic);
-    Form2->repeat_passes->setChecked(true);
-    Form2->repeat_percent->setValue(6);
-    const ProgramState& state = Form1->State();
+    main_window_->State().emulators.SetChoice(DialectChoice::classic);
+    main_window_->Preferences()->repeat_passes->setChecked(true);
+    main_window_->Preferences()->repeat_percent->setValue(6);
+    const ProgramState& state = main_window_->State();
 
-    Form1->StartBenchmark1->trigger();
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Benchmarking ") +
-                                             state.games[23].rom.c_str() +
-                                             " using DDraw Please Wait... (pass 1)");
-    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Series().Running(), 60000);
+    main_window_->StartBenchmark1->trigger();
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Benchmarking ") +
+                                                    state.games[23].rom.c_str() +
+                                                    " using DDraw Please Wait... (pass 1)");
+    QTRY_VERIFY_WITH_TIMEOUT(!main_window_->Series().Running(), 60000);
     QCOMPARE(errors_, QStringList());
     QCOMPARE(state.games[23].ddraw, 101);
     QCOMPARE(state.games[23].d3d, 101);
     QCOMPARE(ReadFile(Path("emulator.log")).count('\n'), 18);
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
-    QCOMPARE(Form1->interval_ddraw->text(), QString("±10.9%"));
-    QCOMPARE(Form1->interval_d3d->text(), QString("±10.9%"));
-    QVERIFY2(Form1->StatusPanel->toolTip().contains("governor is &quot;powersave&quot;"),
-             qPrintable(Form1->StatusPanel->toolTip()));
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Ready"));
+    QCOMPARE(main_window_->interval_ddraw->text(), QString("±10.9%"));
+    QCOMPARE(main_window_->interval_d3d->text(), QString("±10.9%"));
+    QVERIFY2(main_window_->StatusPanel->toolTip().contains("governor is &quot;powersave&quot;"),
+             qPrintable(main_window_->StatusPanel->toolTip()));
 
-    Form1->ExportResults(Path("window.json").toStdString());
-    Form1->ExportResults(Path("window.md").toStdString());
+    main_window_->ExportResults(Path("window.json").toStdString());
+    main_window_->ExportResults(Path("window.md").toStdString());
     QVERIFY(ReadFile(Path("window.md")).contains("| 95 % interval |"));
     QVERIFY_THROWS_EXCEPTION(std::exception,
-                             Form1->ExportResults(Path("window.txt").toStdString()));
+                             main_window_->ExportResults(Path("window.txt").toStdString()));
 
     // velotrax-cli measures the same passes to the same figures, and compares the two runs.
     WriteFile(Path("emulator.log"), "");
@@ -96,26 +96,27 @@ class RepeatWindowTest : public WindowFixture {
   void OptionIsKeptInItsOwnKeysOnlyOnceChanged() {
     WriteFile(Path("velotrax.ini"), kIni);
     StartProgram();
-    QVERIFY(!Form2->repeat_passes->isChecked());
-    QVERIFY(!Form2->repeat_percent->isEnabled());
-    QVERIFY(Form1->close());
+    QVERIFY(!main_window_->Preferences()->repeat_passes->isChecked());
+    QVERIFY(!main_window_->Preferences()->repeat_percent->isEnabled());
+    QVERIFY(main_window_->close());
     QCOMPARE(ReadFile(Path("velotrax.ini")), QByteArray(kIni));
-    DestroyForms();
+    main_window_.reset();
 
     StartProgram();
-    Form2->repeat_passes->setChecked(true);
-    Form2->repeat_percent->setValue(1.5);
-    Form2->repeat_most->setValue(12);
-    QVERIFY(Form1->close());
+    main_window_->Preferences()->repeat_passes->setChecked(true);
+    main_window_->Preferences()->repeat_percent->setValue(1.5);
+    main_window_->Preferences()->repeat_most->setValue(12);
+    QVERIFY(main_window_->close());
     QCOMPARE(ReadFile(Path("velotrax.ini")),
              QByteArray(kIni) + "repeat=1\r\nrepeat_percent=1.5\r\nrepeat_most_passes=12\r\n");
-    DestroyForms();
+    main_window_.reset();
 
     StartProgram();
-    QCOMPARE(Form2->CheckedRepeatOption(), (results::RepeatOption{true, 1.5, 12}));
-    QVERIFY(Form2->repeat_most->isEnabled());
-    Form2->repeat_passes->setChecked(false);
-    QVERIFY(Form1->close());
+    QCOMPARE(main_window_->Preferences()->CheckedRepeatOption(),
+             (results::RepeatOption{true, 1.5, 12}));
+    QVERIFY(main_window_->Preferences()->repeat_most->isEnabled());
+    main_window_->Preferences()->repeat_passes->setChecked(false);
+    QVERIFY(main_window_->close());
     QVERIFY(ReadFile(Path("velotrax.ini")).contains("\r\nrepeat=0\r\n"));
     QVERIFY(errors_.isEmpty());
   }

@@ -9,12 +9,11 @@
 #include <QtTest>
 
 #include "tests/ui/window_fixture.h"
-#include "ui/Unit1.h"
-#include "ui/Unit2.h"
-#include "ui/Unit3.h"
-#include "ui/application.h"
-#include "ui/forms.h"
-#include "ui/guard.h"
+#include "ui/qt/application.h"
+#include "ui/qt/disclaimer_window.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/preferences_dialog.h"
 
 using namespace velotrax;
 
@@ -26,7 +25,7 @@ class SettingsWindowTest : public velotrax::testing::WindowFixture {
 
  private:
   void StopProgram() {
-    DestroyForms();
+    main_window_.reset();
     closed_ = 0;
   }
 
@@ -42,14 +41,15 @@ class SettingsWindowTest : public velotrax::testing::WindowFixture {
     bool disclaimer_seen = false;
     QTimer::singleShot(0, this, [&] {
       auto* disclaimer = qobject_cast<TForm3*>(QApplication::activeModalWidget());
-      disclaimer_seen = disclaimer != nullptr && Form1 != nullptr && !Form1->isVisible();
+      disclaimer_seen =
+          disclaimer != nullptr && main_window_ != nullptr && !main_window_->isVisible();
       if (disclaimer) disclaimer->Button1->click();
     });
     StartProgram();
     QVERIFY(disclaimer_seen);
     QCOMPARE(ReadFile(Path("velotrax.ini")),
              QByteArray("[velotrax]\r\nmamefile=mameat.exe\r\nselected=0\r\nmethode=1\r\n"));
-    QCOMPARE(Form1->State().mame_file, std::string("mameat.exe"));
+    QCOMPARE(main_window_->State().mame_file, std::string("mameat.exe"));
     QVERIFY(errors_.isEmpty());
   }
 
@@ -57,16 +57,17 @@ class SettingsWindowTest : public velotrax::testing::WindowFixture {
     WriteFile(Path("velotrax.ini"),
               "[velotrax]\r\nmamefile=mame.exe\r\nselected=0\r\nmethode=1\r\n");
     StartProgram();
-    Form1->rom_selector->setCurrentIndex(23);
-    QVERIFY(Form1->close());
+    main_window_->rom_selector->setCurrentIndex(23);
+    QVERIFY(main_window_->close());
     QCOMPARE(closed_, 1);
     QVERIFY(ReadFile(Path("velotrax.ini")).contains("\r\nselected=23\r\n"));
     StopProgram();
 
     StartProgram();
-    QCOMPARE(Form1->rom_selector->currentIndex(), 23);
-    QCOMPARE(Form1->rom_selector->currentText().toStdString(), GameSelectorItem(23));
-    QVERIFY(Form1->rom_display->title().contains(QString::fromStdString(GameSelectorItem(23))));
+    QCOMPARE(main_window_->rom_selector->currentIndex(), 23);
+    QCOMPARE(main_window_->rom_selector->currentText().toStdString(), GameSelectorItem(23));
+    QVERIFY(
+        main_window_->rom_display->title().contains(QString::fromStdString(GameSelectorItem(23))));
     QVERIFY(errors_.isEmpty());
   }
 
@@ -80,10 +81,10 @@ class SettingsWindowTest : public velotrax::testing::WindowFixture {
     WriteFile(Path("velotrax.ini"),
               "[velotrax]\r\nmamefile=mame.exe\r\nselected=1\r\nmethode=2\r\n");
     StartProgram();
-    QVERIFY(Form2->use_d3d->isChecked());
-    QCOMPARE(Form1->rom_selector->currentIndex(), 1);
-    Form1->StartBenchmark1->trigger();
-    const Tgameinfo& game = Form1->State().games[1];
+    QVERIFY(main_window_->Preferences()->use_d3d->isChecked());
+    QCOMPARE(main_window_->rom_selector->currentIndex(), 1);
+    main_window_->StartBenchmark1->trigger();
+    const Tgameinfo& game = main_window_->State().games[1];
     QTRY_VERIFY_WITH_TIMEOUT(game.d3d > 0 || !errors_.isEmpty(), 60000);
     QVERIFY2(errors_.isEmpty(), qPrintable(errors_.join('\n')));
     QCOMPARE(game.ddraw, 0);
@@ -96,10 +97,10 @@ class SettingsWindowTest : public velotrax::testing::WindowFixture {
               "[velotrax]\r\nmamefile=mame.exe\r\nselected=abc\r\nmethode=2\r\n");
     StartProgram();
     QCOMPARE(errors_, QStringList({"'abc' is not a valid integer value."}));
-    QVERIFY(Form1->isVisible());
-    QVERIFY(Form2->use_ddraw->isChecked());  // the pass mode was never read
-    Form1->ToolButton2->click();             // the program still answers
-    QVERIFY(Form1->close());
+    QVERIFY(main_window_->isVisible());
+    QVERIFY(main_window_->Preferences()->use_ddraw->isChecked());  // the pass mode was never read
+    main_window_->ToolButton2->click();                            // the program still answers
+    QVERIFY(main_window_->close());
     QCOMPARE(closed_, 1);
     QCOMPARE(errors_.size(), 1);
   }
@@ -110,13 +111,13 @@ class SettingsWindowTest : public velotrax::testing::WindowFixture {
     StartProgram();
     QVERIFY(QFile::remove(Path("velotrax.ini")));
     QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("velotrax.ini")));
-    QVERIFY(!Form1->close());
+    QVERIFY(!main_window_->close());
     QCOMPARE(errors_, QStringList({"Unable to write to " + Path("velotrax.ini") + "."}));
-    QVERIFY(Form1->isVisible());
+    QVERIFY(main_window_->isVisible());
     QCOMPARE(closed_, 0);
 
     QVERIFY(QDir(dir_->path()).rmdir(QStringLiteral("velotrax.ini")));
-    QVERIFY(Form1->close());
+    QVERIFY(main_window_->close());
     QCOMPARE(closed_, 1);
     QVERIFY(ReadFile(Path("velotrax.ini")).contains("selected=3"));
   }
@@ -127,15 +128,15 @@ class SettingsWindowTest : public velotrax::testing::WindowFixture {
     StartProgram();
     bool dialog_seen = false;
     QTimer::singleShot(0, this, [&] {
-      dialog_seen = QApplication::activeModalWidget() == Form2;
-      Form2->use_both->click();
-      Form2->cancel_button->click();
+      dialog_seen = QApplication::activeModalWidget() == main_window_->Preferences();
+      main_window_->Preferences()->use_both->click();
+      main_window_->Preferences()->cancel_button->click();
     });
-    Form1->BenchmarkAll1->trigger();
+    main_window_->BenchmarkAll1->trigger();
     QVERIFY(dialog_seen);
-    QVERIFY(!Form2->isVisible());
-    QCOMPARE(Form1->CheckedPassMode(), PassMode::both);
-    QVERIFY(Form1->close());
+    QVERIFY(!main_window_->Preferences()->isVisible());
+    QCOMPARE(main_window_->CheckedPassMode(), PassMode::both);
+    QVERIFY(main_window_->close());
     QVERIFY(ReadFile(Path("velotrax.ini")).contains("\r\nmethode=3\r\n"));
   }
 };

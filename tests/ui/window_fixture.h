@@ -6,11 +6,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
-#include "ui/Unit1.h"
-#include "ui/application.h"
-#include "ui/forms.h"
-#include "ui/guard.h"
+#include "ui/qt/application.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/main_window.h"
 
 namespace velotrax::testing {
 
@@ -31,6 +31,8 @@ inline QByteArray ReadFile(const QString& path) {
 // working directory.
 class WindowFixture : public QObject {
  protected:
+  // The program's main window, which owns its dialogs; null when the program is not running.
+  std::unique_ptr<TForm1> main_window_;
   QTemporaryDir* dir_ = nullptr;
   QString old_dir_;
   QStringList errors_;
@@ -66,7 +68,7 @@ class WindowFixture : public QObject {
 
   // For cleanup: closes what is still open and leaves the temporary directory.
   void LeaveTempDir() {
-    if (Form1 != nullptr) DestroyForms();
+    main_window_.reset();
     QDir::setCurrent(old_dir_);
     delete dir_;
     dir_ = nullptr;
@@ -74,13 +76,13 @@ class WindowFixture : public QObject {
 
   // Creates and shows the windows; waits until the main window is exposed, or active.
   void StartProgram(bool wait_until_active = false) {
-    CreateForms();
-    connect(Form1, &TForm1::Closed, this, [this] { ++closed_; });
-    ShowMainForm();
+    main_window_ = CreateMainWindow();
+    connect(main_window_.get(), &TForm1::Closed, this, [this] { ++closed_; });
+    ShowMainWindow(*main_window_);
     if (wait_until_active) {
-      QVERIFY(QTest::qWaitForWindowActive(Form1));
+      QVERIFY(QTest::qWaitForWindowActive(main_window_.get()));
     } else {
-      QVERIFY(QTest::qWaitForWindowExposed(Form1));
+      QVERIFY(QTest::qWaitForWindowExposed(main_window_.get()));
     }
   }
 };

@@ -3,11 +3,11 @@
 #include <QLayout>
 #include <QtTest>
 
-#include "ui/Unit1.h"
-#include "ui/Unit2.h"
-#include "ui/Unit3.h"
-#include "ui/application.h"
-#include "ui/window_frame.h"
+#include "ui/qt/application.h"
+#include "ui/qt/disclaimer_window.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/preferences_dialog.h"
+#include "ui/qt/window_frame.h"
 
 using namespace velotrax;
 

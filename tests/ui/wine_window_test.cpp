@@ -62,32 +62,32 @@ class WineWindowTest : public WindowFixture {
     }
     PrepareWindowsWorkspace();
     StartProgram();
-    QCOMPARE(Form1->rom_selector->currentText(), QString("pacman"));
-    Form1->StartBenchmark1->trigger();
+    QCOMPARE(main_window_->rom_selector->currentText(), QString("pacman"));
+    main_window_->StartBenchmark1->trigger();
     // A Windows program is asked what it is first, through Wine, while the window goes on.
-    QTRY_COMPARE_WITH_TIMEOUT(Form1->StatusPanel->text(),
+    QTRY_COMPARE_WITH_TIMEOUT(main_window_->StatusPanel->text(),
                               QString("Status : Benchmarking pacman using DDraw Please Wait..."),
                               300000);
-    const ProgramState& state = Form1->State();
+    const ProgramState& state = main_window_->State();
     // A first start of Wine may prepare its prefix first.
-    QTRY_VERIFY_WITH_TIMEOUT(!Form1->mame().Watching(), 300000);
+    QTRY_VERIFY_WITH_TIMEOUT(!main_window_->mame().Watching(), 300000);
     QVERIFY2(errors_.isEmpty(), qPrintable(errors_.join('\n')));
     QVERIFY(state.games[23].ddraw > 0);
-    QCOMPARE(Form1->edit2->text(), QString::number(state.games[23].ddraw));
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
+    QCOMPARE(main_window_->edit2->text(), QString::number(state.games[23].ddraw));
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Ready"));
   }
 
   void WithoutWineTheErrorBoxSaysWhatIsNeeded() {
     PrepareWindowsWorkspace();
     qputenv("VELOTRAX_WINE", "/nonexistent/wine");
     StartProgram();
-    Form1->StartBenchmark1->trigger();
+    main_window_->StartBenchmark1->trigger();
     QCOMPARE(errors_.size(), 1);
     QVERIFY2(errors_[0].contains("is a Windows program; Wine is needed to run it"),
              qPrintable(errors_[0]));
-    QVERIFY(!Form1->mame().Watching());
-    QCOMPARE(Form1->State().games[23].ddraw, 0);
-    QCOMPARE(Form1->edit2->text(), QString("N/A"));
+    QVERIFY(!main_window_->mame().Watching());
+    QCOMPARE(main_window_->State().games[23].ddraw, 0);
+    QCOMPARE(main_window_->edit2->text(), QString("N/A"));
   }
 };
 

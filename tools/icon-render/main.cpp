@@ -1,6 +1,6 @@
 // velotrax-icon-render: writes the application icon for the desktop from the drawing in
 // dist/velotrax.svg, and checks that the drawing still matches the window icon that
-// ui/icons.cpp paints, so that the menu and the task bar never show two different pictures.
+// ui/qt/icons.cpp paints, so that the menu and the task bar never show two different pictures.
 //
 //   velotrax-icon-render SVG OUTDIR SIZE...   writes OUTDIR/SIZExSIZE.png for each SIZE
 //   velotrax-icon-render --check SVG          exit 0 when the SVG at 32 x 32 is the window icon
@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ui/icons.h"
+#include "ui/qt/icons.h"
 
 namespace {
 

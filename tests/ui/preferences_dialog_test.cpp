@@ -18,8 +18,8 @@
 #include "core/state.h"
 #include "emulator/emulator_contract.h"
 #include "tests/ui/dialog_fixture.h"
-#include "ui/Unit2.h"
-#include "ui/guard.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/preferences_dialog.h"
 
 using namespace velotrax;
 
@@ -27,7 +27,7 @@ using velotrax::testing::DialogScript;
 using velotrax::testing::ErrorBoxes;
 using velotrax::testing::MakeFile;
 
-class Unit2Test : public QObject {
+class PreferencesDialogTest : public QObject {
   Q_OBJECT
 
  private:
@@ -369,5 +369,5 @@ class Unit2Test : public QObject {
   }
 };
 
-QTEST_MAIN(Unit2Test)
-#include "unit2_test.moc"
+QTEST_MAIN(PreferencesDialogTest)
+#include "preferences_dialog_test.moc"

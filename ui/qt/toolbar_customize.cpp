@@ -1,4 +1,4 @@
-#include "ui/toolbar_customize.h"
+#include "ui/qt/toolbar_customize.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <memory>
 
-#include "ui/guard.h"
+#include "ui/qt/guard.h"
 
 namespace velotrax {
 

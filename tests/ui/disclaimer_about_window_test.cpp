@@ -4,9 +4,9 @@
 #include <QScreen>
 #include <QtTest>
 
-#include "ui/Unit3.h"
-#include "ui/Unit4.h"
-#include "ui/application.h"
+#include "ui/qt/about_window.h"
+#include "ui/qt/application.h"
+#include "ui/qt/disclaimer_window.h"
 
 using namespace velotrax;
 
@@ -28,7 +28,7 @@ bool ClosesWhen(QDialog& dialog, const std::function<void()>& act) {
 
 }  // namespace
 
-class Unit3Unit4Test : public QObject {
+class DisclaimerAboutWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -130,5 +130,5 @@ class Unit3Unit4Test : public QObject {
   }
 };
 
-QTEST_MAIN(Unit3Unit4Test)
-#include "unit3_unit4_test.moc"
+QTEST_MAIN(DisclaimerAboutWindowTest)
+#include "disclaimer_about_window_test.moc"

@@ -1,4 +1,4 @@
-#include "ui/application.h"
+#include "ui/qt/application.h"
 
 #include <QGuiApplication>
 #include <QHelpEvent>
@@ -8,21 +8,12 @@
 #include <QToolTip>
 #include <QWidget>
 
-#include "ui/Unit1.h"
-#include "ui/Unit2.h"
-#include "ui/Unit3.h"
-#include "ui/Unit4.h"
-#include "ui/forms.h"
-#include "ui/guard.h"
-#include "ui/icons.h"
-#include "ui/window_frame.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/icons.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/window_frame.h"
 
 namespace velotrax {
-
-TForm1* Form1 = nullptr;
-TForm2* Form2 = nullptr;
-TForm3* Form3 = nullptr;
-TForm4* Form4 = nullptr;
 
 namespace {
 
@@ -99,24 +90,23 @@ QPoint DesktopCentre(QSize frame_size) {
   return {(width - frame_size.width()) / 2, (height - frame_size.height()) / 2};
 }
 
-void CreateForms() {
-  Form1 = new TForm1;
-  QObject::connect(Form1, &TForm1::Closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-  Form2 = new TForm2(Form1->State(), Form1);
-  Form3 = new TForm3;
-  Form4 = new TForm4(Form1);
+std::unique_ptr<TForm1> CreateMainWindow() {
+  auto window = std::make_unique<TForm1>();
+  QObject::connect(window.get(), &TForm1::Closed, qApp, &QCoreApplication::quit,
+                   Qt::QueuedConnection);
+  return window;
 }
 
-void ShowMainForm() {
-  RunGuarded([] { Form1->FormShow(); });
-  Form1->layout()->activate();  // the fixed size stands before the window is placed
-  PlaceFrame(Form1, DesktopCentre);
-  Form1->show();
-  Form1->activateWindow();
-  Form1->ref1->setFocus(Qt::ActiveWindowFocusReason);
+void ShowMainWindow(TForm1& window) {
+  RunGuarded([&window] { window.FormShow(); });
+  window.layout()->activate();  // the fixed size stands before the window is placed
+  PlaceFrame(&window, DesktopCentre);
+  window.show();
+  window.activateWindow();
+  window.ref1->setFocus(Qt::ActiveWindowFocusReason);
 }
 
-void ExitOnceShown() {
+void ExitOnceShown(TForm1& window) {
   // The first paint of the main window is the moment the user sees it; the exit is queued so
   // that the paint completes.
   class FirstPaint : public QObject {
@@ -133,18 +123,7 @@ void ExitOnceShown() {
    private:
     bool seen_ = false;
   };
-  Form1->installEventFilter(new FirstPaint(Form1));
-}
-
-void DestroyForms() {
-  delete Form4;
-  Form4 = nullptr;
-  delete Form3;
-  Form3 = nullptr;
-  delete Form2;
-  Form2 = nullptr;
-  delete Form1;
-  Form1 = nullptr;
+  window.installEventFilter(new FirstPaint(&window));
 }
 
 }  // namespace velotrax

@@ -3,6 +3,9 @@
 
 #include <QApplication>
 #include <QFont>
+#include <memory>
+
+#include "ui/qt/main_window.h"
 
 namespace velotrax {
 
@@ -28,16 +31,15 @@ QFont WindowFont();
 // Sets title, icon, tool-tip timing and quit behaviour on an existing application object.
 void SetUpApplication(QApplication& app);
 
-// Creates Form1 to Form4 in this order, all hidden; Form1 runs FormCreate.
-void CreateForms();
+// Creates the main window hidden: it runs FormCreate, then creates the Preferences dialog, the
+// Disclaimer and the About window, in this order, all hidden. Its close ends the event loop.
+std::unique_ptr<TForm1> CreateMainWindow();
 // The first showing of the main window: the show sequence, centring on the desktop, focus in
 // ref1.
-void ShowMainForm();
+void ShowMainWindow(TForm1& window);
 // For the start-up benchmark: the event loop ends as soon as the main window has been drawn
-// for the first time (nothing is saved). Call before ShowMainForm.
-void ExitOnceShown();
-// Destroys the four windows, the last created first.
-void DestroyForms();
+// for the first time (nothing is saved). Call before ShowMainWindow.
+void ExitOnceShown(TForm1& window);
 
 // Left and top that centre a window of this frame size on the union of all screens, measured
 // from (0, 0).

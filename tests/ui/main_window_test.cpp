@@ -16,11 +16,10 @@
 #include "core/state.h"
 #include "storage/score_files.h"
 #include "tests/ui/window_fixture.h"
-#include "ui/Unit1.h"
-#include "ui/Unit2.h"
-#include "ui/application.h"
-#include "ui/forms.h"
-#include "ui/guard.h"
+#include "ui/qt/application.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/preferences_dialog.h"
 
 using namespace velotrax;
 using velotrax::testing::WriteFile;
@@ -65,7 +64,7 @@ class WriteCounter {
 
 }  // namespace
 
-class Unit1Test : public velotrax::testing::WindowFixture {
+class MainWindowTest : public velotrax::testing::WindowFixture {
   Q_OBJECT
 
  private slots:
@@ -153,9 +152,9 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     QFETCH(bool, bold);
     QFETCH(bool, sized_to_text);
     // Previous and Next take the selection to the placeholder, as at a first start.
-    Form1->SelectGame(0);
-    Form1->RefreshComparison();
-    auto* widget = Form1->findChild<QWidget*>(name);
+    main_window_->SelectGame(0);
+    main_window_->RefreshComparison();
+    auto* widget = main_window_->findChild<QWidget*>(name);
     QVERIFY2(widget != nullptr, qPrintable(name));
     QCOMPARE(widget->parentWidget()->objectName(), parent);
     QRect expected = geometry;
@@ -177,35 +176,35 @@ class Unit1Test : public velotrax::testing::WindowFixture {
   }
 
   void WindowIsFixedWithItsControlsSetUp() {
-    QCOMPARE(Form1->windowTitle(), QString("Velotrax 1.0"));
-    QCOMPARE(Form1->client->size(), QSize(538, 371));
-    QCOMPARE(Form1->minimumSize(), Form1->maximumSize());
-    QVERIFY(!(Form1->windowFlags() & Qt::WindowMaximizeButtonHint));
-    QVERIFY(Form1->windowFlags() & Qt::WindowMinimizeButtonHint);
-    QVERIFY(!Form1->Memo1->isVisible());
-    QCOMPARE(Form1->Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status :"));
-    Form1->SetPcDescription("<b>Tom & Jerry</b>");  // shown as typed, never as markup
-    QCOMPARE(Form1->cpu_info->textFormat(), Qt::PlainText);
-    QCOMPARE(Form1->cpu_info->text(), QString("<b>Tom & Jerry</b>"));
-    QCOMPARE(Form1->Label3->alignment() & Qt::AlignRight, Qt::AlignRight);
-    QCOMPARE(Form1->rom_selector->count(), 55);
-    QCOMPARE(Form1->rom_selector->itemText(2), QString("Asteroid"));
-    QCOMPARE(Form1->rom_selector->itemText(54), QString("drivedge"));
-    QCOMPARE(Form1->rom_selector->maxVisibleItems(), 35);
-    QCOMPARE(Form1->ref2->maxVisibleItems(), 8);
-    QCOMPARE(Form1->ToolButton2->toolTip(), QString("Next Rom"));
-    QCOMPARE(Form1->ToolButton1->toolTip(), QString("Previous Rom"));
-    QCOMPARE(Form1->ToolButton4->toolTip(), QString("Start Benchmark"));
-    QCOMPARE(Form1->Gauge_ddraw->ForeColor(), RGBColor(0, 0, 255));
-    QCOMPARE(Form1->gauge_3d3->ForeColor(), RGBColor(255, 0, 0));
-    QCOMPARE(Form1->Gauge_ref2ddraw->ForeColor(), RGBColor(0, 0, 128));
-    QCOMPARE(Form1->Gauge_ref3d3d->ForeColor(), RGBColor(128, 0, 0));
-    QVERIFY(!Form1->Gauge_ref1d3d->ShowText());
-    const auto& startup = Form1->mame().StartupInfo;
+    QCOMPARE(main_window_->windowTitle(), QString("Velotrax 1.0"));
+    QCOMPARE(main_window_->client->size(), QSize(538, 371));
+    QCOMPARE(main_window_->minimumSize(), main_window_->maximumSize());
+    QVERIFY(!(main_window_->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(main_window_->windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!main_window_->Memo1->isVisible());
+    QCOMPARE(main_window_->Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status :"));
+    main_window_->SetPcDescription("<b>Tom & Jerry</b>");  // shown as typed, never as markup
+    QCOMPARE(main_window_->cpu_info->textFormat(), Qt::PlainText);
+    QCOMPARE(main_window_->cpu_info->text(), QString("<b>Tom & Jerry</b>"));
+    QCOMPARE(main_window_->Label3->alignment() & Qt::AlignRight, Qt::AlignRight);
+    QCOMPARE(main_window_->rom_selector->count(), 55);
+    QCOMPARE(main_window_->rom_selector->itemText(2), QString("Asteroid"));
+    QCOMPARE(main_window_->rom_selector->itemText(54), QString("drivedge"));
+    QCOMPARE(main_window_->rom_selector->maxVisibleItems(), 35);
+    QCOMPARE(main_window_->ref2->maxVisibleItems(), 8);
+    QCOMPARE(main_window_->ToolButton2->toolTip(), QString("Next Rom"));
+    QCOMPARE(main_window_->ToolButton1->toolTip(), QString("Previous Rom"));
+    QCOMPARE(main_window_->ToolButton4->toolTip(), QString("Start Benchmark"));
+    QCOMPARE(main_window_->Gauge_ddraw->ForeColor(), RGBColor(0, 0, 255));
+    QCOMPARE(main_window_->gauge_3d3->ForeColor(), RGBColor(255, 0, 0));
+    QCOMPARE(main_window_->Gauge_ref2ddraw->ForeColor(), RGBColor(0, 0, 128));
+    QCOMPARE(main_window_->Gauge_ref3d3d->ForeColor(), RGBColor(128, 0, 0));
+    QVERIFY(!main_window_->Gauge_ref1d3d->ShowText());
+    const auto& startup = main_window_->mame().StartupInfo;
     QCOMPARE(startup.ShowWindow, TJvCPSShowWindow::swHide);
     QVERIFY(!startup.DefaultPosition && !startup.DefaultSize && !startup.DefaultWindowState);
-    QCOMPARE(Form1->mame().ConsoleOptions,
+    QCOMPARE(main_window_->mame().ConsoleOptions,
              (std::set{TJvConsoleOption::coOwnerData, TJvConsoleOption::coRedirect}));
   }
 
@@ -225,54 +224,54 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     for (const auto& c : cases) {
       QCOMPARE(AssignAccelerators(c.captions), c.expected);
     }
-    QCOMPARE(Form1->File1->title(), QString("&File"));
-    QCOMPARE(Form1->Benchmark1->title(), QString("&Options"));
-    QCOMPARE(Form1->About1->title(), QString("&About"));
-    QCOMPARE(Form1->BenchmarkAll1->text(), QString("&Preferences"));
-    QCOMPARE(Form1->Info1->text(), QString("&Info"));
-    QCOMPARE(Form1->StartBenchmark1->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(main_window_->File1->title(), QString("&File"));
+    QCOMPARE(main_window_->Benchmark1->title(), QString("&Options"));
+    QCOMPARE(main_window_->About1->title(), QString("&About"));
+    QCOMPARE(main_window_->BenchmarkAll1->text(), QString("&Preferences"));
+    QCOMPARE(main_window_->Info1->text(), QString("&Info"));
+    QCOMPARE(main_window_->StartBenchmark1->shortcut(), QKeySequence(Qt::Key_F1));
   }
 
   void PreviousAndNextStopAtTheEndsAndRefreshOnce() {
-    Form1->SelectGame(0);
-    int before = Form1->RefreshCount();
-    Form1->ToolButton1->click();  // nothing before the placeholder
-    QCOMPARE(Form1->rom_selector->currentIndex(), 0);
-    QCOMPARE(Form1->RefreshCount(), before);
+    main_window_->SelectGame(0);
+    int before = main_window_->RefreshCount();
+    main_window_->ToolButton1->click();  // nothing before the placeholder
+    QCOMPARE(main_window_->rom_selector->currentIndex(), 0);
+    QCOMPARE(main_window_->RefreshCount(), before);
 
-    Form1->ToolButton2->click();
-    QCOMPARE(Form1->rom_selector->currentIndex(), 1);
-    QCOMPARE(Form1->RefreshCount(), before + 1);
-    QCOMPARE(Form1->rom_display->title(), QString("720 (driver: atarisy2.c)"));
+    main_window_->ToolButton2->click();
+    QCOMPARE(main_window_->rom_selector->currentIndex(), 1);
+    QCOMPARE(main_window_->RefreshCount(), before + 1);
+    QCOMPARE(main_window_->rom_display->title(), QString("720 (driver: atarisy2.c)"));
 
-    Form1->ToolButton1->click();
-    QCOMPARE(Form1->rom_selector->currentIndex(), 0);
-    QCOMPARE(Form1->RefreshCount(), before + 2);
-    QCOMPARE(Form1->rom_display->title(), QString("Select Rom (driver: )"));
+    main_window_->ToolButton1->click();
+    QCOMPARE(main_window_->rom_selector->currentIndex(), 0);
+    QCOMPARE(main_window_->RefreshCount(), before + 2);
+    QCOMPARE(main_window_->rom_display->title(), QString("Select Rom (driver: )"));
 
-    Form1->SelectGame(54);
-    before = Form1->RefreshCount();
-    Form1->ToolButton2->click();  // nothing after the last game
-    QCOMPARE(Form1->rom_selector->currentIndex(), 54);
-    QCOMPARE(Form1->RefreshCount(), before);
-    Form1->ToolButton1->click();
-    QCOMPARE(Form1->rom_selector->currentText(), QString("bmdct"));
-    QCOMPARE(Form1->RefreshCount(), before + 1);
+    main_window_->SelectGame(54);
+    before = main_window_->RefreshCount();
+    main_window_->ToolButton2->click();  // nothing after the last game
+    QCOMPARE(main_window_->rom_selector->currentIndex(), 54);
+    QCOMPARE(main_window_->RefreshCount(), before);
+    main_window_->ToolButton1->click();
+    QCOMPARE(main_window_->rom_selector->currentText(), QString("bmdct"));
+    QCOMPARE(main_window_->RefreshCount(), before + 1);
   }
 
   void OnlyTheUsersPickRefreshes() {
-    const int before = Form1->RefreshCount();
-    Form1->SelectGame(23);
-    QCOMPARE(Form1->RefreshCount(), before);
-    QCOMPARE(Form1->rom_display->title(), QString("720 (driver: atarisy2.c)"));
-    Form1->rom_selector->setFocus();
-    QTest::keyClick(Form1->rom_selector, Qt::Key_Down);
-    QCOMPARE(Form1->rom_selector->currentIndex(), 24);
-    QCOMPARE(Form1->RefreshCount(), before + 1);
-    QCOMPARE(Form1->rom_display->title(), QString("pbobble4 (driver: taito_f3.c)"));
+    const int before = main_window_->RefreshCount();
+    main_window_->SelectGame(23);
+    QCOMPARE(main_window_->RefreshCount(), before);
+    QCOMPARE(main_window_->rom_display->title(), QString("720 (driver: atarisy2.c)"));
+    main_window_->rom_selector->setFocus();
+    QTest::keyClick(main_window_->rom_selector, Qt::Key_Down);
+    QCOMPARE(main_window_->rom_selector->currentIndex(), 24);
+    QCOMPARE(main_window_->RefreshCount(), before + 1);
+    QCOMPARE(main_window_->rom_display->title(), QString("pbobble4 (driver: taito_f3.c)"));
     // An index from the settings beyond the list still leaves a game selected.
-    Form1->SelectGame(99);
-    QCOMPARE(Form1->rom_selector->currentIndex(), 54);
+    main_window_->SelectGame(99);
+    QCOMPARE(main_window_->rom_selector->currentIndex(), 54);
   }
 
   void F1AndMenuKeysStartABenchmarkWhereverTheFocusIs() {
@@ -280,30 +279,32 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     // error box show that the start got as far as the runner. Nothing runs afterwards, and the
     // window says so: "Ready" and the default pointers.
     const QString ready = "Status : Ready";
-    auto starts_shown = [] { return Form1->Memo1->toPlainText().count("Benchmarking : 720"); };
-    Form1->ref2->setFocus();
-    QTRY_VERIFY(Form1->ref2->hasFocus());
-    QTest::keyClick(Form1->ref2, Qt::Key_F1);
-    QCOMPARE(Form1->StatusPanel->text(), ready);
+    auto starts_shown = [this] {
+      return main_window_->Memo1->toPlainText().count("Benchmarking : 720");
+    };
+    main_window_->ref2->setFocus();
+    QTRY_VERIFY(main_window_->ref2->hasFocus());
+    QTest::keyClick(main_window_->ref2, Qt::Key_F1);
+    QCOMPARE(main_window_->StatusPanel->text(), ready);
     QCOMPARE(errors_.size(), 1);
     QCOMPARE(starts_shown(), 1);
-    QVERIFY(!Form1->ref2->testAttribute(Qt::WA_SetCursor));
-    QCOMPARE(Form1->cursor().shape(), Qt::ArrowCursor);
-    QVERIFY(!Form2->use_d3d->testAttribute(Qt::WA_SetCursor));
+    QVERIFY(!main_window_->ref2->testAttribute(Qt::WA_SetCursor));
+    QCOMPARE(main_window_->cursor().shape(), Qt::ArrowCursor);
+    QVERIFY(!main_window_->Preferences()->use_d3d->testAttribute(Qt::WA_SetCursor));
 
-    Form1->SetStatusText("Status :");
-    Form1->ref3->setFocus();
-    QTRY_VERIFY(Form1->ref3->hasFocus());
-    QTest::keyClick(Form1->ref3, Qt::Key_F, Qt::AltModifier);
-    QTRY_VERIFY(QApplication::activePopupWidget() == Form1->File1);
-    QTest::keyClick(Form1->File1, Qt::Key_S);
-    QTRY_COMPARE(Form1->StatusPanel->text(), ready);
+    main_window_->SetStatusText("Status :");
+    main_window_->ref3->setFocus();
+    QTRY_VERIFY(main_window_->ref3->hasFocus());
+    QTest::keyClick(main_window_->ref3, Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget() == main_window_->File1);
+    QTest::keyClick(main_window_->File1, Qt::Key_S);
+    QTRY_COMPARE(main_window_->StatusPanel->text(), ready);
     QCOMPARE(errors_.size(), 2);
     QCOMPARE(starts_shown(), 2);
 
-    Form1->SetStatusText("Status :");
-    Form1->ToolButton4->click();
-    QCOMPARE(Form1->StatusPanel->text(), ready);
+    main_window_->SetStatusText("Status :");
+    main_window_->ToolButton4->click();
+    QCOMPARE(main_window_->StatusPanel->text(), ready);
     QCOMPARE(errors_.size(), 3);
     QCOMPARE(starts_shown(), 3);
     QVERIFY(!errors_.last().isEmpty());
@@ -312,32 +313,32 @@ class Unit1Test : public velotrax::testing::WindowFixture {
   void ARefusedSecondPassSaysReadyAFailedReadingKeepsTheHourglass() {
     // The DirectDraw pass of a combined benchmark ends while the emulator has gone: the Direct3D
     // pass cannot start.
-    ProgramState& state = Form1->State();
-    Form1->ShowBusyCursors();
-    Form1->SetStatusText("Status : Benchmarking 720 using DDraw Please Wait...");
+    ProgramState& state = main_window_->State();
+    main_window_->ShowBusyCursors();
+    main_window_->SetStatusText("Status : Benchmarking 720 using DDraw Please Wait...");
     state.current_game = 1;
     state.pass_is_d3d = false;
     state.both_pending = true;
     state.pass_log = {"Average speed: 245.73%"};
-    RunGuarded([] { Form1->mameTerminate(Form1->mame(), 0); });
+    RunGuarded([this] { main_window_->mameTerminate(main_window_->mame(), 0); });
     QCOMPARE(errors_.size(), 1);
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
-    QVERIFY(!Form1->ref1->testAttribute(Qt::WA_SetCursor));
-    QVERIFY(Form1->Memo1->toPlainText().contains("Benchmarking : 720"));
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Ready"));
+    QVERIFY(!main_window_->ref1->testAttribute(Qt::WA_SetCursor));
+    QVERIFY(main_window_->Memo1->toPlainText().contains("Benchmarking : 720"));
 
     // A frame rate that does not read ends the pass end before any start, as described: the
     // hourglass stays until the next benchmark ends.
-    Form1->ShowBusyCursors();
+    main_window_->ShowBusyCursors();
     state.both_pending = false;
     state.pass_log = {"Average FPS: .5"};
-    RunGuarded([] { Form1->mameTerminate(Form1->mame(), 0); });
+    RunGuarded([this] { main_window_->mameTerminate(main_window_->mame(), 0); });
     QCOMPARE(errors_.size(), 2);
-    QCOMPARE(Form1->StatusPanel->text(), QString("Status : Ready"));
-    QCOMPARE(Form1->ref1->cursor().shape(), Qt::WaitCursor);
+    QCOMPARE(main_window_->StatusPanel->text(), QString("Status : Ready"));
+    QCOMPARE(main_window_->ref1->cursor().shape(), Qt::WaitCursor);
   }
 
   void TheGameListShowsItsScrollBar() {
-    QComboBox* list = Form1->rom_selector;
+    QComboBox* list = main_window_->rom_selector;
     list->showPopup();
     QTRY_VERIFY(list->view()->isVisible());
     QVERIFY(list->view()->verticalScrollBar()->isVisible());
@@ -347,9 +348,9 @@ class Unit1Test : public velotrax::testing::WindowFixture {
   }
 
   void TabOrderRunsThroughTheFourSelectors() {
-    QTRY_VERIFY(Form1->ref1->hasFocus());  // where the first showing put it
-    QComboBox* const order[] = {Form1->ref2, Form1->ref3, Form1->rom_selector, Form1->ref1,
-                                Form1->ref2};
+    QTRY_VERIFY(main_window_->ref1->hasFocus());  // where the first showing put it
+    QComboBox* const order[] = {main_window_->ref2, main_window_->ref3, main_window_->rom_selector,
+                                main_window_->ref1, main_window_->ref2};
     for (QComboBox* next : order) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QTRY_COMPARE(QApplication::focusWidget(), next);
@@ -362,17 +363,17 @@ class Unit1Test : public velotrax::testing::WindowFixture {
       const char* route;
       std::function<void()> close;
     } routes[] = {
-        {"close box", [] { Form1->windowHandle()->close(); }},
-        {"Alt+F4", [] { QTest::keyClick(Form1->ref1, Qt::Key_F4, Qt::AltModifier); }},
-        {"File > Exit", [] { Form1->Exit2->trigger(); }},
+        {"close box", [this] { main_window_->windowHandle()->close(); }},
+        {"Alt+F4", [this] { QTest::keyClick(main_window_->ref1, Qt::Key_F4, Qt::AltModifier); }},
+        {"File > Exit", [this] { main_window_->Exit2->trigger(); }},
     };
     int closes = 0;
     for (const auto& route : routes) {
-      Form1->show();
-      QApplication::setActiveWindow(Form1);
-      QVERIFY(QTest::qWaitForWindowActive(Form1));
+      main_window_->show();
+      QApplication::setActiveWindow(main_window_.get());
+      QVERIFY(QTest::qWaitForWindowActive(main_window_.get()));
       route.close();
-      QTRY_VERIFY2(!Form1->isVisible(), route.route);
+      QTRY_VERIFY2(!main_window_->isVisible(), route.route);
       QTest::qWait(50);
       ++closes;
       QCOMPARE(closed_, closes);
@@ -385,7 +386,7 @@ class Unit1Test : public velotrax::testing::WindowFixture {
   }
 
   void ToolBarButtonsCanBeRemovedAndReordered() {
-    std::unique_ptr<QDialog> dialog(Form1->ToolBar1->MakeCustomizeDialog());
+    std::unique_ptr<QDialog> dialog(main_window_->ToolBar1->MakeCustomizeDialog());
     auto* customize = static_cast<TToolBarCustomizeDialog*>(dialog.get());
     QCOMPARE(customize->current->count(), 5);
     QCOMPARE(customize->available->count(), 0);
@@ -394,21 +395,21 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     customize->current->setCurrentRow(2);  // Next Rom
     customize->MoveUpClick();
     customize->MoveUpClick();
-    QCOMPARE(Form1->ToolBar1->Arrangement(),
-             (QList<QWidget*>{Form1->ToolButton2, Form1->ToolButton4, Form1->ToolButton5,
-                              Form1->ToolButton3}));
-    QVERIFY(!Form1->ToolButton1->isVisible());
-    QCOMPARE(Form1->ToolButton2->geometry(), QRect(0, 2, 39, 38));
-    QCOMPARE(Form1->ToolButton4->geometry(), QRect(39, 2, 39, 38));
+    QCOMPARE(main_window_->ToolBar1->Arrangement(),
+             (QList<QWidget*>{main_window_->ToolButton2, main_window_->ToolButton4,
+                              main_window_->ToolButton5, main_window_->ToolButton3}));
+    QVERIFY(!main_window_->ToolButton1->isVisible());
+    QCOMPARE(main_window_->ToolButton2->geometry(), QRect(0, 2, 39, 38));
+    QCOMPARE(main_window_->ToolButton4->geometry(), QRect(39, 2, 39, 38));
     QCOMPARE(customize->available->item(0)->text(), QString("Previous Rom"));
     customize->available->setCurrentRow(0);
     customize->current->setCurrentRow(-1);
     customize->AddClick();
-    QCOMPARE(Form1->ToolBar1->Arrangement().last(), Form1->ToolButton1);
-    QCOMPARE(Form1->ToolButton1->geometry(), QRect(94, 2, 39, 38));
+    QCOMPARE(main_window_->ToolBar1->Arrangement().last(), main_window_->ToolButton1);
+    QCOMPARE(main_window_->ToolButton1->geometry(), QRect(94, 2, 39, 38));
     customize->ResetClick();
-    QCOMPARE(Form1->ToolBar1->Arrangement(), Form1->ToolBar1->AllItems());
-    QCOMPARE(Form1->ToolButton1->geometry(), QRect(47, 2, 39, 38));
+    QCOMPARE(main_window_->ToolBar1->Arrangement(), main_window_->ToolBar1->AllItems());
+    QCOMPARE(main_window_->ToolButton1->geometry(), QRect(47, 2, 39, 38));
   }
 
   void ScoresAnotherProgramStoredShowAtTheNextPick() {
@@ -418,20 +419,20 @@ class Unit1Test : public velotrax::testing::WindowFixture {
     other.games[2].d3d = 109;
     other.games[2].ddraw = 110;
     SaveScores(other);
-    Form1->State().games[2].d3d = 42;  // measured here, not saved yet: it stays
-    Form1->ToolButton2->click();       // Asteroid
-    QCOMPARE(Form1->edit1->text(), QString("42"));
-    QCOMPARE(Form1->edit2->text(), QString("110"));
+    main_window_->State().games[2].d3d = 42;  // measured here, not saved yet: it stays
+    main_window_->ToolButton2->click();       // Asteroid
+    QCOMPARE(main_window_->edit1->text(), QString("42"));
+    QCOMPARE(main_window_->edit2->text(), QString("110"));
 
     // A file that does not read at a pick leaves what is shown, without an error box; the close
     // writes the scores shown and keeps that file as the backup.
     const QByteArray damaged = "[0]\r\ncpu=PC\r\n720=oops\r\n";
     WriteFile("mark.dat", damaged);
-    Form1->rom_selector->setCurrentIndex(2);
-    Form1->rom_selectorChange();
-    QCOMPARE(Form1->edit2->text(), QString("110"));
+    main_window_->rom_selector->setCurrentIndex(2);
+    main_window_->rom_selectorChange();
+    QCOMPARE(main_window_->edit2->text(), QString("110"));
     QVERIFY(errors_.isEmpty());
-    Form1->Exit2->trigger();
+    main_window_->Exit2->trigger();
     QCOMPARE(closed_, 1);
     QVERIFY(
         velotrax::testing::ReadFile("mark.dat").contains("\r\nasteroid=42\r\nasteroida=110\r\n"));
@@ -441,30 +442,30 @@ class Unit1Test : public velotrax::testing::WindowFixture {
   void AFailedCloseQueryKeepsTheWindowOpen() {
     // A directory where the score file should go: the file cannot be replaced.
     QVERIFY(QDir().mkpath("mark.dat/keep"));
-    Form1->Exit2->trigger();
+    main_window_->Exit2->trigger();
     QCOMPARE(errors_.size(), 1);
-    QVERIFY(Form1->isVisible());
+    QVERIFY(main_window_->isVisible());
     QCOMPARE(closed_, 0);
     QVERIFY(QDir("mark.dat").removeRecursively());
-    Form1->Exit2->trigger();
-    QVERIFY(!Form1->isVisible());
+    main_window_->Exit2->trigger();
+    QVERIFY(!main_window_->isVisible());
     QCOMPARE(closed_, 1);
     QVERIFY(QFileInfo("mark.dat").isFile());
   }
 
   void AFailedCloseMayEndWithoutSaving() {
     QVERIFY(QDir().mkpath("mark.dat/keep"));
-    Form1->Exit2->trigger();                // No: the window stays, as without the question
+    main_window_->Exit2->trigger();         // No: the window stays, as without the question
     QCOMPARE(questions_, QList<int>({1}));  // asked after the error box
-    QVERIFY(Form1->isVisible());
+    QVERIFY(main_window_->isVisible());
     answer_yes_ = true;
-    Form1->Exit2->trigger();
+    main_window_->Exit2->trigger();
     QCOMPARE(errors_.size(), 2);
-    QVERIFY(!Form1->isVisible());
+    QVERIFY(!main_window_->isVisible());
     QCOMPARE(closed_, 1);
     QVERIFY(QFileInfo("mark.dat").isDir());
   }
 };
 
-QTEST_MAIN(Unit1Test)
-#include "unit1_test.moc"
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,4 +1,4 @@
-#include "ui/filename_edit.h"
+#include "ui/qt/file_name_field.h"
 
 #include <QAction>
 #include <QBitmap>
@@ -19,8 +19,8 @@
 #include <memory>
 
 #include "base/errors.h"
-#include "ui/guard.h"
-#include "ui/text_codec.h"
+#include "ui/qt/guard.h"
+#include "ui/qt/text_codec.h"
 
 namespace velotrax {
 

@@ -1,4 +1,4 @@
-#include "ui/window_frame.h"
+#include "ui/qt/window_frame.h"
 
 #include <dlfcn.h>
 #include <xcb/xcb.h>

@@ -9,8 +9,8 @@
 
 #include "base/errors.h"
 #include "tests/ui/dialog_fixture.h"
-#include "ui/filename_edit.h"
-#include "ui/guard.h"
+#include "ui/qt/file_name_field.h"
+#include "ui/qt/guard.h"
 
 using namespace velotrax;
 using velotrax::testing::DialogScript;
@@ -440,4 +440,4 @@ class FilenameEditTest : public QObject {
 };
 
 QTEST_MAIN(FilenameEditTest)
-#include "filename_edit_test.moc"
+#include "file_name_field_test.moc"

@@ -9,7 +9,7 @@
 
 #include "core/state.h"
 #include "results/series_benchmark.h"
-#include "ui/filename_edit.h"
+#include "ui/qt/file_name_field.h"
 
 class QCheckBox;
 class QDoubleSpinBox;

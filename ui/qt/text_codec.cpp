@@ -1,4 +1,4 @@
-#include "ui/text_codec.h"
+#include "ui/qt/text_codec.h"
 
 #include <QStringDecoder>
 

@@ -1,4 +1,4 @@
-#include "ui/icons.h"
+#include "ui/qt/icons.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "ui/guard.h"
+#include "ui/qt/guard.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -6,7 +6,7 @@
 #include <QWidget>
 
 #include "base/errors.h"
-#include "ui/text_codec.h"
+#include "ui/qt/text_codec.h"
 
 namespace velotrax {
 
@@ -40,11 +40,6 @@ void ShowMessageBox(const QString& caption, const QString& text) {
 }
 
 }  // namespace
-
-std::string ErrorBoxText(const std::string& message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
-  return message;
-}
 
 QString ApplicationTitleFromPath(const QString& executable_path) {
   QString name = executable_path.mid(executable_path.lastIndexOf('/') + 1);

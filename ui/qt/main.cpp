@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "ui/application.h"
+#include "ui/qt/application.h"
 
 namespace {
 
@@ -121,11 +122,12 @@ int main(int argc, char** argv) {
   previous_handler = qInstallMessageHandler(HoldMessage);
   velotrax::TApplication app(argc, argv);
   ReleaseHeldMessages();
-  velotrax::CreateForms();
+  std::unique_ptr<velotrax::TForm1> main_window = velotrax::CreateMainWindow();
   // Set by the start-up benchmark, which times the program up to its visible main window.
-  if (qEnvironmentVariableIsSet("VELOTRAX_EXIT_ONCE_SHOWN")) velotrax::ExitOnceShown();
-  velotrax::ShowMainForm();
+  if (qEnvironmentVariableIsSet("VELOTRAX_EXIT_ONCE_SHOWN")) velotrax::ExitOnceShown(*main_window);
+  velotrax::ShowMainWindow(*main_window);
   app.exec();
-  velotrax::DestroyForms();
+  // The main window goes with its dialogs before the application object.
+  main_window.reset();
   return 0;
 }

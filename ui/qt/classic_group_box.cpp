@@ -1,4 +1,4 @@
-#include "ui/classic_group_box.h"
+#include "ui/qt/classic_group_box.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,5 +1,6 @@
 // TForm1, the main window: menu, tool bar, game and reference selectors, the comparison display
-// and the status bar. Its handlers keep the program's names and call into core/ and storage/.
+// and the status bar. Its handlers keep the program's names and call the shared handler logic
+// (ui/window_actions.h); its controls are built from the layout (ui/window_layout.h).
 #pragma once
 
 #include <QComboBox>
@@ -15,6 +16,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/comparison.h"
 #include "core/identification.h"
@@ -23,13 +25,18 @@
 #include "process/create_process.h"
 #include "results/series_benchmark.h"
 #include "storage/settings.h"
-#include "ui/gauge.h"
-#include "ui/qt_ui_thread.h"
-#include "ui/toolbar_customize.h"
+#include "ui/qt/bar_gauge.h"
+#include "ui/qt/qt_ui_thread.h"
+#include "ui/qt/toolbar_customize.h"
+#include "ui/window_actions.h"
 
 class QSessionManager;
 
 namespace velotrax {
+
+class TForm2;
+class TForm3;
+class TForm4;
 
 // Menu captions with "&" before each one's accelerator: the first letter or digit, from the left,
 // that no earlier caption of the same menu has taken (case ignored); a "&" of the caption itself
@@ -40,15 +47,21 @@ class TForm1 : public QMainWindow,
                public ComparisonView,
                public SequencerHost,
                public SettingsHost,
-               public results::SeriesView {
+               public results::SeriesView,
+               public MainWindowHost {
   Q_OBJECT
 
  public:
-  // Builds the window hidden, then runs FormCreate.
+  // Builds the window hidden, runs FormCreate, then creates its three dialogs, hidden.
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
 
   ProgramState& State() { return state_; }
+
+  // The dialogs the main window made and shows modally: Preferences, Disclaimer, About.
+  TForm2* Preferences() const { return preferences_.get(); }
+  TForm3* Disclaimer() const { return disclaimer_.get(); }
+  TForm4* About() const { return about_.get(); }
 
   // The client area holding every control below.
   QWidget* client;
@@ -107,7 +120,7 @@ class TForm1 : public QMainWindow,
   void mameRead(TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine);
   void mameTerminate(TJvCreateProcess& Sender, uint32_t ExitCode);
 
-  // ComparisonView, SequencerHost, SettingsHost.
+  // ComparisonView, SequencerHost, SettingsHost, MainWindowHost.
   int SelectedGame() const override;
   int SelectedReference(int k) const override;
   void SetGameCaption(const std::string& text) override;
@@ -130,6 +143,9 @@ class TForm1 : public QMainWindow,
   void CheckPassMode(PassMode mode) override;
   void ShowMachineWarning(const std::string& text) override;
   void RunLater(std::chrono::milliseconds delay, std::function<void()> fn) override;
+  results::RepeatOption CheckedRepeatOption() const override;
+  void SetRepeatOption(const results::RepeatOption& option) override;
+  void AppendReferenceItems(const std::vector<std::string>& names) override;
 
  signals:
   // The window has closed for good: the application ends.
@@ -146,8 +162,8 @@ class TForm1 : public QMainWindow,
   void BindEvents();
   void SetUpRunner();
   void CommitData(QSessionManager& manager);
-  void LoadReferenceItems();
-  void AppendReferenceItems(const QStringList& names);
+  // Selects the game at index and shows it; none does nothing.
+  void GoToGame(std::optional<int> index);
   void ShowPassLog();
   // Adds a paragraph to the status bar's tool-tip, which says why the latest benchmark measured
   // nothing; the panel's own text stays as the sequencer sets it.
@@ -159,6 +175,9 @@ class TForm1 : public QMainWindow,
   QList<QWidget*> BusySet() const;
 
   ProgramState state_;
+  std::unique_ptr<TForm2> preferences_;
+  std::unique_ptr<TForm3> disclaimer_;
+  std::unique_ptr<TForm4> about_;
   int refresh_count_ = 0;
   // Set when a log-off has run the close query; the close that ends the session does not ask
   // again, but any later input (the log-off was cancelled) means the next close asks as usual.

@@ -2,7 +2,7 @@
 #include <limits>
 
 #include "base/errors.h"
-#include "ui/gauge.h"
+#include "ui/qt/bar_gauge.h"
 
 using namespace velotrax;
 
@@ -298,4 +298,4 @@ class GaugeTest : public QObject {
 };
 
 QTEST_MAIN(GaugeTest)
-#include "gauge_test.moc"
+#include "bar_gauge_test.moc"

@@ -1,9 +1,9 @@
-#include "ui/qt_ui_thread.h"
+#include "ui/qt/qt_ui_thread.h"
 
 #include <QMetaObject>
 #include <QThread>
 
-#include "ui/guard.h"
+#include "ui/qt/guard.h"
 
 namespace velotrax {
 

@@ -1,4 +1,4 @@
-#include "ui/gauge.h"
+#include "ui/qt/bar_gauge.h"
 
 #include <QFont>
 #include <QFontMetrics>
