@@ -10,6 +10,8 @@ add_subdirectory(emulator)
 add_subdirectory(core)
 add_subdirectory(results)
 add_subdirectory(tools)
+# The window: velotrax.exe, the Win32 front end.
+add_subdirectory(${PROJECT_SOURCE_DIR}/ui/win32 ${PROJECT_BINARY_DIR}/ui/win32)
 
 if(NOT VELOTRAX_BUILD_TESTS)
   return()

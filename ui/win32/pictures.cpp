@@ -1,0 +1,175 @@
+#include "ui/win32/pictures.h"
+
+#include <functional>
+
+namespace velotrax::win32ui {
+
+namespace {
+
+constexpr COLORREF kTransparent = RGB(255, 0, 255);
+
+void Fill(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
+  const RECT rect{left, top, right, bottom};
+  HBRUSH brush = ::CreateSolidBrush(colour);
+  ::FillRect(dc, &rect, brush);
+  ::DeleteObject(brush);
+}
+
+// A bitmap of width x height, magenta where draw leaves it, drawn by draw.
+HBITMAP DrawPicture(int width, int height, const std::function<void(HDC)>& draw) {
+  HDC screen = ::GetDC(nullptr);
+  HDC dc = ::CreateCompatibleDC(screen);
+  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+  ::ReleaseDC(nullptr, screen);
+  HGDIOBJ old = ::SelectObject(dc, bitmap);
+  Fill(dc, 0, 0, width, height, kTransparent);
+  draw(dc);
+  ::SelectObject(dc, old);
+  ::DeleteDC(dc);
+  return bitmap;
+}
+
+// One bar in pure colour with a darker shade along its lower and right edges and a thin grey
+// shadow below and to the right.
+void Bar(HDC dc, int left, int top, int width, int height, COLORREF colour) {
+  const COLORREF dark =
+      RGB(GetRValue(colour) * 10 / 17, GetGValue(colour) * 10 / 17, GetBValue(colour) * 10 / 17);
+  Fill(dc, left + 1, top + 1, left + 1 + width, top + 1 + height, RGB(128, 128, 128));
+  Fill(dc, left, top, left + width, top + height, colour);
+  Fill(dc, left, top + height - 2, left + width, top + height, dark);
+  Fill(dc, left + width - 2, top, left + width, top + height, dark);
+}
+
+void Bars(HDC dc, int top, int bar_height, int gap) {
+  Bar(dc, 2, top, 13, bar_height, RGB(0, 0, 255));
+  Bar(dc, 5, top + bar_height + gap, 19, bar_height, RGB(0, 255, 0));
+  Bar(dc, 8, top + 2 * (bar_height + gap), 22, bar_height, RGB(255, 0, 0));
+}
+
+// The glossy green button with a thick white arrow, pointing right or left.
+void ArrowButton(HDC dc, bool right) {
+  HBRUSH dark = ::CreateSolidBrush(RGB(0, 110, 0));
+  HBRUSH green = ::CreateSolidBrush(RGB(40, 170, 40));
+  HBRUSH gloss = ::CreateSolidBrush(RGB(150, 230, 150));
+  HGDIOBJ old_pen = ::SelectObject(dc, ::GetStockObject(NULL_PEN));
+  HGDIOBJ old_brush = ::SelectObject(dc, dark);
+  ::Ellipse(dc, 1, 1, 30, 30);
+  ::SelectObject(dc, green);
+  ::Ellipse(dc, 2, 2, 29, 29);
+  ::SelectObject(dc, gloss);
+  ::Ellipse(dc, 6, 3, 23, 14);
+  ::SelectObject(dc, ::GetStockObject(WHITE_BRUSH));
+  POINT arrow[7] = {{6, 12}, {15, 12}, {15, 6}, {24, 15}, {15, 24}, {15, 18}, {6, 18}};
+  if (!right) {
+    for (POINT& p : arrow) p.x = 30 - p.x;
+  }
+  ::Polygon(dc, arrow, 7);
+  ::SelectObject(dc, old_brush);
+  ::SelectObject(dc, old_pen);
+  ::DeleteObject(dark);
+  ::DeleteObject(green);
+  ::DeleteObject(gloss);
+}
+
+// A mask for bitmap: set where the picture is transparent.
+HBITMAP MaskOf(HBITMAP bitmap, int width, int height) {
+  HBITMAP mask = ::CreateBitmap(width, height, 1, 1, nullptr);
+  HDC source = ::CreateCompatibleDC(nullptr);
+  HDC target = ::CreateCompatibleDC(nullptr);
+  HGDIOBJ old_source = ::SelectObject(source, bitmap);
+  HGDIOBJ old_target = ::SelectObject(target, mask);
+  ::SetBkColor(source, kTransparent);
+  ::BitBlt(target, 0, 0, width, height, source, 0, 0, SRCCOPY);
+  // Transparent pixels black in the colour picture, as an icon wants them.
+  ::BitBlt(source, 0, 0, width, height, target, 0, 0, 0x00220326);  // DSna
+  ::SelectObject(source, old_source);
+  ::SelectObject(target, old_target);
+  ::DeleteDC(source);
+  ::DeleteDC(target);
+  return mask;
+}
+
+HICON IconOf(HBITMAP colour, int width, int height) {
+  HBITMAP mask = MaskOf(colour, width, height);
+  ICONINFO info{};
+  info.fIcon = TRUE;
+  info.hbmColor = colour;
+  info.hbmMask = mask;
+  HICON icon = ::CreateIconIndirect(&info);
+  ::DeleteObject(mask);
+  ::DeleteObject(colour);
+  return icon;
+}
+
+}  // namespace
+
+HIMAGELIST MakeToolBarImages() {
+  HIMAGELIST list = ::ImageList_Create(32, 32, ILC_COLOR24 | ILC_MASK, 3, 1);
+  const std::function<void(HDC)> pictures[] = {
+      [](HDC dc) { ArrowButton(dc, true); },
+      [](HDC dc) { ArrowButton(dc, false); },
+      [](HDC dc) { Bars(dc, 4, 7, 2); },
+  };
+  for (const auto& draw : pictures) {
+    HBITMAP bitmap = DrawPicture(32, 32, draw);
+    ::ImageList_AddMasked(list, bitmap, kTransparent);
+    ::DeleteObject(bitmap);
+  }
+  return list;
+}
+
+HICON MakeMainIcon(int size) {
+  HBITMAP bitmap = DrawPicture(32, 32, [](HDC dc) {
+    Bars(dc, 1, 5, 2);
+    // The saw-tooth along the bottom.
+    HPEN pen = ::CreatePen(PS_SOLID, 1, RGB(0, 0, 120));
+    HBRUSH brush = ::CreateSolidBrush(RGB(0, 64, 255));
+    HGDIOBJ old_pen = ::SelectObject(dc, pen);
+    HGDIOBJ old_brush = ::SelectObject(dc, brush);
+    POINT saw[12];
+    int n = 0;
+    saw[n++] = {1, 31};
+    for (int x = 1; x < 31; x += 6) {
+      saw[n++] = {x + 6, 22};
+      saw[n++] = {x + 6, 31};
+    }
+    saw[n++] = {31, 31};
+    ::Polygon(dc, saw, n);
+    ::SelectObject(dc, old_pen);
+    ::SelectObject(dc, old_brush);
+    ::DeleteObject(pen);
+    ::DeleteObject(brush);
+  });
+  if (size != 32) {
+    HBITMAP scaled =
+        static_cast<HBITMAP>(::CopyImage(bitmap, IMAGE_BITMAP, size, size, LR_COPYDELETEORG));
+    if (scaled != nullptr) bitmap = scaled;
+  }
+  return IconOf(bitmap, size, size);
+}
+
+HICON FolderIcon() {
+  static const HICON icon = [] {
+    HBITMAP bitmap = DrawPicture(14, 12, [](HDC dc) {
+      Fill(dc, 0, 1, 6, 11, RGB(0, 0, 0));
+      Fill(dc, 1, 2, 5, 10, RGB(255, 255, 0));
+      Fill(dc, 0, 3, 12, 11, RGB(0, 0, 0));
+      Fill(dc, 1, 4, 11, 10, RGB(255, 255, 0));
+      // The open lid, tilted forward.
+      HPEN pen = ::CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+      HBRUSH olive = ::CreateSolidBrush(RGB(128, 128, 0));
+      HGDIOBJ old_pen = ::SelectObject(dc, pen);
+      HGDIOBJ old_brush = ::SelectObject(dc, olive);
+      const POINT lid[] = {{3, 6}, {13, 6}, {10, 11}, {0, 11}};
+      ::Polygon(dc, lid, 4);
+      ::SelectObject(dc, old_pen);
+      ::SelectObject(dc, old_brush);
+      ::DeleteObject(pen);
+      ::DeleteObject(olive);
+    });
+    return IconOf(bitmap, 14, 12);
+  }();
+  return icon;
+}
+
+}  // namespace velotrax::win32ui

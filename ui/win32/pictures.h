@@ -1,0 +1,19 @@
+// The pictures of the Win32 window, drawn with GDI: the tool bar's images, the application icon
+// and the file-name field's folder.
+#pragma once
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+
+namespace velotrax::win32ui {
+
+// ImageList1: 32 x 32 images with a mask, room for 4; 0 Next Rom, 1 Previous Rom, 2 Start
+// Benchmark. The caller owns it.
+HIMAGELIST MakeToolBarImages();
+// The application icon at size x size pixels: the three bars above a blue saw-tooth.
+HICON MakeMainIcon(int size);
+// The browse button's opening folder, 14 x 12; made once per run.
+HICON FolderIcon();
+
+}  // namespace velotrax::win32ui

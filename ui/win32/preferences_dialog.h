@@ -1,0 +1,58 @@
+// TForm2, the Preferences dialog: the PC description, the emulator file and the pass mode.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "base/game.h"
+#include "core/state.h"
+#include "ui/win32/file_name_field.h"
+#include "ui/win32/window_support.h"
+
+namespace velotrax::win32ui {
+
+class TForm2 : public Window {
+ public:
+  // Builds the dialog hidden, owned by the main window.
+  TForm2(ProgramState& state, HWND owner);
+
+  // Shows the dialog modally; returns when it has closed.
+  void ShowModal();
+
+  // The checked one of use_ddraw, use_d3d and use_both.
+  PassMode CheckedPassMode() const;
+  // Checks one of them (the others are unchecked); none leaves use_ddraw checked.
+  void CheckPassMode(PassMode mode);
+  // The radio buttons that show the hourglass during a benchmark.
+  HWND use_ddraw() const { return use_ddraw_; }
+  HWND use_d3d() const { return use_d3d_; }
+  HWND use_both() const { return use_both_; }
+  // Whether the hourglass is shown over use_ddraw and use_d3d.
+  void SetBusy(bool busy) { busy_ = busy; }
+
+  // Handlers.
+  void FormShow();
+  void ok_buttonClick();
+  void cancel_buttonClick();
+
+ protected:
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  void ShowPage(int index);
+
+  ProgramState& state_;
+  HWND owner_;
+  HWND pages_ = nullptr;
+  HWND options_page_ = nullptr;
+  HWND information_page_ = nullptr;
+  HWND pc_description_ = nullptr;
+  HWND use_ddraw_ = nullptr, use_d3d_ = nullptr, use_both_ = nullptr;
+  std::unique_ptr<TJvFilenameEdit> mamefile_selector_;
+  // The description as last put into the box: unedited, it goes back byte for byte.
+  std::string shown_description_;
+  bool placed_ = false;
+  bool busy_ = false;
+};
+
+}  // namespace velotrax::win32ui
