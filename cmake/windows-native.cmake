@@ -65,3 +65,22 @@ foreach(test ${VELOTRAX_WINDOWS_TESTS})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS windows FIXTURES_REQUIRED wine_prefix)
 endforeach()
+
+# The window, started in workspaces of its own and driven through its messages, on a virtual
+# display of its own (xvfb-run), so that `make test-windows` needs no screen. The demo workspace
+# gives it the emulator and the sample reference computers.
+add_test(NAME win32_demo_workspace
+         COMMAND ${PROJECT_SOURCE_DIR}/scripts/demo-workspace --windows ${PROJECT_BINARY_DIR})
+set_tests_properties(win32_demo_workspace PROPERTIES FIXTURES_SETUP win32_demo_workspace
+                                                     LABELS windows)
+add_executable(window_win32_test ${PROJECT_SOURCE_DIR}/tests/windows/window_win32_test.cpp)
+target_compile_definitions(window_win32_test PRIVATE VELOTRAX_BUILD_DIR="Z:${PROJECT_BINARY_DIR}")
+target_link_libraries(window_win32_test PRIVATE velotrax_win32ui GTest::gtest GTest::gtest_main)
+add_dependencies(window_win32_test velotrax velotrax-demo-emulator)
+add_test(NAME window_win32_test
+         COMMAND xvfb-run --auto-servernum --server-args=-screen\ 0\ 1280x1024x24
+                 env WINEPREFIX=${VELOTRAX_WINEPREFIX} WINEDEBUG=-all
+                 wine $<TARGET_FILE:window_win32_test>)
+set_tests_properties(window_win32_test PROPERTIES
+                     TIMEOUT 600 LABELS windows
+                     FIXTURES_REQUIRED "wine_prefix;win32_demo_workspace")

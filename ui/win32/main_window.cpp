@@ -66,7 +66,7 @@ TForm1::TForm1() {
   mame_ = std::make_unique<TJvCreateProcess>(*ui_thread_);
   // Fixed single border: minimise and close, no maximise, no sizing.
   CreateTopLevel(L"VelotraxMain", std::wstring(layout::kMainCaption),
-                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
+                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                  WS_EX_CONTROLPARENT, layout::kMainWidth, layout::kMainHeight, nullptr,
                  BuildMenu());
   icon_ = MakeMainIcon(::GetSystemMetrics(SM_CXICON));
