@@ -9,6 +9,7 @@ add_subdirectory(${PROJECT_SOURCE_DIR}/process ${PROJECT_BINARY_DIR}/process)
 add_subdirectory(emulator)
 add_subdirectory(core)
 add_subdirectory(results)
+add_subdirectory(ui)
 add_subdirectory(tools)
 # The window: velotrax.exe, the Win32 front end.
 add_subdirectory(${PROJECT_SOURCE_DIR}/ui/win32 ${PROJECT_BINARY_DIR}/ui/win32)

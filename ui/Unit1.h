@@ -15,6 +15,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/comparison.h"
 #include "core/identification.h"
@@ -26,6 +27,7 @@
 #include "ui/gauge.h"
 #include "ui/qt_ui_thread.h"
 #include "ui/toolbar_customize.h"
+#include "ui/window_actions.h"
 
 class QSessionManager;
 
@@ -40,7 +42,8 @@ class TForm1 : public QMainWindow,
                public ComparisonView,
                public SequencerHost,
                public SettingsHost,
-               public results::SeriesView {
+               public results::SeriesView,
+               public MainWindowHost {
   Q_OBJECT
 
  public:
@@ -107,7 +110,7 @@ class TForm1 : public QMainWindow,
   void mameRead(TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine);
   void mameTerminate(TJvCreateProcess& Sender, uint32_t ExitCode);
 
-  // ComparisonView, SequencerHost, SettingsHost.
+  // ComparisonView, SequencerHost, SettingsHost, MainWindowHost.
   int SelectedGame() const override;
   int SelectedReference(int k) const override;
   void SetGameCaption(const std::string& text) override;
@@ -130,6 +133,9 @@ class TForm1 : public QMainWindow,
   void CheckPassMode(PassMode mode) override;
   void ShowMachineWarning(const std::string& text) override;
   void RunLater(std::chrono::milliseconds delay, std::function<void()> fn) override;
+  results::RepeatOption CheckedRepeatOption() const override;
+  void SetRepeatOption(const results::RepeatOption& option) override;
+  void AppendReferenceItems(const std::vector<std::string>& names) override;
 
  signals:
   // The window has closed for good: the application ends.
@@ -146,8 +152,8 @@ class TForm1 : public QMainWindow,
   void BindEvents();
   void SetUpRunner();
   void CommitData(QSessionManager& manager);
-  void LoadReferenceItems();
-  void AppendReferenceItems(const QStringList& names);
+  // Selects the game at index and shows it; none does nothing.
+  void GoToGame(std::optional<int> index);
   void ShowPassLog();
   // Adds a paragraph to the status bar's tool-tip, which says why the latest benchmark measured
   // nothing; the panel's own text stays as the sequencer sets it.

@@ -5,48 +5,33 @@
 
 #include "ui/application.h"
 #include "ui/guard.h"
+#include "ui/layout_widgets.h"
 #include "ui/window_frame.h"
+#include "ui/window_layout.h"
+#include "ui/window_texts.h"
 
 namespace velotrax {
 
 QStringList TForm3::DisclaimerLines() {
-  return {
-      "",
-      "Be aware that benchmarking puts a lot of strain on the CPU which can ",
-      "overheat. Make sure proper cooling is applied.",
-      "The used resolution and frequency (1280x1024x32 @60Hz) can also ",
-      "damage monitors which do not support this settings.",
-      "",
-      "The author of Velotrax cannot be held responsible for any damage ",
-      "occured by using Velotrax. ",
-      "",
-      "",
-  };
+  QStringList lines;
+  for (const std::string& line : texts::DisclaimerLines()) lines << QString::fromStdString(line);
+  return lines;
 }
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setObjectName("Form3");
-  setWindowTitle("Disclaimer");
+  const layout::Window& window = layout::DisclaimerLayout();
+  setWindowTitle(QString::fromUtf8(window.caption.data(), window.caption.size()));
   // A title bar without system menu or buttons; the only way out is "I Agree".
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setFont(WindowFont());
-  setFixedSize(361, 165);
+  setFixedSize(window.client_width, window.client_height);
 
-  Memo1 = new QPlainTextEdit(this);
-  Memo1->setObjectName("Memo1");
-  Memo1->setGeometry(0, 0, 361, 129);
-  Memo1->setReadOnly(true);
-  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Memo1->setPlainText(DisclaimerLines().join('\n'));
-
-  Button1 = new QPushButton("I Agree", this);
-  Button1->setObjectName("Button1");
-  Button1->setGeometry(280, 136, 75, 25);
+  const LaidOutWidgets w = BuildLayout(window, this);
+  Memo1 = w.Get<QPlainTextEdit>("Memo1");
+  Button1 = w.Get<QPushButton>("Button1");
+  ApplyTabOrder(window, w);
   connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button1Click(); }); });
-
-  setTabOrder(Memo1, Button1);
 }
 
 void TForm3::Button1Click() {

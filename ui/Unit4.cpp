@@ -8,32 +8,16 @@
 
 #include "ui/application.h"
 #include "ui/guard.h"
+#include "ui/layout_widgets.h"
+#include "ui/window_layout.h"
+#include "ui/window_texts.h"
 
 namespace velotrax {
 
-namespace {
-constexpr int kFrame = 5;
-constexpr int kClientWidth = 313;
-constexpr int kClientHeight = 184;
-}  // namespace
-
 QStringList TForm4::AboutLines() {
-  return {
-      " ",
-      "                                      Velotrax 1.0",
-      "",
-      "",
-      "",
-      "Be aware that benchmarking puts a lot of strain on the CPU which ",
-      "can overheat. Make sure proper cooling is applied.",
-      "The used resolution and frequency (1280x1024x32 @60Hz) can ",
-      "also damage monitors which do not support this settings.",
-      "",
-      "The author of Velotrax cannot be held responsible for any ",
-      "damage occured by using Velotrax. ",
-      "",
-      "",
-  };
+  QStringList lines;
+  for (const std::string& line : texts::AboutLines()) lines << QString::fromStdString(line);
+  return lines;
 }
 
 QColor TForm4::DesktopBackgroundColour() {
@@ -42,29 +26,25 @@ QColor TForm4::DesktopBackgroundColour() {
 
 TForm4::TForm4(QWidget* main_window) : QDialog(nullptr), main_window_(main_window) {
   setObjectName("Form4");
-  setWindowTitle("Velotrax");
+  const layout::Window& window = layout::AboutLayout();
+  setWindowTitle(QString::fromUtf8(window.caption.data(), window.caption.size()));
   setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
   setFont(WindowFont());
-  setFixedSize(kClientWidth + 2 * kFrame, kClientHeight + 2 * kFrame);
+  // The plain frame is drawn by the window around its client area.
+  const int frame = window.plain_frame;
+  setFixedSize(window.client_width + 2 * frame, window.client_height + 2 * frame);
 
-  Memo1 = new QPlainTextEdit(this);
-  Memo1->setObjectName("Memo1");
-  Memo1->setGeometry(kFrame, kFrame, kClientWidth, kClientHeight);
-  Memo1->setReadOnly(true);
-  Memo1->setFrameShape(QFrame::NoFrame);
+  const LaidOutWidgets w = BuildLayout(window, this, {}, QPoint(frame, frame));
+  Memo1 = w.Get<QPlainTextEdit>("Memo1");
   // The lines were broken for a narrower font than the ones found here: close the letters up a
   // little so that each line of the text still fits on one line of the box.
   QFont text_font = WindowFont();
   text_font.setLetterSpacing(QFont::PercentageSpacing, 93);
   Memo1->setFont(text_font);
   Memo1->document()->setDocumentMargin(2);
-  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   // Nothing to select: the first press closes the window.
   Memo1->setTextInteractionFlags(Qt::NoTextInteraction);
   Memo1->setContextMenuPolicy(Qt::NoContextMenu);
-  Memo1->setPlainText(AboutLines().join('\n'));
   Memo1->viewport()->installEventFilter(this);
 }
 

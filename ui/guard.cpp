@@ -41,11 +41,6 @@ void ShowMessageBox(const QString& caption, const QString& text) {
 
 }  // namespace
 
-std::string ErrorBoxText(const std::string& message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
-  return message;
-}
-
 QString ApplicationTitleFromPath(const QString& executable_path) {
   QString name = executable_path.mid(executable_path.lastIndexOf('/') + 1);
   const qsizetype dot = name.indexOf('.');

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "ui/window_texts.h"
+
 namespace velotrax {
 
 // Runs handler; an exception that escapes it ends it and is shown in the error box.
@@ -15,10 +17,6 @@ void RunGuarded(const std::function<void()>& handler);
 // The error box: caption the application title, the message with one "." added by the rule of
 // ErrorBoxText, the stop icon and one OK button, modal to the whole application.
 void ShowErrorBox(const std::string& message);
-
-// The message as the error box shows it: "." appended when the message is not empty and its last
-// byte is greater than ".".
-std::string ErrorBoxText(const std::string& message);
 
 // The application title from the executable's path: the name after the last "/", cut at its first
 // ".", every character after the first lower-cased ("BENCH.EXE" gives "Bench").
