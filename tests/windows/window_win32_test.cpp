@@ -17,8 +17,9 @@
 #include "base/errors.h"
 #include "ui/win32/bar_gauge.h"
 #include "ui/win32/guard.h"
-#include "ui/win32/layout.h"
 #include "ui/win32/message_loop_ui_thread.h"
+#include "ui/win32/window_support.h"
+#include "ui/window_layout.h"
 
 namespace velotrax::win32ui {
 namespace {
@@ -146,6 +147,16 @@ class Program {
   PROCESS_INFORMATION process_{};
 };
 
+int MainId(std::string_view name) {
+  return ControlId(layout::MainWindowLayout(), name);
+}
+int PreferencesId(std::string_view name) {
+  return ControlId(layout::PreferencesLayout(), name);
+}
+int DisclaimerId(std::string_view name) {
+  return ControlId(layout::DisclaimerLayout(), name);
+}
+
 HWND Item(HWND window, int id) {
   return ::GetDlgItem(window, id);
 }
@@ -162,14 +173,14 @@ LRESULT Ask(HWND window, UINT message) {
 
 // F1 as the keyboard gives it, to the control that has the focus after start-up.
 void PressF1(HWND main) {
-  HWND ref1 = Item(main, layout::kRef1);
+  HWND ref1 = Item(main, MainId("ref1"));
   ::PostMessageW(ref1, WM_KEYDOWN, VK_F1, 0x003B0001);
   ::PostMessageW(ref1, WM_KEYUP, VK_F1, 0xC03B0001);
 }
 
 // A left click in the middle of the tool bar's first button, Start Benchmark.
 void ClickStartButton(HWND main) {
-  HWND tool_bar = Item(main, layout::kToolBar1);
+  HWND tool_bar = Item(main, MainId("ToolBar1"));
   const LPARAM at = MAKELPARAM(19, 21);
   ::PostMessageW(tool_bar, WM_MOUSEMOVE, 0, at);
   ::PostMessageW(tool_bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
@@ -177,9 +188,9 @@ void ClickStartButton(HWND main) {
 }
 
 bool BothScoresShown(HWND main) {
-  return TextOf(Item(main, layout::kEdit2)) != L"N/A" &&
-         TextOf(Item(main, layout::kEdit1)) != L"N/A" &&
-         TextOf(Item(main, layout::kStatusBar)) == L"Status : Ready";
+  return TextOf(Item(main, MainId("edit2"))) != L"N/A" &&
+         TextOf(Item(main, MainId("edit1"))) != L"N/A" &&
+         TextOf(Item(main, MainId("StatusBar"))) == L"Status : Ready";
 }
 
 void Close(const Program& program, HWND main) {
@@ -192,21 +203,21 @@ TEST(WindowTest, FirstRunShowsTheDisclaimerFindsTheEmulatorAndSavesOnClose) {
   Program program(workspace);
   const HWND disclaimer = program.WaitFor(L"Disclaimer");
   ASSERT_NE(disclaimer, nullptr);
-  EXPECT_NE(TextOf(Item(disclaimer, layout::kDisclaimerText)).find(L"Be aware that benchmarking"),
+  EXPECT_NE(TextOf(Item(disclaimer, DisclaimerId("Memo1"))).find(L"Be aware that benchmarking"),
             std::wstring::npos);
   // Before the Disclaimer closes the main window is not on the screen, nor the settings file.
   EXPECT_EQ(program.Find(L"Velotrax 1.0"), nullptr);
   EXPECT_FALSE(fs::exists(workspace.Path() / "velotrax.ini"));
-  Command(disclaimer, layout::kAgreeButton, Item(disclaimer, layout::kAgreeButton));
+  Command(disclaimer, DisclaimerId("Button1"), Item(disclaimer, DisclaimerId("Button1")));
   const HWND main = program.WaitFor(L"Velotrax 1.0");
   ASSERT_NE(main, nullptr);
   EXPECT_FALSE(::IsWindowVisible(disclaimer));
   EXPECT_NE(ReadFile(workspace.Path() / "velotrax.ini").find("mamefile=mamep.exe"),
             std::string::npos);
-  EXPECT_EQ(TextOf(Item(main, layout::kStatusBar)), L"Status :");
-  EXPECT_EQ(TextOf(Item(main, layout::kRomSelector)), L"Select Rom");
+  EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status :");
+  EXPECT_EQ(TextOf(Item(main, MainId("rom_selector"))), L"Select Rom");
   // The demo's reference computers were offered in the selectors.
-  EXPECT_EQ(Ask(Item(main, layout::kRef1), CB_GETCOUNT), 4);
+  EXPECT_EQ(Ask(Item(main, MainId("ref1")), CB_GETCOUNT), 4);
   fs::remove(workspace.Path() / "velotrax.ini");
   Close(program, main);
   EXPECT_TRUE(fs::exists(workspace.Path() / "velotrax.ini"));
@@ -220,22 +231,23 @@ TEST(WindowTest, CombinedBenchmarkFromF1AndTheToolBarShowsBothScoresAndBars) {
   Program program(workspace);
   const HWND main = program.WaitFor(L"Velotrax 1.0");
   ASSERT_NE(main, nullptr);
-  EXPECT_EQ(TextOf(Item(main, layout::kRomSelector)), L"720");
+  EXPECT_EQ(TextOf(Item(main, MainId("rom_selector"))), L"720");
   PressF1(main);
   ASSERT_TRUE(WaitUntil([&] { return BothScoresShown(main); }))
-      << "status: " << TextOf(Item(main, layout::kStatusBar)).size();
+      << "status: " << TextOf(Item(main, MainId("StatusBar"))).size();
   // Both bars of this computer are drawn on the common scale, one of them full.
-  const LRESULT ddraw = Ask(Item(main, layout::kGaugeDdraw), kGaugeGetPercent);
-  const LRESULT d3d = Ask(Item(main, layout::kGauge3d3), kGaugeGetPercent);
+  const LRESULT ddraw = Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetPercent);
+  const LRESULT d3d = Ask(Item(main, MainId("gauge_3d3")), kGaugeGetPercent);
   EXPECT_GT(ddraw, 0);
   EXPECT_GT(d3d, 0);
-  EXPECT_EQ(Ask(Item(main, layout::kGaugeDdraw), kGaugeGetMaxValue),
-            std::max(Ask(Item(main, layout::kGaugeDdraw), kGaugeGetProgress),
-                     Ask(Item(main, layout::kGauge3d3), kGaugeGetProgress)));
+  EXPECT_EQ(Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetMaxValue),
+            std::max(Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetProgress),
+                     Ask(Item(main, MainId("gauge_3d3")), kGaugeGetProgress)));
 
   // Next Rom, then Start Benchmark from the tool bar.
-  Command(main, layout::kToolButton2, Item(main, layout::kToolBar1));
-  ASSERT_TRUE(WaitUntil([&] { return TextOf(Item(main, layout::kEdit2)) == L"N/A"; }));
+  Command(main, ToolButtonCommand(layout::MainWindowLayout(), "ToolButton2"),
+          Item(main, MainId("ToolBar1")));
+  ASSERT_TRUE(WaitUntil([&] { return TextOf(Item(main, MainId("edit2"))) == L"N/A"; }));
   ClickStartButton(main);
   ASSERT_TRUE(WaitUntil([&] { return BothScoresShown(main); }));
   Close(program, main);
@@ -253,7 +265,7 @@ TEST(WindowTest, PreferencesRoundTrip) {
   Program program(workspace);
   const HWND main = program.WaitFor(L"Velotrax 1.0");
   ASSERT_NE(main, nullptr);
-  Command(main, layout::kBenchmarkAll1);
+  Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
   const HWND preferences = program.WaitFor(L"Preferences");
   ASSERT_NE(preferences, nullptr);
   // While it is open, the main window takes no input.
@@ -261,29 +273,30 @@ TEST(WindowTest, PreferencesRoundTrip) {
   HWND options = ::GetParent(::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr));
   ASSERT_EQ(options, preferences);
   HWND page = ::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr);
-  const std::wstring field = TextOf(Item(page, layout::kMamefileSelector));
+  const std::wstring field = TextOf(Item(page, PreferencesId("mamefile_selector")));
   EXPECT_EQ(fs::path(field), workspace.Path() / "mame.exe") << field.size();
-  EXPECT_EQ(Ask(Item(page, layout::kUseDdraw), BM_GETCHECK), BST_CHECKED);
+  EXPECT_EQ(Ask(Item(page, PreferencesId("use_ddraw")), BM_GETCHECK), BST_CHECKED);
   const std::wstring description = L"Test rig, 4 cores";
   DWORD_PTR ignored;
-  ::SendMessageTimeoutW(Item(page, layout::kPcDescription), WM_SETTEXT, 0,
+  ::SendMessageTimeoutW(Item(page, PreferencesId("pc_description")), WM_SETTEXT, 0,
                         reinterpret_cast<LPARAM>(description.c_str()), SMTO_BLOCK, 5000, &ignored);
-  Ask(Item(page, layout::kUseD3d), BM_CLICK);
-  Command(preferences, layout::kOkButton, Item(preferences, layout::kOkButton));
+  Ask(Item(page, PreferencesId("use_d3d")), BM_CLICK);
+  Command(preferences, PreferencesId("ok_button"), Item(preferences, PreferencesId("ok_button")));
   ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(preferences); }));
   // Closing the dialog refreshed the display: the description shows at once.
-  ASSERT_TRUE(WaitUntil([&] { return TextOf(Item(main, layout::kCpuInfo)) == description; }));
+  ASSERT_TRUE(WaitUntil([&] { return TextOf(Item(main, MainId("cpu_info"))) == description; }));
   EXPECT_TRUE(::IsWindowEnabled(main));
 
   // Cancel brings nothing back: a changed description is refilled at the next opening.
-  Command(main, layout::kBenchmarkAll1);
+  Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
   ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(preferences) != FALSE; }));
-  EXPECT_EQ(TextOf(Item(page, layout::kPcDescription)), description);
-  ::SendMessageTimeoutW(Item(page, layout::kPcDescription), WM_SETTEXT, 0,
+  EXPECT_EQ(TextOf(Item(page, PreferencesId("pc_description"))), description);
+  ::SendMessageTimeoutW(Item(page, PreferencesId("pc_description")), WM_SETTEXT, 0,
                         reinterpret_cast<LPARAM>(L"not kept"), SMTO_BLOCK, 5000, &ignored);
-  Command(preferences, layout::kCancelButton, Item(preferences, layout::kCancelButton));
+  Command(preferences, PreferencesId("cancel_button"),
+          Item(preferences, PreferencesId("cancel_button")));
   ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(preferences); }));
-  EXPECT_EQ(TextOf(Item(main, layout::kCpuInfo)), description);
+  EXPECT_EQ(TextOf(Item(main, MainId("cpu_info"))), description);
   Close(program, main);
   EXPECT_NE(ReadFile(workspace.Path() / "velotrax.ini").find("methode=2"), std::string::npos);
   EXPECT_NE(ReadFile(workspace.Path() / "mark.dat").find("cpu=Test rig, 4 cores"),
@@ -315,9 +328,11 @@ TEST(WindowTest, AnErrorIsShownInTheErrorBoxAndTheProgramGoesOn) {
   Command(box, IDOK, Item(box, IDOK));
   ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(main) != FALSE; }));
   // The window goes on: nothing runs, and the next game can be chosen.
-  EXPECT_EQ(TextOf(Item(main, layout::kStatusBar)), L"Status : Ready");
-  Command(main, layout::kToolButton2, Item(main, layout::kToolBar1));
-  ASSERT_TRUE(WaitUntil([&] { return Ask(Item(main, layout::kRomSelector), CB_GETCURSEL) == 4; }));
+  EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status : Ready");
+  Command(main, ToolButtonCommand(layout::MainWindowLayout(), "ToolButton2"),
+          Item(main, MainId("ToolBar1")));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Ask(Item(main, MainId("rom_selector")), CB_GETCURSEL) == 4; }));
   Close(program, main);
 }
 
@@ -350,13 +365,7 @@ TEST(BarGaugeTest, RangeChecksClampingAndTheFilledColumns) {
   EXPECT_EQ(gauge.PercentFilled(), 66);
 }
 
-TEST(GuardTest, TheErrorBoxTextAndTheTitle) {
-  EXPECT_EQ(ErrorBoxText("Cannot perform this operation when process is running"),
-            "Cannot perform this operation when process is running.");
-  EXPECT_EQ(ErrorBoxText("Done."), "Done.");
-  EXPECT_EQ(ErrorBoxText("Why?"), "Why?.");
-  EXPECT_EQ(ErrorBoxText("Wait!"), "Wait!");
-  EXPECT_EQ(ErrorBoxText(""), "");
+TEST(GuardTest, TheApplicationTitleComesFromTheProgramsFileName) {
   EXPECT_EQ(ApplicationTitleFromPath(L"C:\\Programs\\BENCH.EXE"), L"Bench");
   EXPECT_EQ(ApplicationTitleFromPath(L"C:\\Programs\\bench.new.exe"), L"bench");
 }

@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "base/win32_text.h"
+#include "ui/window_texts.h"
 
 namespace velotrax::win32ui {
 
@@ -22,11 +23,6 @@ int ShowMessageBox(const std::wstring& text, UINT type) {
 }
 
 }  // namespace
-
-std::string ErrorBoxText(const std::string& message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
-  return message;
-}
 
 std::wstring ApplicationTitleFromPath(const std::wstring& executable_path) {
   std::wstring name = executable_path.substr(executable_path.find_last_of(L"\\/") + 1);
@@ -68,7 +64,7 @@ std::string WindowText(HWND window) {
 }
 
 void ShowErrorBox(const std::string& message) {
-  ShowMessageBox(ShowText(ErrorBoxText(message)), MB_ICONSTOP | MB_OK);
+  ShowMessageBox(ShowText(velotrax::ErrorBoxText(message)), MB_ICONSTOP | MB_OK);
 }
 
 bool AskQuestion(const std::string& question) {

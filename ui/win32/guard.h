@@ -24,10 +24,6 @@ void ShowErrorBox(const std::string& message);
 // (No the default); true for Yes.
 bool AskQuestion(const std::string& question);
 
-// The message as the error box shows it: "." appended when it is not empty and its last byte is
-// greater than ".".
-std::string ErrorBoxText(const std::string& message);
-
 // The title from the executable's path: the name after the last "\" or "/", cut at its first
 // ".", every character after the first lower-cased ("BENCH.EXE" gives "Bench").
 std::wstring ApplicationTitleFromPath(const std::wstring& executable_path);

@@ -12,68 +12,59 @@
 #include "ui/win32/pictures.h"
 #include "ui/win32/preferences_dialog.h"
 #include "ui/win32/text_windows.h"
+#include "ui/window_layout.h"
+#include "ui/window_texts.h"
 
 namespace velotrax::win32ui {
 
 namespace {
 
-// Asked after the error box of a close that could not save.
-constexpr const char* kCloseWithoutSavingQuestion =
-    "Not everything could be saved (see the previous message).\n\n"
-    "Close Velotrax without saving? What was not saved is lost.";
+const layout::Window& Layout() {
+  return layout::MainWindowLayout();
+}
+
+// The score labels and gauges of each row (this computer, references 1 to 3), DirectDraw first.
+constexpr std::string_view kScoreLabels[4][2] = {{"edit2", "edit1"},
+                                                 {"label_ref1_ddraw", "Label_ref1_d3d"},
+                                                 {"label_ref2_ddraw", "Label_ref2_d3d"},
+                                                 {"label_ref3_ddraw", "Label_ref3_d3d"}};
+constexpr std::string_view kScoreGauges[4][2] = {{"Gauge_ddraw", "gauge_3d3"},
+                                                 {"gauge_ref1ddraw", "Gauge_ref1d3d"},
+                                                 {"Gauge_ref2ddraw", "Gauge_ref2d3d"},
+                                                 {"Gauge_ref3ddraw", "Gauge_ref3d3d"}};
+constexpr std::string_view kReferenceNames[3] = {"refname1", "refname2", "refname3"};
+constexpr std::string_view kReferenceSelectors[3] = {"ref1", "ref2", "ref3"};
 
 // Selector items are 13 pixels high.
 constexpr int kItemHeight = 13;
 
-HWND MakeSelector(HWND parent, int id, RECT place, int visible_items) {
-  // The height given is the box with its list dropped down.
-  HWND combo = ::CreateWindowExW(
-      0, WC_COMBOBOXW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-      place.left, place.top, place.right - place.left,
-      place.bottom - place.top + Scale(kItemHeight) * visible_items + 2, parent,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
-  ::SendMessageW(combo, WM_SETFONT, reinterpret_cast<WPARAM>(RegularFont()), FALSE);
-  ::SendMessageW(combo, CB_SETITEMHEIGHT, 0, Scale(kItemHeight));
-  ::SendMessageW(combo, CB_SETMINVISIBLE, visible_items, 0);
-  return combo;
+TBBUTTON ToolBarButton(const layout::ToolButton& button) {
+  TBBUTTON b{};
+  if (button.Separator()) {
+    b.iBitmap = Scale(button.width);
+    b.fsStyle = BTNS_SEP;
+  } else {
+    b.iBitmap = button.image;
+    b.idCommand = ToolButtonCommand(layout::MainWindowLayout(), button.name);
+    b.fsState = TBSTATE_ENABLED;
+    b.fsStyle = BTNS_BUTTON;
+    b.iString = -1;
+  }
+  return b;
 }
 
 }  // namespace
-
-std::vector<std::wstring> AssignAccelerators(const std::vector<std::wstring>& captions) {
-  std::vector<std::wstring> marked;
-  std::wstring taken;
-  for (const std::wstring& caption : captions) {
-    std::wstring text;
-    for (wchar_t c : caption) {
-      text += c;
-      if (c == L'&') text += L'&';
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const wchar_t c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(text[i])));
-      if (!std::iswalnum(static_cast<wint_t>(c)) || taken.find(c) != std::wstring::npos) continue;
-      taken += c;
-      text.insert(i, 1, L'&');
-      break;
-    }
-    marked.push_back(text);
-  }
-  return marked;
-}
 
 TForm1::TForm1() {
   ui_thread_ = std::make_unique<MessageLoopUiThread>();
   mame_ = std::make_unique<TJvCreateProcess>(*ui_thread_);
   // Fixed single border: minimise and close, no maximise, no sizing.
-  CreateTopLevel(L"VelotraxMain", std::wstring(layout::kMainCaption),
-                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                 WS_EX_CONTROLPARENT, layout::kMainWidth, layout::kMainHeight, nullptr,
-                 BuildMenu());
+  CreateTopLevel(L"VelotraxMain", Layout(), nullptr, BuildMenu());
   icon_ = MakeMainIcon(::GetSystemMetrics(SM_CXICON));
   small_icon_ = MakeMainIcon(::GetSystemMetrics(SM_CXSMICON));
   ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
-  ACCEL f1{FVIRTKEY, VK_F1, layout::kStartBenchmark1};
+  ACCEL f1{FVIRTKEY, VK_F1, static_cast<WORD>(MenuCommand(Layout(), "StartBenchmark1"))};
   accelerators_ = ::CreateAcceleratorTableW(&f1, 1);
   BuildControls();
   SetUpRunner();
@@ -98,129 +89,129 @@ TForm1::~TForm1() {
 
 HMENU TForm1::BuildMenu() {
   HMENU bar = ::CreateMenu();
-  std::vector<std::wstring> menu_captions;
-  for (const layout::Menu& menu : layout::kMenus) menu_captions.emplace_back(menu.caption);
-  const std::vector<std::wstring> menus = AssignAccelerators(menu_captions);
-  for (std::size_t m = 0; m < layout::kMenus.size(); ++m) {
+  std::vector<std::string> menu_captions;
+  for (const layout::Menu& menu : Layout().menus) menu_captions.emplace_back(menu.caption);
+  const std::vector<std::string> menus = layout::AssignAccelerators(menu_captions);
+  for (std::size_t m = 0; m < Layout().menus.size(); ++m) {
     HMENU popup = ::CreatePopupMenu();
-    std::vector<std::wstring> captions;
-    for (const layout::MenuItem& item : layout::kMenus[m].items) {
-      if (item.command != 0) captions.emplace_back(item.caption);
+    std::vector<const layout::MenuItem*> shown;
+    std::vector<std::string> captions;
+    for (const layout::MenuItem& item : Layout().menus[m].items) {
+      if (!item.described) continue;  // File > Export results... is not offered here yet
+      shown.push_back(&item);
+      captions.emplace_back(item.caption);
     }
-    const std::vector<std::wstring> items = AssignAccelerators(captions);
+    const std::vector<std::string> items = layout::AssignAccelerators(captions);
     for (std::size_t i = 0; i < items.size(); ++i) {
-      const layout::MenuItem& item = layout::kMenus[m].items[i];
-      std::wstring text = items[i];
-      if (!item.shortcut.empty()) text += L"\t" + std::wstring(item.shortcut);
-      ::AppendMenuW(popup, MF_STRING, static_cast<UINT_PTR>(item.command), text.c_str());
+      std::string text = items[i];
+      if (!shown[i]->shortcut.empty()) text += "\t" + std::string(shown[i]->shortcut);
+      ::AppendMenuW(popup, MF_STRING, static_cast<UINT_PTR>(MenuCommand(Layout(), shown[i]->name)),
+                    ShowText(text).c_str());
     }
-    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), menus[m].c_str());
+    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), ShowText(menus[m]).c_str());
   }
   return bar;
 }
 
 void TForm1::BuildControls() {
-  // Tab order, which is the order of making: ref1, ref2, ref3, rom_selector; then the rest.
-  const layout::Control& box = layout::kScoreBox;
-  for (std::size_t k = 0; k < refs_.size(); ++k) {
-    const layout::Control& ref = layout::kScoreBoxControls[k];
-    refs_[k] = MakeSelector(window_, ref.id, Place(ref, box.left, box.top), 8);
-    ::SendMessageW(refs_[k], CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Select reference"));
-    ::SendMessageW(refs_[k], CB_SETCURSEL, 0, 0);
-  }
-  rom_selector_ = MakeSelector(window_, layout::kRomSelector, Place(layout::kRomSelectorBox), 35);
-  for (int i = 0; i < game_count; ++i) {
+  controls_ = win32ui::BuildControls(
+      window_, Layout(), [this](const layout::Control& control, HWND parent, RECT place, int id) {
+        return MakeSpecial(control, parent, place, id);
+      });
+  for (std::size_t k = 0; k < refs_.size(); ++k) refs_[k] = Control(kReferenceSelectors[k]);
+  rom_selector_ = Control("rom_selector");
+  for (int i = 1; i < game_count; ++i) {
     ::SendMessageW(rom_selector_, CB_ADDSTRING, 0,
                    reinterpret_cast<LPARAM>(ShowText(GameSelectorItem(i)).c_str()));
   }
-  ::SendMessageW(rom_selector_, CB_SETCURSEL, 0, 0);
-
-  BuildToolBar();
-  MakeControl(window_, layout::kSelectedRomLabel);
-  for (std::size_t i = refs_.size(); i < layout::kScoreBoxControls.size(); ++i) {
-    const layout::Control& control = layout::kScoreBoxControls[i];
-    if (control.kind == layout::Kind::gauge) continue;
-    MakeControl(window_, control, box.left, box.top);
-  }
-  for (int row = 0; row < 4; ++row) {
-    for (int method = 0; method < 2; ++method) {
-      const int id = layout::kScoreGauges[row][method];
-      const auto* control =
-          std::find_if(layout::kScoreBoxControls.begin(), layout::kScoreBoxControls.end(),
-                       [id](const layout::Control& c) { return c.id == id; });
-      auto gauge = std::make_unique<TGauge>(window_, id, Place(*control, box.left, box.top));
-      const auto& colour = layout::kGaugeColours[row][method];
-      gauge->SetShowText(false);
-      gauge->SetForeColor(RGB(colour[0], colour[1], colour[2]));
-      gauges_[static_cast<std::size_t>(row)][static_cast<std::size_t>(method)] = std::move(gauge);
-    }
-  }
-  // The box beneath its contents, its caption in the bold font.
-  rom_display_ = MakeControl(window_, box);
-  ::SendMessageW(rom_display_, WM_SETFONT, reinterpret_cast<WPARAM>(BoldFont()), FALSE);
-
-  // The pass log: never visible, no word wrap, no limit of its own.
-  const RECT memo = Place(layout::kPassLog);
-  memo_ = ::CreateWindowExW(0, WC_EDITW, L"",
-                            WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_AUTOHSCROLL | ES_READONLY,
-                            memo.left, memo.top, memo.right - memo.left, memo.bottom - memo.top,
-                            window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout::kMemo1)),
-                            ::GetModuleHandleW(nullptr), nullptr);
-  ::SendMessageW(memo_, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
-
-  const RECT status = Place(layout::kStatus);
-  status_bar_ = ::CreateWindowExW(
-      0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN,
-      status.left, status.top, status.right - status.left, status.bottom - status.top, window_,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout::kStatusBar)),
-      ::GetModuleHandleW(nullptr), nullptr);
-  int parts[1] = {-1};  // one panel over the whole width
-  ::SendMessageW(status_bar_, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
-  ::SendMessageW(status_bar_, SB_SETTEXTW, 0,
-                 reinterpret_cast<LPARAM>(std::wstring(layout::kStatus.text).c_str()));
+  rom_display_ = Control("rom_display");
+  memo_ = Control("Memo1");
+  status_bar_ = Control("StatusBar");
+  tool_bar_ = Control("ToolBar1");
 }
 
-void TForm1::BuildToolBar() {
-  const RECT place = Place(layout::kToolBar);
-  tool_bar_ =
-      ::CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
-                        WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_NORESIZE |
-                            CCS_NOPARENTALIGN | CCS_NODIVIDER | CCS_ADJUSTABLE,
-                        place.left, place.top, place.right - place.left, place.bottom - place.top,
-                        window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout::kToolBar1)),
-                        ::GetModuleHandleW(nullptr), nullptr);
-  ::SendMessageW(tool_bar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-  images_ = MakeToolBarImages();
-  ::SendMessageW(tool_bar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_));
-  ::SendMessageW(tool_bar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(32, 32));
-  ::SendMessageW(
-      tool_bar_, TB_SETBUTTONSIZE, 0,
-      MAKELPARAM(Scale(layout::kToolButtons[0].width), Scale(layout::kToolButtonHeight)));
-  std::vector<TBBUTTON> buttons;
-  for (const layout::ToolButton& button : layout::kToolButtons) {
-    TBBUTTON b{};
-    if (button.command == 0) {
-      b.iBitmap = Scale(button.width);
-      b.fsStyle = BTNS_SEP;
-    } else {
-      b.iBitmap = button.image;
-      b.idCommand = button.command;
-      b.fsState = TBSTATE_ENABLED;
-      b.fsStyle = BTNS_BUTTON;
-      b.iString = -1;
+HWND TForm1::Control(std::string_view name) const {
+  const auto found = controls_.find(name);
+  return found != controls_.end() ? found->second : nullptr;
+}
+
+HWND TForm1::MakeSpecial(const layout::Control& control, HWND parent, RECT place, int id) {
+  HMENU menu_id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  switch (control.kind) {
+    case layout::ControlKind::combo_box: {
+      // The height given is the box with its list dropped down.
+      HWND combo = ::CreateWindowExW(
+          0, WC_COMBOBOXW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+          place.left, place.top, place.right - place.left,
+          place.bottom - place.top + Scale(kItemHeight) * control.visible_items + 2, parent,
+          menu_id, instance, nullptr);
+      ::SendMessageW(combo, WM_SETFONT, reinterpret_cast<WPARAM>(RegularFont()), FALSE);
+      ::SendMessageW(combo, CB_SETITEMHEIGHT, 0, Scale(kItemHeight));
+      ::SendMessageW(combo, CB_SETMINVISIBLE, control.visible_items, 0);
+      ::SendMessageW(combo, CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(ShowText(std::string(control.text)).c_str()));
+      ::SendMessageW(combo, CB_SETCURSEL, 0, 0);
+      return combo;
     }
-    buttons.push_back(b);
+    case layout::ControlKind::bar_gauge: {
+      auto gauge = std::make_unique<TGauge>(parent, id, place);
+      gauge->SetShowText(false);
+      gauge->SetForeColor(static_cast<COLORREF>(control.colour));  // red in the lowest byte
+      HWND window = gauge->Handle();
+      for (std::size_t row = 0; row < gauges_.size(); ++row) {
+        for (std::size_t method = 0; method < 2; ++method) {
+          if (kScoreGauges[row][method] == control.name) gauges_[row][method] = std::move(gauge);
+        }
+      }
+      return window;
+    }
+    case layout::ControlKind::tool_bar:
+      return MakeToolBar(place, id);
+    case layout::ControlKind::status_bar: {
+      HWND status = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"",
+                                      WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN,
+                                      place.left, place.top, place.right - place.left,
+                                      place.bottom - place.top, parent, menu_id, instance, nullptr);
+      int parts[1] = {-1};  // one panel over the whole width
+      ::SendMessageW(status, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+      ::SendMessageW(status, SB_SETTEXTW, 0,
+                     reinterpret_cast<LPARAM>(
+                         ShowText(std::string(Layout().status_panels.at(0).text)).c_str()));
+      return status;
+    }
+    default:
+      return nullptr;
   }
-  ::SendMessageW(tool_bar_, TB_ADDBUTTONSW, buttons.size(),
+}
+
+HWND TForm1::MakeToolBar(RECT place, int id) {
+  const layout::Window& w = Layout();
+  HWND tool_bar = ::CreateWindowExW(
+      0, TOOLBARCLASSNAMEW, L"",
+      WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_NORESIZE | CCS_NOPARENTALIGN |
+          CCS_NODIVIDER | CCS_ADJUSTABLE,
+      place.left, place.top, place.right - place.left, place.bottom - place.top, window_,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
+  ::SendMessageW(tool_bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+  images_ = MakeToolBarImages();
+  ::SendMessageW(tool_bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_));
+  ::SendMessageW(tool_bar, TB_SETBITMAPSIZE, 0, MAKELPARAM(w.tool_image_size, w.tool_image_size));
+  ::SendMessageW(tool_bar, TB_SETBUTTONSIZE, 0,
+                 MAKELPARAM(Scale(w.tool_buttons.at(0).width), Scale(w.tool_button_height)));
+  std::vector<TBBUTTON> buttons;
+  for (const layout::ToolButton& button : w.tool_buttons) buttons.push_back(ToolBarButton(button));
+  ::SendMessageW(tool_bar, TB_ADDBUTTONSW, buttons.size(),
                  reinterpret_cast<LPARAM>(buttons.data()));
   // Hints show half a second after the pointer rests, for two and a half seconds; moving onto
   // another button while one shows, its hint comes at once.
-  HWND tips = reinterpret_cast<HWND>(::SendMessageW(tool_bar_, TB_GETTOOLTIPS, 0, 0));
+  HWND tips = reinterpret_cast<HWND>(::SendMessageW(tool_bar, TB_GETTOOLTIPS, 0, 0));
   if (tips != nullptr) {
     ::SendMessageW(tips, TTM_SETDELAYTIME, TTDT_INITIAL, 500);
     ::SendMessageW(tips, TTM_SETDELAYTIME, TTDT_AUTOPOP, 2500);
     ::SendMessageW(tips, TTM_SETDELAYTIME, TTDT_RESHOW, 0);
   }
+  return tool_bar;
 }
 
 void TForm1::SetUpRunner() {
@@ -247,32 +238,25 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormShow() {
-  LoadSettings(state_, *this);
-  BuildCatalogue(state_);
-  if (FileIsPresent(state_.base_dir + "mark.dat")) LoadScores(state_);
-  LoadReferences(state_, [this](const std::string& name) {
+  RunShowSequence(state_, *this, *this);
+}
+
+void TForm1::FormCloseQuery(bool& CanClose) {
+  RunCloseQuery(state_, *this, *this);
+  CanClose = true;
+}
+
+void TForm1::AppendReferenceItems(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
     const std::wstring item = ShowText(name);
     for (HWND ref : refs_) {
       ::SendMessageW(ref, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
     }
-  });
-  RefreshComparison();
-  state_.current_game = 1;
-  state_.pass_is_d3d = true;
-  state_.d3d_options = std::string(D3DOptionString);
-  state_.ddraw_options = std::string(DDrawOptionString);
-  RefreshComparison();
-}
-
-void TForm1::FormCloseQuery(bool& CanClose) {
-  SaveSettings(state_, *this);
-  SaveScores(state_);
-  CanClose = true;
+  }
 }
 
 void TForm1::rom_selectorChange() {
-  ReloadChangedScores(state_);
-  RefreshComparison();
+  ShowPickedGame(state_, *this);
 }
 void TForm1::ref1Change() {
   RefreshComparison();
@@ -285,19 +269,17 @@ void TForm1::ref3Change() {
 }
 
 void TForm1::ToolButton1Click() {
-  const int index = SelectedGame();
-  if (index < 1) return;
-  SelectGame(index - 1);
-  ReloadChangedScores(state_);
-  RefreshComparison();
+  const std::optional<int> index = PreviousGameIndex(SelectedGame());
+  if (!index) return;
+  SelectGame(*index);
+  ShowPickedGame(state_, *this);
 }
 
 void TForm1::ToolButton2Click() {
-  const int index = SelectedGame();
-  if (index >= game_count - 1) return;
-  SelectGame(index + 1);
-  ReloadChangedScores(state_);
-  RefreshComparison();
+  const std::optional<int> index = NextGameIndex(SelectedGame());
+  if (!index) return;
+  SelectGame(*index);
+  ShowPickedGame(state_, *this);
 }
 
 void TForm1::ToolButton4Click() {
@@ -371,16 +353,16 @@ void TForm1::SetGameCaption(const std::string& text) {
 }
 
 void TForm1::SetPcDescription(const std::string& text) {
-  SetText(Control(layout::kCpuInfo), text);
+  SetText(Control("cpu_info"), text);
 }
 
 void TForm1::SetScoreText(int row, ScoreMethod method, const std::string& text) {
   if (row < 0 || row > 3) return;
-  SetText(Control(layout::kScoreLabels[row][method == ScoreMethod::d3d]), text);
+  SetText(Control(kScoreLabels[row][method == ScoreMethod::d3d]), text);
 }
 
 void TForm1::SetReferenceName(int k, const std::string& text) {
-  if (k >= 1 && k <= 3) SetText(Control(layout::kReferenceNames[k - 1]), text);
+  if (k >= 1 && k <= 3) SetText(Control(kReferenceNames[k - 1]), text);
 }
 
 void TForm1::SetBarScale(int32_t maximum) {
@@ -441,7 +423,9 @@ void TForm1::Close() {
     RunGuarded([&] { FormCloseQuery(can_close); });
     // The close is abandoned first, as always; but a file that can never be written would keep
     // the window open for good, so the user may still close without saving.
-    if (!can_close) RunGuarded([&] { can_close = AskQuestion(kCloseWithoutSavingQuestion); });
+    if (!can_close) {
+      RunGuarded([&] { can_close = AskQuestion(std::string(texts::kCloseWithoutSavingQuestion)); });
+    }
   }
   if (!can_close) return;
   ::ShowWindow(window_, SW_HIDE);
@@ -449,28 +433,14 @@ void TForm1::Close() {
 }
 
 void TForm1::Command(int id) {
-  switch (id) {
-    case layout::kStartBenchmark1:
-      StartBenchmark1Click();
-      break;
-    case layout::kExit2:
-      Exit2Click();
-      break;
-    case layout::kBenchmarkAll1:
-      BenchmarkAll1Click();
-      break;
-    case layout::kInfo1:
-      Info1Click();
-      break;
-    case layout::kToolButton1:
-      ToolButton1Click();
-      break;
-    case layout::kToolButton2:
-      ToolButton2Click();
-      break;
-    default:
-      break;
-  }
+  const layout::Window& w = Layout();
+  if (id == MenuCommand(w, "StartBenchmark1")) StartBenchmark1Click();
+  if (id == ToolButtonCommand(w, "ToolButton4")) ToolButton4Click();
+  if (id == MenuCommand(w, "Exit2")) Exit2Click();
+  if (id == MenuCommand(w, "BenchmarkAll1")) BenchmarkAll1Click();
+  if (id == MenuCommand(w, "Info1")) Info1Click();
+  if (id == ToolButtonCommand(w, "ToolButton1")) ToolButton1Click();
+  if (id == ToolButtonCommand(w, "ToolButton2")) ToolButton2Click();
 }
 
 LRESULT TForm1::Notify(const NMHDR& header) {
@@ -492,22 +462,12 @@ LRESULT TForm1::Notify(const NMHDR& header) {
         return TRUE;  // the user may remove and reorder every button
       case TBN_GETBUTTONINFOW: {
         auto& info = reinterpret_cast<NMTOOLBARW&>(const_cast<NMHDR&>(header));
-        if (info.iItem < 0 || info.iItem >= static_cast<int>(layout::kToolButtons.size())) {
-          return FALSE;
-        }
-        const layout::ToolButton& button =
-            layout::kToolButtons[static_cast<std::size_t>(info.iItem)];
-        info.tbButton = TBBUTTON{};
-        if (button.command == 0) {
-          info.tbButton.iBitmap = Scale(button.width);
-          info.tbButton.fsStyle = BTNS_SEP;
-        } else {
-          info.tbButton.iBitmap = button.image;
-          info.tbButton.idCommand = button.command;
-          info.tbButton.fsState = TBSTATE_ENABLED;
-          if (info.pszText != nullptr && info.cchText > 0) {
-            lstrcpynW(info.pszText, std::wstring(button.hint).c_str(), info.cchText);
-          }
+        const auto& buttons = Layout().tool_buttons;
+        if (info.iItem < 0 || info.iItem >= static_cast<int>(buttons.size())) return FALSE;
+        const layout::ToolButton& button = buttons[static_cast<std::size_t>(info.iItem)];
+        info.tbButton = ToolBarButton(button);
+        if (!button.Separator() && info.pszText != nullptr && info.cchText > 0) {
+          lstrcpynW(info.pszText, ShowText(std::string(button.hint)).c_str(), info.cchText);
         }
         return TRUE;
       }
@@ -517,10 +477,11 @@ LRESULT TForm1::Notify(const NMHDR& header) {
   }
   if (header.code == TTN_GETDISPINFOW) {
     auto& info = reinterpret_cast<NMTTDISPINFOW&>(const_cast<NMHDR&>(header));
-    for (const layout::ToolButton& button : layout::kToolButtons) {
-      if (button.command != 0 && static_cast<UINT_PTR>(button.command) == header.idFrom) {
+    for (const layout::ToolButton& button : Layout().tool_buttons) {
+      if (!button.Separator() &&
+          static_cast<UINT_PTR>(ToolButtonCommand(Layout(), button.name)) == header.idFrom) {
         static std::wstring hint;
-        hint = button.hint;
+        hint = ShowText(std::string(button.hint));
         info.lpszText = hint.data();
       }
     }
@@ -531,17 +492,16 @@ LRESULT TForm1::Notify(const NMHDR& header) {
 LRESULT TForm1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND: {
-      const int id = LOWORD(wparam);
-      const int code = HIWORD(wparam);
-      if (lparam != 0 && code == CBN_SELCHANGE) {
+      if (lparam != 0 && HIWORD(wparam) == CBN_SELCHANGE) {
         // Only the user's own pick raises it; the program's CB_SETCURSEL does not.
-        if (id == layout::kRomSelector) rom_selectorChange();
-        if (id == layout::kRef1) ref1Change();
-        if (id == layout::kRef2) ref2Change();
-        if (id == layout::kRef3) ref3Change();
+        const HWND from = reinterpret_cast<HWND>(lparam);
+        if (from == rom_selector_) rom_selectorChange();
+        if (from == refs_[0]) ref1Change();
+        if (from == refs_[1]) ref2Change();
+        if (from == refs_[2]) ref3Change();
         return 0;
       }
-      if (lparam == 0 || reinterpret_cast<HWND>(lparam) == tool_bar_) Command(id);
+      if (lparam == 0 || reinterpret_cast<HWND>(lparam) == tool_bar_) Command(LOWORD(wparam));
       return 0;
     }
     case WM_NOTIFY:

@@ -8,8 +8,10 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/comparison.h"
 #include "core/sequencer.h"
@@ -19,14 +21,15 @@
 #include "ui/win32/bar_gauge.h"
 #include "ui/win32/message_loop_ui_thread.h"
 #include "ui/win32/window_support.h"
+#include "ui/window_actions.h"
 
 namespace velotrax::win32ui {
 
-// Menu captions with "&" before each one's accelerator: the first letter or digit, from the left,
-// that no earlier caption of the same menu has taken (case ignored); a "&" of a caption is doubled.
-std::vector<std::wstring> AssignAccelerators(const std::vector<std::wstring>& captions);
-
-class TForm1 : public Window, public ComparisonView, public SequencerHost, public SettingsHost {
+class TForm1 : public Window,
+               public ComparisonView,
+               public SequencerHost,
+               public SettingsHost,
+               public MainWindowHost {
  public:
   // Builds the window hidden, then runs FormCreate.
   TForm1();
@@ -74,13 +77,19 @@ class TForm1 : public Window, public ComparisonView, public SequencerHost, publi
   void ShowDisclaimer() override;
   void SelectGame(int index) override;
   void CheckPassMode(PassMode mode) override;
+  // MainWindowHost. The repeated passes have no controls in this window yet: the option read from
+  // the settings is kept as it was and written back unchanged.
+  results::RepeatOption CheckedRepeatOption() const override { return repeat_option_; }
+  void SetRepeatOption(const results::RepeatOption& option) override { repeat_option_ = option; }
+  void AppendReferenceItems(const std::vector<std::string>& names) override;
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
  private:
   void BuildControls();
-  void BuildToolBar();
+  HWND MakeSpecial(const layout::Control& control, HWND parent, RECT place, int id);
+  HWND MakeToolBar(RECT place, int id);
   HMENU BuildMenu();
   void SetUpRunner();
   void Command(int id);
@@ -90,7 +99,8 @@ class TForm1 : public Window, public ComparisonView, public SequencerHost, publi
   void ShowingPassLog(const std::function<void()>& step);
   void ShowPassLog();
   void Close();
-  HWND Control(int id) const { return ::GetDlgItem(window_, id); }
+  // The control of that name in the layout.
+  HWND Control(std::string_view name) const;
 
   ProgramState state_;
   HACCEL accelerators_ = nullptr;
@@ -99,6 +109,8 @@ class TForm1 : public Window, public ComparisonView, public SequencerHost, publi
   HWND tool_bar_ = nullptr, status_bar_ = nullptr, rom_selector_ = nullptr, memo_ = nullptr;
   HWND rom_display_ = nullptr;
   std::array<HWND, 3> refs_{};
+  std::map<std::string_view, HWND> controls_;
+  results::RepeatOption repeat_option_;
   std::array<std::array<std::unique_ptr<TGauge>, 2>, 4> gauges_;
   bool busy_ = false;
   // Set when a log-off has run the close query: the end of the session does not ask again.

@@ -3,112 +3,71 @@
 #include <commctrl.h>
 
 #include "ui/win32/guard.h"
+#include "ui/window_actions.h"
+#include "ui/window_layout.h"
+#include "ui/window_texts.h"
 
 namespace velotrax::win32ui {
 
 namespace {
 
-constexpr wchar_t kPageClass[] = L"VelotraxPage";
-
-// A tab's page: a plain child that hands its controls' notifications to the dialog.
-LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-    case WM_SETCURSOR:
-      return ::SendMessageW(::GetParent(page), message, wparam, lparam);
-    default:
-      return ::DefWindowProcW(page, message, wparam, lparam);
-  }
-}
-
-HWND MakePage(HWND parent, RECT place) {
-  static const ATOM registered = [] {
-    WNDCLASSEXW window_class{};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = PageProc;
-    window_class.hInstance = ::GetModuleHandleW(nullptr);
-    window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    window_class.lpszClassName = kPageClass;
-    return ::RegisterClassExW(&window_class);
-  }();
-  (void)registered;
-  return ::CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPSIBLINGS,
-                           place.left, place.top, place.right - place.left,
-                           place.bottom - place.top, parent, nullptr, ::GetModuleHandleW(nullptr),
-                           nullptr);
+const layout::Window& Layout() {
+  return layout::PreferencesLayout();
 }
 
 }  // namespace
 
 TForm2::TForm2(ProgramState& state, HWND owner) : state_(state), owner_(owner) {
-  // A dialog frame with a title bar and nothing in it: no window menu, no buttons.
-  CreateTopLevel(L"VelotraxPreferences", std::wstring(layout::kPreferencesCaption),
-                 WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT,
-                 layout::kPreferencesWidth, layout::kPreferencesHeight, owner, nullptr);
-  MakeControl(window_, layout::kOk);
-  MakeControl(window_, layout::kCancel);
-  const RECT pages_place = Place(layout::kPages);
-  pages_ = ::CreateWindowExW(0, WC_TABCONTROLW, L"",
-                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS, pages_place.left,
-                             pages_place.top, pages_place.right - pages_place.left,
-                             pages_place.bottom - pages_place.top, window_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout::kPageControl)),
-                             ::GetModuleHandleW(nullptr), nullptr);
-  ::SendMessageW(pages_, WM_SETFONT, reinterpret_cast<WPARAM>(RegularFont()), FALSE);
-  for (int i = 0; i < static_cast<int>(layout::kPageTabs.size()); ++i) {
-    std::wstring tab(layout::kPageTabs[static_cast<std::size_t>(i)]);
-    TCITEMW item{};
-    item.mask = TCIF_TEXT;
-    item.pszText = tab.data();
-    ::SendMessageW(pages_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
-  }
-  // The pages lie over the tab control's display area, as its siblings.
-  RECT display = pages_place;
-  ::SendMessageW(pages_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-  options_page_ = MakePage(window_, display);
-  information_page_ = MakePage(window_, display);
+  CreateTopLevel(L"VelotraxPreferences", Layout(), owner, nullptr);
+  controls_ = BuildControls(
+      window_, Layout(),
+      [this](const layout::Control& control, HWND parent, RECT place, int id) -> HWND {
+        if (control.kind == layout::ControlKind::page_control) {
+          pages_ = ::CreateWindowExW(
+              0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS,
+              place.left, place.top, place.right - place.left, place.bottom - place.top, parent,
+              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
+              nullptr);
+          ::SendMessageW(pages_, WM_SETFONT, reinterpret_cast<WPARAM>(RegularFont()), FALSE);
+          int index = 0;
+          for (const layout::Control* page : layout::ChildrenOf(Layout(), control.name)) {
+            std::wstring tab = ShowText(std::string(page->text));
+            TCITEMW item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = tab.data();
+            ::SendMessageW(pages_, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
+            if (page->style & layout::kSelected) ::SendMessageW(pages_, TCM_SETCURSEL, index, 0);
+            ++index;
+          }
+          return pages_;
+        }
+        if (control.kind == layout::ControlKind::file_name_field) {
+          mamefile_selector_ = std::make_unique<TJvFilenameEdit>(parent, id, place, RegularFont());
+          const std::string filter(texts::kEmulatorFilter);
+          const std::size_t bar = filter.find('|');
+          mamefile_selector_->SetFilter(ShowText(filter.substr(0, bar)),
+                                        ShowText(filter.substr(bar + 1)));
+          mamefile_selector_->SetDialogTitle(ShowText(std::string(texts::kEmulatorDialogTitle)));
+          return mamefile_selector_->Handle();
+        }
+        return nullptr;
+      });
+  pc_description_ = Control("pc_description");
+  use_ddraw_ = Control("use_ddraw");
+  use_d3d_ = Control("use_d3d");
+  use_both_ = Control("use_both");
+}
 
-  // The Options page: the group boxes' contents first, in tab order, then the boxes beneath.
-  const layout::Control& options = layout::kOptionsBox;
-  for (const layout::Control& control : layout::kOptionsBoxControls) {
-    if (control.kind == layout::Kind::file_field) {
-      mamefile_selector_ = std::make_unique<TJvFilenameEdit>(
-          options_page_, control.id, Place(control, options.left, options.top), RegularFont());
-      mamefile_selector_->SetFilter(std::wstring(layout::kMameFileFilter),
-                                    std::wstring(layout::kMameFilePattern));
-      mamefile_selector_->SetDialogTitle(std::wstring(layout::kMameFileDialogTitle));
-    } else {
-      HWND made = MakeControl(options_page_, control, options.left, options.top);
-      if (control.id == layout::kPcDescription) pc_description_ = made;
-    }
-  }
-  const layout::Control& method = layout::kMethodBox;
-  HWND* radios[] = {&use_ddraw_, &use_d3d_, &use_both_};
-  for (std::size_t i = 0; i < layout::kMethodBoxControls.size(); ++i) {
-    *radios[i] = MakeControl(options_page_, layout::kMethodBoxControls[i], method.left, method.top,
-                             i == 0 ? WS_GROUP : 0);
-  }
-  // What follows the radio buttons starts a group of its own.
-  MakeControl(options_page_, options, 0, 0, WS_GROUP);
-  MakeControl(options_page_, method);
-  ::SendMessageW(use_ddraw_, BM_SETCHECK, BST_CHECKED, 0);
-
-  const layout::Control& information = layout::kInformationBox;
-  HWND text = MakeControl(information_page_, layout::kInformation, information.left,
-                          information.top, WS_VSCROLL | WS_TABSTOP | WS_BORDER);
-  ::SetWindowTextW(
-      text, JoinLines(layout::kInformationLines.data(), layout::kInformationLines.size()).c_str());
-  MakeControl(information_page_, information);
-  ShowPage(0);
+HWND TForm2::Control(std::string_view name) const {
+  const auto found = controls_.find(name);
+  return found != controls_.end() ? found->second : nullptr;
 }
 
 void TForm2::ShowPage(int index) {
-  ::ShowWindow(options_page_, index == 0 ? SW_SHOW : SW_HIDE);
-  ::ShowWindow(information_page_, index == 1 ? SW_SHOW : SW_HIDE);
+  int i = 0;
+  for (const layout::Control* page : layout::ChildrenOf(Layout(), "PageControl1")) {
+    ::ShowWindow(Control(page->name), i++ == index ? SW_SHOW : SW_HIDE);
+  }
 }
 
 void TForm2::ShowModal() {
@@ -118,25 +77,24 @@ void TForm2::ShowModal() {
     const POINT at = CentreOver(owner_, FrameSize(window_));
     ::SetWindowPos(window_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     placed_ = true;
-    ::SetFocus(::GetDlgItem(window_, layout::kOkButton));
+    ::SetFocus(Control("ok_button"));
   }
   Window::ShowModal();
 }
 
 void TForm2::FormShow() {
-  shown_description_ = state_.games.empty() ? std::string() : state_.games[0].cpu;
+  const PreferencesTexts texts = PreferencesOpening(state_);
+  shown_description_ = texts.pc_description;
   SetText(pc_description_, shown_description_);
-  mamefile_selector_->SetText(state_.base_dir + state_.mame_file);
+  mamefile_selector_->SetText(texts.emulator_path);
 }
 
 void TForm2::ok_buttonClick() {
-  state_.mame_file = mamefile_selector_->ShortFileName();
-  if (!state_.games.empty()) {
-    const std::wstring shown = ShowText(shown_description_);
-    const std::string now = WindowText(pc_description_);
-    // Unedited, the description keeps its own bytes (a Windows-1252 one stays so).
-    state_.games[0].cpu = ShowText(now) == shown ? shown_description_ : now;
-  }
+  const std::string now = WindowText(pc_description_);
+  // Unedited, the description keeps its own bytes (a Windows-1252 one stays so).
+  const std::string description =
+      ShowText(now) == ShowText(shown_description_) ? shown_description_ : now;
+  PreferencesOk(state_, mamefile_selector_->ShortFileName(), description);
   EndModal();
 }
 
@@ -162,13 +120,11 @@ LRESULT TForm2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED) {
-        if (LOWORD(wparam) == layout::kOkButton) {
+        const HWND from = reinterpret_cast<HWND>(lparam);
+        if (from != nullptr && from == Control("ok_button")) {
           ok_buttonClick();
-          return 0;
-        }
-        if (LOWORD(wparam) == layout::kCancelButton) {
+        } else if (from != nullptr && from == Control("cancel_button")) {
           cancel_buttonClick();
-          return 0;
         }
       }
       // Enter and Escape reach the dialog as IDOK and IDCANCEL: it has no default or cancel

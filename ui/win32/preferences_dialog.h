@@ -1,8 +1,10 @@
 // TForm2, the Preferences dialog: the PC description, the emulator file and the pass mode.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/game.h"
 #include "core/state.h"
@@ -21,12 +23,8 @@ class TForm2 : public Window {
 
   // The checked one of use_ddraw, use_d3d and use_both.
   PassMode CheckedPassMode() const;
-  // Checks one of them (the others are unchecked); none leaves use_ddraw checked.
+  // Checks one of them (the others are unchecked); none changes nothing.
   void CheckPassMode(PassMode mode);
-  // The radio buttons that show the hourglass during a benchmark.
-  HWND use_ddraw() const { return use_ddraw_; }
-  HWND use_d3d() const { return use_d3d_; }
-  HWND use_both() const { return use_both_; }
   // Whether the hourglass is shown over use_ddraw and use_d3d.
   void SetBusy(bool busy) { busy_ = busy; }
 
@@ -39,13 +37,13 @@ class TForm2 : public Window {
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
  private:
+  HWND Control(std::string_view name) const;
   void ShowPage(int index);
 
   ProgramState& state_;
   HWND owner_;
+  std::map<std::string_view, HWND> controls_;
   HWND pages_ = nullptr;
-  HWND options_page_ = nullptr;
-  HWND information_page_ = nullptr;
   HWND pc_description_ = nullptr;
   HWND use_ddraw_ = nullptr, use_d3d_ = nullptr, use_both_ = nullptr;
   std::unique_ptr<TJvFilenameEdit> mamefile_selector_;

@@ -3,17 +3,15 @@
 #include <commctrl.h>
 
 #include "ui/win32/guard.h"
+#include "ui/window_layout.h"
 
 namespace velotrax::win32ui {
 
 TForm3::TForm3() {
-  CreateTopLevel(L"VelotraxDisclaimer", std::wstring(layout::kDisclaimerCaption),
-                 WS_POPUP | WS_CAPTION, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT,
-                 layout::kDisclaimerWidth, layout::kDisclaimerHeight, nullptr, nullptr);
-  HWND memo = MakeControl(window_, layout::kDisclaimerMemo, 0, 0, WS_TABSTOP);
-  ::SetWindowTextW(
-      memo, JoinLines(layout::kDisclaimerLines.data(), layout::kDisclaimerLines.size()).c_str());
-  MakeControl(window_, layout::kAgree);
+  CreateTopLevel(L"VelotraxDisclaimer", layout::DisclaimerLayout(), nullptr, nullptr);
+  const auto controls = BuildControls(window_, layout::DisclaimerLayout(), nullptr);
+  memo_ = controls.at("Memo1");
+  button_ = controls.at("Button1");
 }
 
 void TForm3::ShowModal() {
@@ -22,7 +20,7 @@ void TForm3::ShowModal() {
     ::SetWindowPos(window_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     placed_ = true;
   }
-  ::SetFocus(::GetDlgItem(window_, layout::kDisclaimerText));
+  ::SetFocus(memo_);
   Window::ShowModal();
 }
 
@@ -33,7 +31,10 @@ void TForm3::Button1Click() {
 LRESULT TForm3::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
-      if (LOWORD(wparam) == layout::kAgreeButton && HIWORD(wparam) == BN_CLICKED) Button1Click();
+      if (HIWORD(wparam) == BN_CLICKED && lparam != 0 &&
+          reinterpret_cast<HWND>(lparam) == button_) {
+        Button1Click();
+      }
       return 0;  // Enter and Escape (IDOK, IDCANCEL) do nothing
     case WM_CLOSE:
       Button1Click();  // there is no declining: any close agrees
@@ -44,21 +45,12 @@ LRESULT TForm3::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 TForm4::TForm4(HWND owner) : owner_(owner) {
-  // No title bar and no border: a 5-pixel frame in the desktop's colour around the text.
-  CreateTopLevel(L"VelotraxAbout", std::wstring(layout::kAboutCaption), WS_POPUP, 0,
-                 layout::kAboutWidth + 2 * layout::kAboutFrame,
-                 layout::kAboutHeight + 2 * layout::kAboutFrame, owner, nullptr,
-                 COLOR_BACKGROUND + 1);
-  const layout::Control text{layout::kAboutText,
-                             layout::Kind::memo,
-                             layout::kAboutFrame,
-                             layout::kAboutFrame,
-                             layout::kAboutWidth,
-                             layout::kAboutHeight,
-                             L""};
-  memo_ = MakeControl(window_, text);
-  ::SetWindowTextW(memo_,
-                   JoinLines(layout::kAboutLines.data(), layout::kAboutLines.size()).c_str());
+  // No title bar and no border: a plain frame in the desktop's colour around the text.
+  const layout::Window& about = layout::AboutLayout();
+  CreateTopLevel(L"VelotraxAbout", about, owner, nullptr, COLOR_BACKGROUND + 1);
+  const layout::Control& text = layout::ControlNamed(about, "Memo1");
+  memo_ = MakeControl(window_, text, ControlId(about, text.name),
+                      Place(text.place, {about.plain_frame, about.plain_frame}));
   ::SetWindowSubclass(memo_, MemoProc, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 

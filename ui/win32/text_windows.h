@@ -17,6 +17,8 @@ class TForm3 : public Window {
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
  private:
+  HWND memo_ = nullptr;
+  HWND button_ = nullptr;
   bool placed_ = false;
 };
 

@@ -2,9 +2,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "ui/win32/guard.h"
+#include "ui/window_texts.h"
 
 namespace velotrax::win32ui {
 
@@ -94,91 +96,209 @@ int Scale(int length) {
   return ::MulDiv(length, m.text_height, 13);
 }
 
-RECT Place(const layout::Control& control, int dx, int dy) {
-  const int left = Scale(control.left + dx);
-  const int top = Scale(control.top + dy);
-  return {left, top, left + Scale(control.width), top + Scale(control.height)};
+RECT Place(const layout::Rect& rect, POINT offset) {
+  const int left = Scale(rect.left + offset.x);
+  const int top = Scale(rect.top + offset.y);
+  return {left, top, left + Scale(rect.width), top + Scale(rect.height)};
+}
+
+int ControlId(const layout::Window& window, std::string_view name) {
+  for (std::size_t i = 0; i < window.controls.size(); ++i) {
+    if (window.controls[i].name == name) return 1000 + static_cast<int>(i);
+  }
+  return 0;
+}
+
+int MenuCommand(const layout::Window& window, std::string_view name) {
+  for (std::size_t m = 0; m < window.menus.size(); ++m) {
+    for (std::size_t i = 0; i < window.menus[m].items.size(); ++i) {
+      if (window.menus[m].items[i].name == name) return static_cast<int>(100 + 10 * m + i);
+    }
+  }
+  return 0;
+}
+
+int ToolButtonCommand(const layout::Window& window, std::string_view name) {
+  for (std::size_t i = 0; i < window.tool_buttons.size(); ++i) {
+    if (window.tool_buttons[i].name == name) return 200 + static_cast<int>(i);
+  }
+  return 0;
 }
 
 void SetText(HWND window, const std::string& text) {
   ::SetWindowTextW(window, ShowText(text).c_str());
 }
 
-std::wstring JoinLines(const std::wstring_view* lines, std::size_t count) {
-  std::wstring text;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0) text += L"\r\n";
-    text += lines[i];
-  }
-  return text;
-}
-
-HWND MakeControl(HWND parent, const layout::Control& control, int dx, int dy, DWORD extra_style) {
-  using layout::Kind;
+HWND MakeControl(HWND parent, const layout::Control& control, int id, RECT place) {
+  using layout::ControlKind;
   const wchar_t* window_class = WC_STATICW;
-  DWORD style = WS_CHILD | WS_VISIBLE | extra_style;
+  DWORD style = WS_CHILD;
   DWORD ex_style = 0;
-  HFONT font = RegularFont();
-  std::wstring text(control.text);
-  RECT place = Place(control, dx, dy);
+  const uint32_t flags = control.style;
+  HFONT font = (flags & layout::kBold) ? BoldFont() : RegularFont();
+  std::wstring text = ShowText(std::string(control.text));
   switch (control.kind) {
-    case Kind::label:
-    case Kind::sized_label:
-      style |= SS_LEFT | SS_NOPREFIX;
+    case ControlKind::label:
+      style |= SS_NOPREFIX | ((flags & layout::kRightAligned) ? SS_RIGHT : SS_LEFT);
       break;
-    case Kind::right_label:
-      style |= SS_RIGHT | SS_NOPREFIX;
-      break;
-    case Kind::bold_label:
-      style |= SS_LEFT | SS_NOPREFIX;
-      font = BoldFont();
-      break;
-    case Kind::bevel:
+    case ControlKind::bevel:
       // The etched line lies along the bottom edge of its box.
       style |= SS_ETCHEDHORZ;
       place.top = place.bottom - 2;
       break;
-    case Kind::group_box:
+    case ControlKind::group_box:
       window_class = WC_BUTTONW;
       style |= BS_GROUPBOX;
       break;
-    case Kind::push_button:
+    case ControlKind::push_button:
       window_class = WC_BUTTONW;
-      style |= BS_PUSHBUTTON | WS_TABSTOP;
+      style |= BS_PUSHBUTTON;
       break;
-    case Kind::radio_button:
+    case ControlKind::radio_button:
       window_class = WC_BUTTONW;
-      style |= BS_AUTORADIOBUTTON | WS_TABSTOP;
+      style |= BS_AUTORADIOBUTTON;
       break;
-    case Kind::edit:
+    case ControlKind::edit_box:
       window_class = WC_EDITW;
-      style |= ES_AUTOHSCROLL | WS_TABSTOP;
+      style |= ES_AUTOHSCROLL;
       ex_style = WS_EX_CLIENTEDGE;
       break;
-    case Kind::memo:
+    case ControlKind::multi_line_text:
       window_class = WC_EDITW;
-      style |= ES_MULTILINE | ES_READONLY;
+      style |= ES_MULTILINE;
+      if (flags & layout::kReadOnly) style |= ES_READONLY;
+      // Without word wrap each line stays one line of the control, however long.
+      if (!(flags & layout::kWordWrap)) style |= ES_AUTOHSCROLL;
+      if (flags & layout::kVerticalScrollBar) style |= WS_VSCROLL;
+      if (!(flags & layout::kNoBorder)) ex_style = WS_EX_CLIENTEDGE;
+      if (control.lines != nullptr) text = ShowText(texts::JoinLines(*control.lines, "\r\n"));
       break;
-    case Kind::selector:
-    case Kind::gauge:
-    case Kind::file_field:
-      break;  // made by their own code
+    default:
+      break;
   }
-  if (control.kind == Kind::sized_label || control.kind == Kind::bold_label) {
+  if (control.tab_order >= 0 && layout::TakesFocus(control.kind)) style |= WS_TABSTOP;
+  if (!(flags & layout::kHidden)) style |= WS_VISIBLE;
+  if (flags & layout::kSizedToText) {
     HDC dc = ::GetDC(parent);
     HGDIOBJ old = ::SelectObject(dc, font);
     SIZE size{};
     ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
     ::SelectObject(dc, old);
     ::ReleaseDC(parent, dc);
+    // Sized to its text: where the font needs more than the width given, the label grows.
     if (place.left + size.cx > place.right) place.right = place.left + size.cx;
   }
   HWND window = ::CreateWindowExW(ex_style, window_class, text.c_str(), style, place.left,
                                   place.top, place.right - place.left, place.bottom - place.top,
-                                  parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
+                                  parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                   ::GetModuleHandleW(nullptr), nullptr);
   ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (control.kind == ControlKind::multi_line_text) ::SendMessageW(window, EM_SETLIMITTEXT, 0, 0);
+  if (flags & layout::kChecked) ::SendMessageW(window, BM_SETCHECK, BST_CHECKED, 0);
   return window;
+}
+
+namespace {
+
+constexpr wchar_t kPageClass[] = L"VelotraxPage";
+
+// A tab page: a plain child that hands its controls' notifications to its window.
+LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_SETCURSOR:
+      return ::SendMessageW(::GetAncestor(page, GA_ROOT), message, wparam, lparam);
+    default:
+      return ::DefWindowProcW(page, message, wparam, lparam);
+  }
+}
+
+HWND MakePage(HWND parent, RECT place, bool visible) {
+  static const ATOM registered = [] {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = PageProc;
+    window_class.hInstance = ::GetModuleHandleW(nullptr);
+    window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = kPageClass;
+    return ::RegisterClassExW(&window_class);
+  }();
+  (void)registered;
+  return ::CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"",
+                           WS_CHILD | (visible ? WS_VISIBLE : 0), place.left, place.top,
+                           place.right - place.left, place.bottom - place.top, parent, nullptr,
+                           ::GetModuleHandleW(nullptr), nullptr);
+}
+
+struct Placed {
+  const layout::Control* control;
+  POINT offset;  // of its parent's client area within the host window, in layout pixels
+};
+
+// The controls that lie in the host window for parent: group boxes' contents beside them.
+void Gather(const layout::Window& layout, std::string_view parent, POINT offset,
+            std::vector<Placed>& placed) {
+  for (const layout::Control* child : layout::ChildrenOf(layout, parent)) {
+    if (!child->described) continue;
+    placed.push_back({child, offset});
+    if (child->kind == layout::ControlKind::group_box) {
+      Gather(layout, child->name, {offset.x + child->place.left, offset.y + child->place.top},
+             placed);
+    }
+  }
+}
+
+void Build(HWND host, const layout::Window& layout, std::string_view parent,
+           const MakeSpecialControl& special, std::map<std::string_view, HWND>& made) {
+  std::vector<Placed> placed;
+  Gather(layout, parent, {0, 0}, placed);
+  const std::vector<std::string_view> chain = layout::FocusChain(layout);
+  auto rank = [&](const Placed& p) -> std::size_t {
+    const auto found = std::find(chain.begin(), chain.end(), p.control->name);
+    if (found != chain.end()) return static_cast<std::size_t>(found - chain.begin());
+    // Then what takes no focus, in the order of the layout; group boxes beneath everything.
+    return chain.size() + (p.control->kind == layout::ControlKind::group_box ? 1 : 0);
+  };
+  std::stable_sort(placed.begin(), placed.end(),
+                   [&](const Placed& a, const Placed& b) { return rank(a) < rank(b); });
+  bool in_radio_group = false;
+  for (const Placed& p : placed) {
+    const layout::Control& control = *p.control;
+    const RECT place = Place(control.place, p.offset);
+    const int id = ControlId(layout, control.name);
+    HWND window = special ? special(control, host, place, id) : nullptr;
+    if (window == nullptr) window = MakeControl(host, control, id, place);
+    // Radio buttons in a row form one group; what follows them starts another.
+    const bool radio = control.kind == layout::ControlKind::radio_button;
+    if (radio != in_radio_group) {
+      ::SetWindowLongPtrW(window, GWL_STYLE, ::GetWindowLongPtrW(window, GWL_STYLE) | WS_GROUP);
+    }
+    in_radio_group = radio;
+    made[control.name] = window;
+    if (control.kind == layout::ControlKind::page_control) {
+      RECT area = place;
+      ::SendMessageW(window, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+      for (const layout::Control* page : layout::ChildrenOf(layout, control.name)) {
+        HWND page_window = MakePage(host, area, (page->style & layout::kSelected) != 0);
+        made[page->name] = page_window;
+        Build(page_window, layout, page->name, special, made);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::map<std::string_view, HWND> BuildControls(HWND window, const layout::Window& layout,
+                                               const MakeSpecialControl& special) {
+  std::map<std::string_view, HWND> made;
+  Build(window, layout, "", special, made);
+  return made;
 }
 
 Window::~Window() {
@@ -188,9 +308,25 @@ Window::~Window() {
   }
 }
 
-void Window::CreateTopLevel(const wchar_t* class_name, const std::wstring& caption, DWORD style,
-                            DWORD ex_style, int width, int height, HWND owner, HMENU menu,
-                            int background) {
+void Window::CreateTopLevel(const wchar_t* class_name, const layout::Window& layout, HWND owner,
+                            HMENU menu, int background) {
+  DWORD style = WS_POPUP;
+  DWORD ex_style = WS_EX_CONTROLPARENT;
+  switch (layout.frame) {
+    case layout::Frame::fixed_single:
+      style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+      break;
+    case layout::Frame::dialog:
+      // A title bar and nothing in it: no window menu, no buttons.
+      style = WS_POPUP | WS_CAPTION;
+      ex_style |= WS_EX_DLGMODALFRAME;
+      break;
+    case layout::Frame::none:
+      break;
+  }
+  const int width = layout.client_width + 2 * layout.plain_frame;
+  const int height = layout.client_height + 2 * layout.plain_frame;
+  const std::wstring caption = ShowText(std::string(layout.caption));
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   HINSTANCE instance = ::GetModuleHandleW(nullptr);

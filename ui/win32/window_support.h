@@ -4,9 +4,12 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <map>
 #include <string>
+#include <string_view>
 
-#include "ui/win32/layout.h"
+#include "ui/window_layout.h"
 
 namespace velotrax::win32ui {
 
@@ -18,18 +21,32 @@ HFONT BoldFont();
 // by the window font's text height against 13.
 int Scale(int length);
 
-// The control's rectangle in its parent, the layout's place moved by (dx, dy) and scaled.
-RECT Place(const layout::Control& control, int dx = 0, int dy = 0);
+// A rectangle of the layout, moved by offset, in this system's pixels.
+RECT Place(const layout::Rect& rect, POINT offset = {0, 0});
 
-// Makes a static, button, edit or group box control from the layout data; extra_style is added.
-HWND MakeControl(HWND parent, const layout::Control& control, int dx = 0, int dy = 0,
-                 DWORD extra_style = 0);
+// The identifier of a control of the layout: 1000 + its place in the window's list.
+int ControlId(const layout::Window& window, std::string_view name);
+// The command of a menu item: 100 + 10 x menu + item.
+int MenuCommand(const layout::Window& window, std::string_view name);
+// The command of a tool bar button: 200 + its place from the left.
+int ToolButtonCommand(const layout::Window& window, std::string_view name);
+
+// Makes a control of the kinds the layout shares with every window (label, edit box,
+// multi-line text, group box, push and radio button, bevel) at place in parent.
+HWND MakeControl(HWND parent, const layout::Control& control, int id, RECT place);
+
+// Makes the controls of a window the front end does not make itself: returns the window made.
+using MakeSpecialControl =
+    std::function<HWND(const layout::Control& control, HWND parent, RECT place, int id)>;
+// Builds the described controls of layout in window: group boxes' contents as their siblings,
+// each tab page as a child window of its own over the page control's page area; focus-taking
+// controls first, in tab order, group boxes last, beneath their contents. Returns the windows by
+// control name.
+std::map<std::string_view, HWND> BuildControls(HWND window, const layout::Window& layout,
+                                               const MakeSpecialControl& special);
 
 // A window's text set from a program text (UTF-8, or Windows-1252 when it is not UTF-8).
 void SetText(HWND window, const std::string& text);
-
-// Lines joined with CR LF, as a multi-line edit control wants them.
-std::wstring JoinLines(const std::wstring_view* lines, std::size_t count);
 
 // A top-level window of the program: its procedure runs Handle inside the guard.
 class Window {
@@ -43,9 +60,9 @@ class Window {
   Window() = default;
   // Creates the window of a class of this name (registered on first use) with a client area of
   // width x height layout pixels, hidden.
-  void CreateTopLevel(const wchar_t* class_name, const std::wstring& caption, DWORD style,
-                      DWORD ex_style, int width, int height, HWND owner, HMENU menu,
-                      int background = COLOR_BTNFACE + 1);
+  // The window's frame, caption and client size come from the layout.
+  void CreateTopLevel(const wchar_t* class_name, const layout::Window& layout, HWND owner,
+                      HMENU menu, int background = COLOR_BTNFACE + 1);
   // Handles one message; what it does not handle goes to DefWindowProc.
   virtual LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   // Shows the window modally over the program's other windows; returns when EndModal is called
