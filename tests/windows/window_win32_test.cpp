@@ -208,7 +208,20 @@ TEST(WindowTest, FirstRunShowsTheDisclaimerFindsTheEmulatorAndSavesOnClose) {
   // Before the Disclaimer closes the main window is not on the screen, nor the settings file.
   EXPECT_EQ(program.Find(L"Velotrax 1.0"), nullptr);
   EXPECT_FALSE(fs::exists(workspace.Path() / "velotrax.ini"));
-  Command(disclaimer, DisclaimerId("Button1"), Item(disclaimer, DisclaimerId("Button1")));
+  // The keyboard reaches "I Agree": Tab leaves the text, the space bar presses the button.
+  const HWND agree = Item(disclaimer, DisclaimerId("Button1"));
+  const DWORD thread = ::GetWindowThreadProcessId(disclaimer, nullptr);
+  auto focused = [thread] {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return ::GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return focused() == Item(disclaimer, DisclaimerId("Memo1")); }));
+  ::PostMessageW(focused(), WM_KEYDOWN, VK_TAB, 0x000F0001);
+  ::PostMessageW(focused(), WM_KEYUP, VK_TAB, 0xC00F0001);
+  ASSERT_TRUE(WaitUntil([&] { return focused() == agree; }));
+  ::PostMessageW(agree, WM_KEYDOWN, VK_SPACE, 0x00390001);
+  ::PostMessageW(agree, WM_KEYUP, VK_SPACE, 0xC0390001);
   const HWND main = program.WaitFor(L"Velotrax 1.0");
   ASSERT_NE(main, nullptr);
   EXPECT_FALSE(::IsWindowVisible(disclaimer));
@@ -275,6 +288,15 @@ TEST(WindowTest, PreferencesRoundTrip) {
   HWND page = ::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr);
   const std::wstring field = TextOf(Item(page, PreferencesId("mamefile_selector")));
   EXPECT_EQ(fs::path(field), workspace.Path() / "mame.exe") << field.size();
+  // The field's browse button lies over its right end, on top.
+  RECT field_place;
+  ::GetWindowRect(Item(page, PreferencesId("mamefile_selector")), &field_place);
+  POINT inside_button{field_place.right - 10, (field_place.top + field_place.bottom) / 2};
+  ::ScreenToClient(page, &inside_button);
+  const HWND browse = ::ChildWindowFromPointEx(page, inside_button, CWP_SKIPINVISIBLE);
+  wchar_t browse_class[32] = {};
+  ::GetClassNameW(browse, browse_class, 32);
+  EXPECT_EQ(std::wstring(browse_class), L"Button");
   EXPECT_EQ(Ask(Item(page, PreferencesId("use_ddraw")), BM_GETCHECK), BST_CHECKED);
   const std::wstring description = L"Test rig, 4 cores";
   DWORD_PTR ignored;

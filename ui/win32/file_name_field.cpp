@@ -40,10 +40,13 @@ TJvFilenameEdit::TJvFilenameEdit(HWND parent, int id, RECT place, HFONT font) {
   ::SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   RECT inside;
   ::GetClientRect(edit_, &inside);
+  // The button lies over the box's right end as its sibling, above it: as a child of the box it
+  // is painted over by the box's own text area under Wine.
   button_ = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_ICON,
-                              inside.right - kButtonWidth, 0, kButtonWidth, inside.bottom, edit_,
-                              nullptr, instance, nullptr);
+                              place.right - 2 - kButtonWidth, place.top + 2, kButtonWidth,
+                              place.bottom - place.top - 4, parent, nullptr, instance, nullptr);
   ::SendMessageW(button_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(FolderIcon()));
+  ::SetWindowPos(button_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // The text ends before the button.
   ::SendMessageW(edit_, EM_SETMARGINS, EC_RIGHTMARGIN, MAKELPARAM(0, kButtonWidth));
   ::SetWindowSubclass(edit_, EditProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
@@ -121,18 +124,18 @@ void TJvFilenameEdit::BrowseForFile() {
   initial_dir_ = StoredInitialDir(DirectoryPart(chosen));
 }
 
+bool TJvFilenameEdit::ButtonClicked(HWND from) {
+  if (from == nullptr || from != button_) return false;
+  if (::GetFocus() != edit_) ::SetFocus(edit_);
+  BrowseForFile();
+  return true;
+}
+
 LRESULT CALLBACK TJvFilenameEdit::EditProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                                            UINT_PTR, DWORD_PTR self) {
   auto* field = reinterpret_cast<TJvFilenameEdit*>(self);
   return GuardedMessage([&]() -> LRESULT {
     switch (message) {
-      case WM_COMMAND:
-        if (reinterpret_cast<HWND>(lparam) == field->button_ && HIWORD(wparam) == BN_CLICKED) {
-          if (::GetFocus() != window) ::SetFocus(window);
-          field->BrowseForFile();
-          return 0;
-        }
-        break;
       case WM_SYSKEYDOWN:
         if (wparam == VK_DOWN) {  // the click key, Alt+Down
           field->BrowseForFile();

@@ -31,6 +31,8 @@ class TJvFilenameEdit {
   std::string LongFileName() const;
   // Runs the file-open dialog and takes the confirmed file.
   void BrowseForFile();
+  // A click reported by the parent: true when it was the browse button's, which then browses.
+  bool ButtonClicked(HWND from);
 
   void SetFilter(std::wstring label, std::wstring pattern);
   void SetDialogTitle(std::wstring title) { dialog_title_ = std::move(title); }

@@ -77,7 +77,10 @@ void TForm2::ShowModal() {
     const POINT at = CentreOver(owner_, FrameSize(window_));
     ::SetWindowPos(window_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     placed_ = true;
-    ::SetFocus(Control("ok_button"));
+    // The first time, the keyboard starts on OK, the first control in the tab order; later in the
+    // control that had it when the dialog closed.
+    Window::ShowModal(Control("ok_button"));
+    return;
   }
   Window::ShowModal();
 }
@@ -121,7 +124,9 @@ LRESULT TForm2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED) {
         const HWND from = reinterpret_cast<HWND>(lparam);
-        if (from != nullptr && from == Control("ok_button")) {
+        if (mamefile_selector_->ButtonClicked(from)) {
+          // the field has browsed
+        } else if (from != nullptr && from == Control("ok_button")) {
           ok_buttonClick();
         } else if (from != nullptr && from == Control("cancel_button")) {
           cancel_buttonClick();

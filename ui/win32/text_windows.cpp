@@ -20,8 +20,8 @@ void TForm3::ShowModal() {
     ::SetWindowPos(window_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     placed_ = true;
   }
-  ::SetFocus(memo_);
-  Window::ShowModal();
+  // The keyboard starts in the text, the first control in the tab order.
+  Window::ShowModal(memo_);
 }
 
 void TForm3::Button1Click() {

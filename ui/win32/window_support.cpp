@@ -129,6 +129,21 @@ void SetText(HWND window, const std::string& text) {
   ::SetWindowTextW(window, ShowText(text).c_str());
 }
 
+namespace {
+
+// A multi-line text box keeps Tab and Shift+Tab for the dialog: without this the edit control
+// takes every key, and the keyboard could never leave the Disclaimer's text for "I Agree".
+LRESULT CALLBACK TabLeavesProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                               DWORD_PTR) {
+  if (message == WM_GETDLGCODE) {
+    return ::DefSubclassProc(window, message, wparam, lparam) & ~(DLGC_WANTTAB | DLGC_WANTALLKEYS);
+  }
+  if (message == WM_NCDESTROY) ::RemoveWindowSubclass(window, TabLeavesProc, 0);
+  return ::DefSubclassProc(window, message, wparam, lparam);
+}
+
+}  // namespace
+
 HWND MakeControl(HWND parent, const layout::Control& control, int id, RECT place) {
   using layout::ControlKind;
   const wchar_t* window_class = WC_STATICW;
@@ -193,7 +208,10 @@ HWND MakeControl(HWND parent, const layout::Control& control, int id, RECT place
                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                   ::GetModuleHandleW(nullptr), nullptr);
   ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  if (control.kind == ControlKind::multi_line_text) ::SendMessageW(window, EM_SETLIMITTEXT, 0, 0);
+  if (control.kind == ControlKind::multi_line_text) {
+    ::SendMessageW(window, EM_SETLIMITTEXT, 0, 0);
+    ::SetWindowSubclass(window, TabLeavesProc, 0, 0);
+  }
   if (flags & layout::kChecked) ::SendMessageW(window, BM_SETCHECK, BST_CHECKED, 0);
   return window;
 }
@@ -360,6 +378,17 @@ void Window::CreateTopLevel(const wchar_t* class_name, const layout::Window& lay
 }
 
 LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_ACTIVATE) {
+    // Coming back to the window, the keyboard goes back to the control that had it.
+    if (LOWORD(wparam) == WA_INACTIVE) {
+      HWND focused = ::GetFocus();
+      if (focused != nullptr && ::IsChild(window_, focused)) last_focus_ = focused;
+    } else if (last_focus_ != nullptr && ::IsWindow(last_focus_) &&
+               ::IsWindowVisible(last_focus_)) {
+      ::SetFocus(last_focus_);
+      return 0;
+    }
+  }
   return ::DefWindowProcW(window_, message, wparam, lparam);
 }
 
@@ -374,7 +403,7 @@ LRESULT CALLBACK Window::WindowProc(HWND window, UINT message, WPARAM wparam, LP
   return GuardedMessage([&] { return self->HandleMessage(message, wparam, lparam); });
 }
 
-void Window::ShowModal() {
+void Window::ShowModal(HWND focus) {
   // Every other window of the program takes no input while this one is open.
   std::vector<HWND> disabled;
   ::EnumThreadWindows(
@@ -391,8 +420,10 @@ void Window::ShowModal() {
   }
   ModalWindows().push_back(window_);
   modal_ = true;
+  HWND focused_before = ::GetFocus();
   ::ShowWindow(window_, SW_SHOW);
   ::SetForegroundWindow(window_);
+  if (focus != nullptr) ::SetFocus(focus);
   MSG message;
   bool quit = false;
   int quit_code = 0;
@@ -419,6 +450,8 @@ void Window::ShowModal() {
       break;
     }
   }
+  // The control that had the keyboard before has it again.
+  if (focused_before != nullptr && ::IsWindow(focused_before)) ::SetFocus(focused_before);
   // The loop that ended was not the program's own: the quit goes on to it.
   if (quit) ::PostQuitMessage(quit_code);
 }

@@ -65,15 +65,16 @@ class Window {
                       HMENU menu, int background = COLOR_BTNFACE + 1);
   // Handles one message; what it does not handle goes to DefWindowProc.
   virtual LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
-  // Shows the window modally over the program's other windows; returns when EndModal is called
-  // or the window closes.
-  void ShowModal();
+  // Shows the window modally over the program's other windows, the keyboard in `focus` when
+  // given; returns when EndModal is called or the window closes.
+  void ShowModal(HWND focus = nullptr);
   void EndModal() { modal_ = false; }
   bool InModal() const { return modal_; }
 
   HWND window_ = nullptr;
 
  private:
+  HWND last_focus_ = nullptr;  // the control that had the focus when the window was left
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   bool modal_ = false;
 };
