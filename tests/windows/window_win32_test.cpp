@@ -297,6 +297,7 @@ TEST(WindowTest, PreferencesRoundTrip) {
   wchar_t browse_class[32] = {};
   ::GetClassNameW(browse, browse_class, 32);
   EXPECT_EQ(std::wstring(browse_class), L"Button");
+  EXPECT_EQ(::GetWindowLongPtrW(browse, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
   EXPECT_EQ(Ask(Item(page, PreferencesId("use_ddraw")), BM_GETCHECK), BST_CHECKED);
   const std::wstring description = L"Test rig, 4 cores";
   DWORD_PTR ignored;

@@ -34,18 +34,15 @@ TJvFilenameEdit::TJvFilenameEdit(HWND parent, int id, RECT place, HFONT font) {
   // Direct input off: the box is read-only, yet it takes the focus and the click key.
   edit_ = ::CreateWindowExW(
       WS_EX_CLIENTEDGE, WC_EDITW, L"",
-      WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | ES_READONLY | WS_CLIPCHILDREN,
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | ES_READONLY | WS_CLIPSIBLINGS,
       place.left, place.top, place.right - place.left, place.bottom - place.top, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
   ::SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  RECT inside;
-  ::GetClientRect(edit_, &inside);
-  // The button lies over the box's right end as its sibling, above it: as a child of the box it
-  // is painted over by the box's own text area under Wine.
-  button_ = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_ICON,
+  // The button lies over the box's right end as its sibling, above it, and is drawn by the
+  // field: a themed button inside a box or over it is lost under the box's text area in Wine.
+  button_ = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW,
                               place.right - 2 - kButtonWidth, place.top + 2, kButtonWidth,
                               place.bottom - place.top - 4, parent, nullptr, instance, nullptr);
-  ::SendMessageW(button_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(FolderIcon()));
   ::SetWindowPos(button_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // The text ends before the button.
   ::SendMessageW(edit_, EM_SETMARGINS, EC_RIGHTMARGIN, MAKELPARAM(0, kButtonWidth));
@@ -122,6 +119,17 @@ void TJvFilenameEdit::BrowseForFile() {
   SetText(chosen);
   dialog_file_ = chosen;
   initial_dir_ = StoredInitialDir(DirectoryPart(chosen));
+}
+
+bool TJvFilenameEdit::DrawButton(const DRAWITEMSTRUCT& item) {
+  if (item.hwndItem != button_ || button_ == nullptr) return false;
+  RECT face = item.rcItem;
+  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+  ::DrawFrameControl(item.hDC, &face, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+  // The folder in the middle, one pixel down and right while pressed.
+  DrawFolder(item.hDC, (face.right - face.left - 14) / 2 + (pressed ? 1 : 0),
+             (face.bottom - face.top - 12) / 2 + (pressed ? 1 : 0));
+  return true;
 }
 
 bool TJvFilenameEdit::ButtonClicked(HWND from) {

@@ -33,6 +33,8 @@ class TJvFilenameEdit {
   void BrowseForFile();
   // A click reported by the parent: true when it was the browse button's, which then browses.
   bool ButtonClicked(HWND from);
+  // A WM_DRAWITEM reported by the parent: true when it was the browse button's, now drawn.
+  bool DrawButton(const DRAWITEMSTRUCT& item);
 
   void SetFilter(std::wstring label, std::wstring pattern);
   void SetDialogTitle(std::wstring title) { dialog_title_ = std::move(title); }

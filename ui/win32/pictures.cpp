@@ -148,28 +148,27 @@ HICON MakeMainIcon(int size) {
   return IconOf(bitmap, size, size);
 }
 
-HICON FolderIcon() {
-  static const HICON icon = [] {
-    HBITMAP bitmap = DrawPicture(14, 12, [](HDC dc) {
-      Fill(dc, 0, 1, 6, 11, RGB(0, 0, 0));
-      Fill(dc, 1, 2, 5, 10, RGB(255, 255, 0));
-      Fill(dc, 0, 3, 12, 11, RGB(0, 0, 0));
-      Fill(dc, 1, 4, 11, 10, RGB(255, 255, 0));
-      // The open lid, tilted forward.
-      HPEN pen = ::CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
-      HBRUSH olive = ::CreateSolidBrush(RGB(128, 128, 0));
-      HGDIOBJ old_pen = ::SelectObject(dc, pen);
-      HGDIOBJ old_brush = ::SelectObject(dc, olive);
-      const POINT lid[] = {{3, 6}, {13, 6}, {10, 11}, {0, 11}};
-      ::Polygon(dc, lid, 4);
-      ::SelectObject(dc, old_pen);
-      ::SelectObject(dc, old_brush);
-      ::DeleteObject(pen);
-      ::DeleteObject(olive);
-    });
-    return IconOf(bitmap, 14, 12);
-  }();
-  return icon;
+void DrawFolder(HDC dc, int left, int top) {
+  const auto at = [&](int x0, int y0, int x1, int y1, COLORREF colour) {
+    Fill(dc, left + x0, top + y0, left + x1, top + y1, colour);
+  };
+  // The folder's back with its tab, in yellow with a black outline.
+  at(0, 1, 6, 3, RGB(0, 0, 0));
+  at(1, 2, 5, 3, RGB(255, 255, 0));
+  at(0, 3, 12, 12, RGB(0, 0, 0));
+  at(1, 4, 11, 11, RGB(255, 255, 0));
+  // The open lid, tilted forward, in olive.
+  HPEN pen = ::CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+  HBRUSH olive = ::CreateSolidBrush(RGB(128, 128, 0));
+  HGDIOBJ old_pen = ::SelectObject(dc, pen);
+  HGDIOBJ old_brush = ::SelectObject(dc, olive);
+  const POINT lid[] = {
+      {left + 3, top + 6}, {left + 13, top + 6}, {left + 10, top + 11}, {left + 0, top + 11}};
+  ::Polygon(dc, lid, 4);
+  ::SelectObject(dc, old_pen);
+  ::SelectObject(dc, old_brush);
+  ::DeleteObject(pen);
+  ::DeleteObject(olive);
 }
 
 }  // namespace velotrax::win32ui

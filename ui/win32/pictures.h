@@ -13,7 +13,7 @@ namespace velotrax::win32ui {
 HIMAGELIST MakeToolBarImages();
 // The application icon at size x size pixels: the three bars above a blue saw-tooth.
 HICON MakeMainIcon(int size);
-// The browse button's opening folder, 14 x 12; made once per run.
-HICON FolderIcon();
+// Draws the browse button's opening folder, 14 x 12, with its top-left corner at (left, top).
+void DrawFolder(HDC dc, int left, int top);
 
 }  // namespace velotrax::win32ui

@@ -142,6 +142,11 @@ LRESULT TForm2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     }
+    case WM_DRAWITEM:
+      if (mamefile_selector_->DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam))) {
+        return TRUE;
+      }
+      break;
     case WM_SETCURSOR: {
       const HWND over = reinterpret_cast<HWND>(wparam);
       if (busy_ && (over == use_ddraw_ || over == use_d3d_)) {

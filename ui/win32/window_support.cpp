@@ -163,7 +163,9 @@ HWND MakeControl(HWND parent, const layout::Control& control, int id, RECT place
       break;
     case ControlKind::group_box:
       window_class = WC_BUTTONW;
-      style |= BS_GROUPBOX;
+      // Beneath its contents, it must not paint over them (the browse button of the file-name
+      // field was lost under the Options box).
+      style |= BS_GROUPBOX | WS_CLIPSIBLINGS;
       break;
     case ControlKind::push_button:
       window_class = WC_BUTTONW;
@@ -228,6 +230,7 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM lparam)
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLOREDIT:
+    case WM_DRAWITEM:
     case WM_SETCURSOR:
       return ::SendMessageW(::GetAncestor(page, GA_ROOT), message, wparam, lparam);
     default:
