@@ -142,6 +142,14 @@ LRESULT TForm2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     }
+    case WM_CTLCOLORSTATIC:
+      // The emulator's box is read-only but shows as a box to fill, in the window colours.
+      if (reinterpret_cast<HWND>(lparam) == mamefile_selector_->Handle()) {
+        ::SetTextColor(reinterpret_cast<HDC>(wparam), ::GetSysColor(COLOR_WINDOWTEXT));
+        ::SetBkColor(reinterpret_cast<HDC>(wparam), ::GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+      }
+      break;
     case WM_DRAWITEM:
       if (mamefile_selector_->DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam))) {
         return TRUE;
