@@ -271,6 +271,45 @@ TEST(WindowTest, CombinedBenchmarkFromF1AndTheToolBarShowsBothScoresAndBars) {
   EXPECT_EQ(scores.find("\r\n720a=0\r\n"), std::string::npos);
 }
 
+TEST(WindowTest, RepeatedPassesRunOneAfterTheOtherAndTheOptionRoundTrips) {
+  Workspace workspace;
+  WriteFile(workspace.Path() / "velotrax.ini",
+            "[velotrax]\r\nmamefile=mame.exe\r\nselected=1\r\nmethode=1\r\nrepeat=1\r\n"
+            "repeat_most_passes=3\r\n");
+  Program program(workspace);
+  const HWND main = program.WaitFor(L"Velotrax 1.0");
+  ASSERT_NE(main, nullptr);
+  // The dialog shows the option as the settings have it.
+  Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
+  const HWND preferences = program.WaitFor(L"Preferences");
+  ASSERT_NE(preferences, nullptr);
+  HWND page = ::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr);
+  EXPECT_EQ(Ask(Item(page, PreferencesId("repeat_passes")), BM_GETCHECK), BST_CHECKED);
+  EXPECT_EQ(TextOf(Item(page, PreferencesId("repeat_most"))), L"3");
+  Command(preferences, PreferencesId("cancel_button"),
+          Item(preferences, PreferencesId("cancel_button")));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(preferences); }));
+
+  // Passes of DirectDraw one after the other, counted on the status bar, then the score.
+  PressF1(main);
+  ASSERT_TRUE(WaitUntil([&] {
+    return TextOf(Item(main, MainId("StatusBar"))).find(L"(pass 2") != std::wstring::npos;
+  }));
+  ASSERT_TRUE(WaitUntil([&] {
+    return TextOf(Item(main, MainId("StatusBar"))) == L"Status : Ready" &&
+           TextOf(Item(main, MainId("edit2"))) != L"N/A";
+  }));
+
+  // Unchecked with OK, the option is off at the next start.
+  Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(preferences) != FALSE; }));
+  Ask(Item(page, PreferencesId("repeat_passes")), BM_CLICK);
+  Command(preferences, PreferencesId("ok_button"), Item(preferences, PreferencesId("ok_button")));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(preferences); }));
+  Close(program, main);
+  EXPECT_NE(ReadFile(workspace.Path() / "velotrax.ini").find("repeat=0"), std::string::npos);
+}
+
 TEST(WindowTest, PreferencesRoundTrip) {
   Workspace workspace;
   WriteFile(workspace.Path() / "velotrax.ini",

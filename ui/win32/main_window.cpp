@@ -1,8 +1,11 @@
 #include "ui/win32/main_window.h"
 
+#include <commdlg.h>
+
 #include <algorithm>
 #include <cwctype>
 
+#include "base/win32_text.h"
 #include "emulator/emulator_contract.h"
 #include "emulator/emulator_dialect.h"
 #include "storage/files.h"
@@ -58,10 +61,17 @@ TBBUTTON ToolBarButton(const layout::ToolButton& button) {
 TForm1::TForm1() {
   ui_thread_ = std::make_unique<MessageLoopUiThread>();
   mame_ = std::make_unique<TJvCreateProcess>(*ui_thread_);
+  series_ = std::make_unique<results::SeriesBenchmark>(state_, *this, *this, results::SystemRoot());
   // Fixed single border: minimise and close, no maximise, no sizing.
   CreateTopLevel(L"VelotraxMain", Layout(), nullptr, BuildMenu());
-  icon_ = MakeMainIcon(::GetSystemMetrics(SM_CXICON));
-  small_icon_ = MakeMainIcon(::GetSystemMetrics(SM_CXSMICON));
+  // MAINICON, the program's icon resource, in the title bar and on the task-bar button.
+  const auto load_icon = [](int metric) {
+    const int size = ::GetSystemMetrics(metric);
+    return static_cast<HICON>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, size, size, 0));
+  };
+  icon_ = load_icon(SM_CXICON);
+  small_icon_ = load_icon(SM_CXSMICON);
   ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
   ACCEL f1{FVIRTKEY, VK_F1, static_cast<WORD>(MenuCommand(Layout(), "StartBenchmark1"))};
@@ -73,6 +83,7 @@ TForm1::TForm1() {
 
 TForm1::~TForm1() {
   // No runner event may reach a window that is going away.
+  series_.reset();
   mame_.reset();
   ui_thread_.reset();
   if (accelerators_ != nullptr) ::DestroyAcceleratorTable(accelerators_);
@@ -97,7 +108,6 @@ HMENU TForm1::BuildMenu() {
     std::vector<const layout::MenuItem*> shown;
     std::vector<std::string> captions;
     for (const layout::MenuItem& item : Layout().menus[m].items) {
-      if (!item.described) continue;  // File > Export results... is not offered here yet
       shown.push_back(&item);
       captions.emplace_back(item.caption);
     }
@@ -287,7 +297,9 @@ void TForm1::ToolButton4Click() {
 }
 
 void TForm1::StartBenchmark1Click() {
-  ShowingPassLog([this] { StartBenchmark(state_, *this); });
+  series_->EndIfIdle();
+  ShowingPassLog(
+      [this] { StartBenchmarkOrSeries(state_, *this, *series_, CheckedRepeatOption()); });
 }
 
 void TForm1::Exit2Click() {
@@ -304,6 +316,57 @@ void TForm1::Info1Click() {
   if (Form4 != nullptr) Form4->ShowModal();
 }
 
+void TForm1::Export1Click() {
+  const std::wstring json = ShowText(std::string(texts::kExportJsonFilter));
+  const std::wstring markdown = ShowText(std::string(texts::kExportMarkdownFilter));
+  // "JSON (*.json)" and its pattern, "Markdown (*.md)" and its pattern.
+  const auto pattern = [](const std::wstring& label) {
+    return label.substr(label.find(L'(') + 1, label.find(L')') - label.find(L'(') - 1);
+  };
+  const std::wstring filter =
+      json + L'\0' + pattern(json) + L'\0' + markdown + L'\0' + pattern(markdown) + L'\0' + L'\0';
+  std::wstring file = ShowText(std::string(texts::kExportProposedName));
+  file.resize(MAX_PATH, L'\0');
+  const std::wstring initial_dir = ShowText(state_.base_dir);
+  const std::wstring title = ShowText(std::string(texts::kExportTitle));
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = window_;
+  dialog.lpstrFilter = filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = MAX_PATH;
+  dialog.lpstrInitialDir = initial_dir.c_str();
+  dialog.lpstrTitle = title.c_str();
+  dialog.lpstrDefExt = L"json";
+  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_OVERWRITEPROMPT;
+  if (!::GetSaveFileNameW(&dialog)) return;
+  std::wstring path = file.c_str();
+  // A name typed without an extension takes the one of the chosen kind.
+  if (dialog.nFileExtension == 0 || path[dialog.nFileExtension - 1] != L'.') {
+    path += dialog.nFilterIndex == 2 ? L".md" : L".json";
+  }
+  results::ExportRecord(series_->SessionRecord(), win32::Utf8(path));
+}
+
+results::RepeatOption TForm1::CheckedRepeatOption() const {
+  return Form2 != nullptr ? Form2->CheckedRepeatOption() : results::RepeatOption{};
+}
+
+void TForm1::SetRepeatOption(const results::RepeatOption& option) {
+  if (Form2 != nullptr) Form2->SetRepeatOption(option);
+}
+
+void TForm1::ShowMachineWarning(const std::string& text) {
+  state_.pass_log.push_back(MachineWarningLine(text));
+}
+
+void TForm1::RunLater(std::chrono::milliseconds delay, std::function<void()> fn) {
+  const UINT_PTR id = next_timer_++;
+  timers_[id] = std::move(fn);
+  ::SetTimer(window_, id, static_cast<UINT>(delay.count()), nullptr);
+}
+
 void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool StartsOnNewLine) {
   // Kept in the program state; Memo1 takes the log over at the start and the end of a pass.
   OnOutputLine(state_, S, StartsOnNewLine);
@@ -311,7 +374,7 @@ void TForm1::mameRead(TJvCreateProcess&, std::string_view S, bool StartsOnNewLin
 
 void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
   session_close_answered_ = false;  // new scores: a later close must save them
-  ShowingPassLog([this, ExitCode] { OnPassEnd(state_, *this, ExitCode); });
+  ShowingPassLog([this, ExitCode] { EndPass(state_, *this, *series_, ExitCode); });
 }
 
 void TForm1::ShowingPassLog(const std::function<void()>& step) {
@@ -402,6 +465,10 @@ void TForm1::RestoreCursors() {
 
 void TForm1::RefreshComparison() {
   velotrax::RefreshComparison(state_, static_cast<ComparisonView&>(*this));
+  // Beside this computer's scores: the interval of a score measured as a series.
+  const int game = SelectedGame();
+  SetText(Control("interval_ddraw"), SelectionIntervalText(state_, *series_, game, false));
+  SetText(Control("interval_d3d"), SelectionIntervalText(state_, *series_, game, true));
 }
 
 void TForm1::ShowDisclaimer() {
@@ -439,6 +506,7 @@ void TForm1::Command(int id) {
   if (id == MenuCommand(w, "Exit2")) Exit2Click();
   if (id == MenuCommand(w, "BenchmarkAll1")) BenchmarkAll1Click();
   if (id == MenuCommand(w, "Info1")) Info1Click();
+  if (id == MenuCommand(w, "Export1")) Export1Click();
   if (id == ToolButtonCommand(w, "ToolButton1")) ToolButton1Click();
   if (id == ToolButtonCommand(w, "ToolButton2")) ToolButton2Click();
 }
@@ -512,6 +580,15 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         return TRUE;
       }
       break;
+    case WM_TIMER: {
+      const auto found = timers_.find(wparam);
+      if (found == timers_.end()) break;
+      ::KillTimer(window_, wparam);
+      std::function<void()> fn = std::move(found->second);
+      timers_.erase(found);
+      fn();
+      return 0;
+    }
     case WM_CLOSE:
       Close();
       return 0;

@@ -17,6 +17,7 @@
 #include "core/sequencer.h"
 #include "core/state.h"
 #include "process/create_process.h"
+#include "results/series_benchmark.h"
 #include "storage/settings.h"
 #include "ui/win32/bar_gauge.h"
 #include "ui/win32/message_loop_ui_thread.h"
@@ -29,7 +30,8 @@ class TForm1 : public Window,
                public ComparisonView,
                public SequencerHost,
                public SettingsHost,
-               public MainWindowHost {
+               public MainWindowHost,
+               public results::SeriesView {
  public:
   // Builds the window hidden, then runs FormCreate.
   TForm1();
@@ -56,6 +58,8 @@ class TForm1 : public Window,
   void Exit2Click();
   void BenchmarkAll1Click();
   void Info1Click();
+  // File > Export results...: asks for a file and exports the session's results to it.
+  void Export1Click();
   void mameRead(TJvCreateProcess& Sender, std::string_view S, bool StartsOnNewLine);
   void mameTerminate(TJvCreateProcess& Sender, uint32_t ExitCode);
 
@@ -77,11 +81,12 @@ class TForm1 : public Window,
   void ShowDisclaimer() override;
   void SelectGame(int index) override;
   void CheckPassMode(PassMode mode) override;
-  // MainWindowHost. The repeated passes have no controls in this window yet: the option read from
-  // the settings is kept as it was and written back unchanged.
-  results::RepeatOption CheckedRepeatOption() const override { return repeat_option_; }
-  void SetRepeatOption(const results::RepeatOption& option) override { repeat_option_ = option; }
+  // MainWindowHost, SeriesView.
+  results::RepeatOption CheckedRepeatOption() const override;
+  void SetRepeatOption(const results::RepeatOption& option) override;
   void AppendReferenceItems(const std::vector<std::string>& names) override;
+  void ShowMachineWarning(const std::string& text) override;
+  void RunLater(std::chrono::milliseconds delay, std::function<void()> fn) override;
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
@@ -110,7 +115,9 @@ class TForm1 : public Window,
   HWND rom_display_ = nullptr;
   std::array<HWND, 3> refs_{};
   std::map<std::string_view, HWND> controls_;
-  results::RepeatOption repeat_option_;
+  // What RunLater waits to run, by timer.
+  std::map<UINT_PTR, std::function<void()>> timers_;
+  UINT_PTR next_timer_ = 1;
   std::array<std::array<std::unique_ptr<TGauge>, 2>, 4> gauges_;
   bool busy_ = false;
   // Set when a log-off has run the close query: the end of the session does not ask again.
@@ -118,6 +125,8 @@ class TForm1 : public Window,
   // The UI thread goes after the runner, which may still be handing it events.
   std::unique_ptr<MessageLoopUiThread> ui_thread_;
   std::unique_ptr<TJvCreateProcess> mame_;
+  // The benchmarks of series and what this session measured.
+  std::unique_ptr<results::SeriesBenchmark> series_;
 };
 
 }  // namespace velotrax::win32ui

@@ -71,36 +71,6 @@ void ArrowButton(HDC dc, bool right) {
   ::DeleteObject(gloss);
 }
 
-// A mask for bitmap: set where the picture is transparent.
-HBITMAP MaskOf(HBITMAP bitmap, int width, int height) {
-  HBITMAP mask = ::CreateBitmap(width, height, 1, 1, nullptr);
-  HDC source = ::CreateCompatibleDC(nullptr);
-  HDC target = ::CreateCompatibleDC(nullptr);
-  HGDIOBJ old_source = ::SelectObject(source, bitmap);
-  HGDIOBJ old_target = ::SelectObject(target, mask);
-  ::SetBkColor(source, kTransparent);
-  ::BitBlt(target, 0, 0, width, height, source, 0, 0, SRCCOPY);
-  // Transparent pixels black in the colour picture, as an icon wants them.
-  ::BitBlt(source, 0, 0, width, height, target, 0, 0, 0x00220326);  // DSna
-  ::SelectObject(source, old_source);
-  ::SelectObject(target, old_target);
-  ::DeleteDC(source);
-  ::DeleteDC(target);
-  return mask;
-}
-
-HICON IconOf(HBITMAP colour, int width, int height) {
-  HBITMAP mask = MaskOf(colour, width, height);
-  ICONINFO info{};
-  info.fIcon = TRUE;
-  info.hbmColor = colour;
-  info.hbmMask = mask;
-  HICON icon = ::CreateIconIndirect(&info);
-  ::DeleteObject(mask);
-  ::DeleteObject(colour);
-  return icon;
-}
-
 }  // namespace
 
 HIMAGELIST MakeToolBarImages() {
@@ -116,36 +86,6 @@ HIMAGELIST MakeToolBarImages() {
     ::DeleteObject(bitmap);
   }
   return list;
-}
-
-HICON MakeMainIcon(int size) {
-  HBITMAP bitmap = DrawPicture(32, 32, [](HDC dc) {
-    Bars(dc, 1, 5, 2);
-    // The saw-tooth along the bottom.
-    HPEN pen = ::CreatePen(PS_SOLID, 1, RGB(0, 0, 120));
-    HBRUSH brush = ::CreateSolidBrush(RGB(0, 64, 255));
-    HGDIOBJ old_pen = ::SelectObject(dc, pen);
-    HGDIOBJ old_brush = ::SelectObject(dc, brush);
-    POINT saw[12];
-    int n = 0;
-    saw[n++] = {1, 31};
-    for (int x = 1; x < 31; x += 6) {
-      saw[n++] = {x + 6, 22};
-      saw[n++] = {x + 6, 31};
-    }
-    saw[n++] = {31, 31};
-    ::Polygon(dc, saw, n);
-    ::SelectObject(dc, old_pen);
-    ::SelectObject(dc, old_brush);
-    ::DeleteObject(pen);
-    ::DeleteObject(brush);
-  });
-  if (size != 32) {
-    HBITMAP scaled =
-        static_cast<HBITMAP>(::CopyImage(bitmap, IMAGE_BITMAP, size, size, LR_COPYDELETEORG));
-    if (scaled != nullptr) bitmap = scaled;
-  }
-  return IconOf(bitmap, size, size);
 }
 
 void DrawFolder(HDC dc, int left, int top) {

@@ -2,6 +2,10 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
 #include "ui/win32/guard.h"
 #include "ui/window_actions.h"
 #include "ui/window_layout.h"
@@ -41,6 +45,9 @@ TForm2::TForm2(ProgramState& state, HWND owner) : state_(state), owner_(owner) {
           }
           return pages_;
         }
+        if (control.kind == layout::ControlKind::number_box) {
+          return MakeNumberBox(control, parent, place, id);
+        }
         if (control.kind == layout::ControlKind::file_name_field) {
           mamefile_selector_ = std::make_unique<TJvFilenameEdit>(parent, id, place, RegularFont());
           const std::string filter(texts::kEmulatorFilter);
@@ -56,6 +63,60 @@ TForm2::TForm2(ProgramState& state, HWND owner) : state_(state), owner_(owner) {
   use_ddraw_ = Control("use_ddraw");
   use_d3d_ = Control("use_d3d");
   use_both_ = Control("use_both");
+  SetRepeatOption({});
+}
+
+HWND TForm2::MakeNumberBox(const layout::Control& control, HWND parent, RECT place, int id) {
+  HWND box = ::CreateWindowExW(
+      WS_EX_CLIENTEDGE, WC_EDITW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+      place.left, place.top, place.right - place.left, place.bottom - place.top, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
+  ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(RegularFont()), FALSE);
+  // The arrows step the number; the box keeps the text, so a fraction stays one.
+  HWND arrows = ::CreateWindowExW(0, UPDOWN_CLASSW, L"",
+                                  WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_ARROWKEYS, 0, 0, 0,
+                                  0, parent, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ::SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(box), 0);
+  ::SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-1000000), 1000000);
+  arrows_[control.name] = arrows;
+  return box;
+}
+
+double TForm2::NumberIn(std::string_view name, double lowest, double highest,
+                        double fallback) const {
+  const std::string text = WindowText(Control(name));
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str()) return fallback;
+  return std::clamp(value, lowest, highest);
+}
+
+results::RepeatOption TForm2::CheckedRepeatOption() const {
+  const results::RepeatOption defaults;
+  results::RepeatOption option;
+  option.on = ::SendMessageW(Control("repeat_passes"), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  option.percent = NumberIn("repeat_percent", results::kLowestRepeatPercent,
+                            results::kHighestRepeatPercent, defaults.percent);
+  option.most_passes = static_cast<int>(
+      NumberIn("repeat_most", 1, results::kMostRepeatPasses, defaults.most_passes));
+  return option;
+}
+
+void TForm2::SetRepeatOption(const results::RepeatOption& option) {
+  ::SendMessageW(Control("repeat_passes"), BM_SETCHECK, option.on ? BST_CHECKED : BST_UNCHECKED, 0);
+  char percent[32];
+  std::snprintf(percent, sizeof(percent), "%.1f", option.percent);
+  SetText(Control("repeat_percent"), percent);
+  SetText(Control("repeat_most"), std::to_string(option.most_passes));
+  EnableRepeatNumbers(option.on);
+}
+
+void TForm2::EnableRepeatNumbers(bool on) {
+  for (std::string_view name : {"repeat_percent", "repeat_most"}) {
+    ::EnableWindow(Control(name), on);
+    const auto arrows = arrows_.find(name);
+    if (arrows != arrows_.end()) ::EnableWindow(arrows->second, on);
+  }
 }
 
 HWND TForm2::Control(std::string_view name) const {
@@ -124,7 +185,9 @@ LRESULT TForm2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED) {
         const HWND from = reinterpret_cast<HWND>(lparam);
-        if (mamefile_selector_->ButtonClicked(from)) {
+        if (from != nullptr && from == Control("repeat_passes")) {
+          EnableRepeatNumbers(::SendMessageW(from, BM_GETCHECK, 0, 0) == BST_CHECKED);
+        } else if (mamefile_selector_->ButtonClicked(from)) {
           // the field has browsed
         } else if (from != nullptr && from == Control("ok_button")) {
           ok_buttonClick();
@@ -139,6 +202,25 @@ LRESULT TForm2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
       if (header->hwndFrom == pages_ && header->code == TCN_SELCHANGE) {
         ShowPage(static_cast<int>(::SendMessageW(pages_, TCM_GETCURSEL, 0, 0)));
+      }
+      if (header->code == UDN_DELTAPOS) {
+        // Half a percent or one pass a step, kept within the option's range.
+        const auto* step = reinterpret_cast<const NMUPDOWN*>(lparam);
+        const bool percent = header->hwndFrom == arrows_["repeat_percent"];
+        const results::RepeatOption now = CheckedRepeatOption();
+        if (percent) {
+          const double value =
+              std::clamp(now.percent + 0.5 * step->iDelta, results::kLowestRepeatPercent,
+                         results::kHighestRepeatPercent);
+          char text[32];
+          std::snprintf(text, sizeof(text), "%.1f", value);
+          SetText(Control("repeat_percent"), text);
+        } else {
+          SetText(Control("repeat_most"),
+                  std::to_string(
+                      std::clamp(now.most_passes + step->iDelta, 1, results::kMostRepeatPasses)));
+        }
+        return TRUE;  // the boxes' texts are set here, not by the arrows
       }
       return 0;
     }

@@ -8,6 +8,7 @@
 
 #include "base/game.h"
 #include "core/state.h"
+#include "results/series_benchmark.h"
 #include "ui/win32/file_name_field.h"
 #include "ui/win32/window_support.h"
 
@@ -25,6 +26,9 @@ class TForm2 : public Window {
   PassMode CheckedPassMode() const;
   // Checks one of them (the others are unchecked); none changes nothing.
   void CheckPassMode(PassMode mode);
+  // The repeated passes as the dialog's controls stand, and setting them.
+  results::RepeatOption CheckedRepeatOption() const;
+  void SetRepeatOption(const results::RepeatOption& option);
   // Whether the hourglass is shown over use_ddraw and use_d3d.
   void SetBusy(bool busy) { busy_ = busy; }
 
@@ -38,11 +42,16 @@ class TForm2 : public Window {
 
  private:
   HWND Control(std::string_view name) const;
+  HWND MakeNumberBox(const layout::Control& control, HWND parent, RECT place, int id);
+  // The number in a number box, within [lowest, highest]; `fallback` when it holds none.
+  double NumberIn(std::string_view name, double lowest, double highest, double fallback) const;
+  void EnableRepeatNumbers(bool on);
   void ShowPage(int index);
 
   ProgramState& state_;
   HWND owner_;
   std::map<std::string_view, HWND> controls_;
+  std::map<std::string_view, HWND> arrows_;  // the up-down arrows of each number box
   HWND pages_ = nullptr;
   HWND pc_description_ = nullptr;
   HWND use_ddraw_ = nullptr, use_d3d_ = nullptr, use_both_ = nullptr;

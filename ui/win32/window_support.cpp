@@ -84,6 +84,16 @@ HFONT RegularFont() {
   return font;
 }
 
+HFONT SmallFont() {
+  static const HFONT font = [] {
+    LOGFONTW face{};
+    ::GetObjectW(RegularFont(), sizeof(face), &face);
+    face.lfHeight = face.lfHeight * 7 / 8;
+    return ::CreateFontIndirectW(&face);
+  }();
+  return font;
+}
+
 HFONT BoldFont() {
   static const HFONT font = MakeFont(FW_BOLD);
   return font;
@@ -150,7 +160,9 @@ HWND MakeControl(HWND parent, const layout::Control& control, int id, RECT place
   DWORD style = WS_CHILD;
   DWORD ex_style = 0;
   const uint32_t flags = control.style;
-  HFONT font = (flags & layout::kBold) ? BoldFont() : RegularFont();
+  HFONT font = (flags & layout::kBold)        ? BoldFont()
+               : (flags & layout::kSmallFont) ? SmallFont()
+                                              : RegularFont();
   std::wstring text = ShowText(std::string(control.text));
   switch (control.kind) {
     case ControlKind::label:
@@ -174,6 +186,10 @@ HWND MakeControl(HWND parent, const layout::Control& control, int id, RECT place
     case ControlKind::radio_button:
       window_class = WC_BUTTONW;
       style |= BS_AUTORADIOBUTTON;
+      break;
+    case ControlKind::check_box:
+      window_class = WC_BUTTONW;
+      style |= BS_AUTOCHECKBOX;
       break;
     case ControlKind::edit_box:
       window_class = WC_EDITW;
@@ -265,7 +281,6 @@ struct Placed {
 void Gather(const layout::Window& layout, std::string_view parent, POINT offset,
             std::vector<Placed>& placed) {
   for (const layout::Control* child : layout::ChildrenOf(layout, parent)) {
-    if (!child->described) continue;
     placed.push_back({child, offset});
     if (child->kind == layout::ControlKind::group_box) {
       Gather(layout, child->name, {offset.x + child->place.left, offset.y + child->place.top},

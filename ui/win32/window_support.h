@@ -16,6 +16,8 @@ namespace velotrax::win32ui {
 // "MS Sans Serif" at 8 points, regular and bold, scaled to the system's pixels per inch.
 HFONT RegularFont();
 HFONT BoldFont();
+// The regular font at 7/8 of its size.
+HFONT SmallFont();
 
 // A layout length (at 96 pixels per inch) in this system's pixels: unchanged at 96, else scaled
 // by the window font's text height against 13.
@@ -38,7 +40,7 @@ HWND MakeControl(HWND parent, const layout::Control& control, int id, RECT place
 // Makes the controls of a window the front end does not make itself: returns the window made.
 using MakeSpecialControl =
     std::function<HWND(const layout::Control& control, HWND parent, RECT place, int id)>;
-// Builds the described controls of layout in window: group boxes' contents as their siblings,
+// Builds the controls of layout in window: group boxes' contents as their siblings,
 // each tab page as a child window of its own over the page control's page area; focus-taking
 // controls first, in tab order, group boxes last, beneath their contents. Returns the windows by
 // control name.
