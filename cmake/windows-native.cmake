@@ -11,6 +11,8 @@ add_subdirectory(core)
 add_subdirectory(results)
 add_subdirectory(ui)
 add_subdirectory(tools)
+# The window: velotrax.exe, the Win32 front end.
+add_subdirectory(${PROJECT_SOURCE_DIR}/ui/win32 ${PROJECT_BINARY_DIR}/ui/win32)
 include(${PROJECT_SOURCE_DIR}/cmake/windows-installer.cmake)
 
 if(NOT VELOTRAX_BUILD_TESTS)
@@ -65,3 +67,29 @@ foreach(test ${VELOTRAX_WINDOWS_TESTS})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS windows FIXTURES_REQUIRED wine_prefix)
 endforeach()
+
+# The window, started in workspaces of its own and driven through its messages, on a virtual
+# display of its own (xvfb-run), so that `make test-windows` needs no screen. It has a Wine prefix
+# of its own: a prefix whose desktop was started by a test without a display, as the others run,
+# shows no window. The demo workspace gives it the emulator and the sample reference computers.
+set(VELOTRAX_WINDOW_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix-window)
+set(VELOTRAX_XVFB xvfb-run --auto-servernum --server-args=-screen\ 0\ 1280x1024x24)
+add_test(NAME wine_prefix_window
+         COMMAND ${VELOTRAX_XVFB} env WINEPREFIX=${VELOTRAX_WINDOW_WINEPREFIX} WINEDEBUG=-all
+                 wineboot --init)
+set_tests_properties(wine_prefix_window PROPERTIES FIXTURES_SETUP wine_prefix_window TIMEOUT 600
+                                                   LABELS windows)
+add_test(NAME win32_demo_workspace
+         COMMAND ${PROJECT_SOURCE_DIR}/scripts/demo-workspace --windows ${PROJECT_BINARY_DIR})
+set_tests_properties(win32_demo_workspace PROPERTIES FIXTURES_SETUP win32_demo_workspace
+                                                     LABELS windows)
+add_executable(window_win32_test ${PROJECT_SOURCE_DIR}/tests/windows/window_win32_test.cpp)
+target_compile_definitions(window_win32_test PRIVATE VELOTRAX_BUILD_DIR="Z:${PROJECT_BINARY_DIR}")
+target_link_libraries(window_win32_test PRIVATE velotrax_win32ui GTest::gtest GTest::gtest_main)
+add_dependencies(window_win32_test velotrax velotrax-demo-emulator)
+add_test(NAME window_win32_test
+         COMMAND ${VELOTRAX_XVFB} env WINEPREFIX=${VELOTRAX_WINDOW_WINEPREFIX} WINEDEBUG=-all
+                 wine $<TARGET_FILE:window_win32_test>)
+set_tests_properties(window_win32_test PROPERTIES
+                     TIMEOUT 600 LABELS windows
+                     FIXTURES_REQUIRED "wine_prefix_window;win32_demo_workspace")

@@ -1,0 +1,477 @@
+// The Win32 window as a user meets it: velotrax.exe is started in a workspace of its own and
+// driven from here through its windows' messages, as Windows delivers them to any program; its
+// texts, bars and files are read back. Needs a display (ctest runs it under xvfb-run).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/errors.h"
+#include "ui/win32/bar_gauge.h"
+#include "ui/win32/guard.h"
+#include "ui/win32/message_loop_ui_thread.h"
+#include "ui/win32/window_support.h"
+#include "ui/window_layout.h"
+
+namespace velotrax::win32ui {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Polls until done() holds; false after the time-out (the program answers in seconds under
+// Wine, a generous limit only ends a test that would hang).
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(100ms);
+  }
+  return true;
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[1024] = {};
+  DWORD_PTR length = 0;
+  ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
+                        &length);
+  return text;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// A workspace: the demo emulator under `emulator_name`, an empty roms directory and the demo's
+// reference computers.
+class Workspace {
+ public:
+  explicit Workspace(const std::string& emulator_name = "mame.exe") {
+    std::random_device random;
+    path_ = fs::temp_directory_path() / ("velotrax-window-" + std::to_string(random()));
+    fs::create_directories(path_ / "roms");
+    const fs::path build = VELOTRAX_BUILD_DIR;
+    fs::copy_file(build / "velotrax-demo-emulator.exe", path_ / emulator_name);
+    fs::copy_file(build / "demo" / "reference.dat", path_ / "reference.dat");
+  }
+  ~Workspace() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// velotrax.exe running in a workspace; ended at the end of the test if it is still running.
+class Program {
+ public:
+  explicit Program(const Workspace& workspace) {
+    // Short passes: the demo emulator draws this many frames instead of 5000.
+    ::SetEnvironmentVariableW(L"VELOTRAX_DEMO_FRAMES", L"300");
+    std::wstring command =
+        L"\"" + (fs::path(VELOTRAX_BUILD_DIR) / "velotrax.exe").wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workspace.Path().c_str(), &startup, &process_)) {
+      ADD_FAILURE() << "velotrax.exe did not start: " << ::GetLastError();
+    }
+  }
+  ~Program() {
+    if (process_.hProcess != nullptr) {
+      if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process_.hProcess, 99);
+        ::WaitForSingleObject(process_.hProcess, 10000);
+      }
+      ::CloseHandle(process_.hProcess);
+      ::CloseHandle(process_.hThread);
+    }
+  }
+
+  // The program's visible top-level window with this caption (and window class, when given).
+  HWND Find(const std::wstring& caption, const wchar_t* window_class = nullptr) const {
+    struct Search {
+      DWORD process;
+      const std::wstring* caption;
+      const wchar_t* window_class;
+      HWND found;
+    } search{process_.dwProcessId, &caption, window_class, nullptr};
+    ::EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(data);
+          DWORD process = 0;
+          ::GetWindowThreadProcessId(window, &process);
+          wchar_t name[256] = {};
+          ::GetClassNameW(window, name, 256);
+          if (process == s->process && ::IsWindowVisible(window) && TextOf(window) == *s->caption &&
+              (s->window_class == nullptr || std::wstring(name) == s->window_class)) {
+            s->found = window;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+  HWND WaitFor(const std::wstring& caption, const wchar_t* window_class = nullptr) const {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = Find(caption, window_class)) != nullptr; });
+    return found;
+  }
+  // The exit code once the program has ended, or -1 while it runs on.
+  int WaitForExit(DWORD milliseconds = 60000) const {
+    if (::WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    ::GetExitCodeProcess(process_.hProcess, &code);
+    return static_cast<int>(code);
+  }
+
+ private:
+  PROCESS_INFORMATION process_{};
+};
+
+int MainId(std::string_view name) {
+  return ControlId(layout::MainWindowLayout(), name);
+}
+int PreferencesId(std::string_view name) {
+  return ControlId(layout::PreferencesLayout(), name);
+}
+int DisclaimerId(std::string_view name) {
+  return ControlId(layout::DisclaimerLayout(), name);
+}
+
+HWND Item(HWND window, int id) {
+  return ::GetDlgItem(window, id);
+}
+
+void Command(HWND window, int id, HWND control = nullptr) {
+  ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+}
+
+LRESULT Ask(HWND window, UINT message) {
+  DWORD_PTR answer = 0;
+  ::SendMessageTimeoutW(window, message, 0, 0, SMTO_BLOCK, 5000, &answer);
+  return static_cast<LRESULT>(answer);
+}
+
+// F1 as the keyboard gives it, to the control that has the focus after start-up.
+void PressF1(HWND main) {
+  HWND ref1 = Item(main, MainId("ref1"));
+  ::PostMessageW(ref1, WM_KEYDOWN, VK_F1, 0x003B0001);
+  ::PostMessageW(ref1, WM_KEYUP, VK_F1, 0xC03B0001);
+}
+
+// A left click in the middle of the tool bar's first button, Start Benchmark.
+void ClickStartButton(HWND main) {
+  HWND tool_bar = Item(main, MainId("ToolBar1"));
+  const LPARAM at = MAKELPARAM(19, 21);
+  ::PostMessageW(tool_bar, WM_MOUSEMOVE, 0, at);
+  ::PostMessageW(tool_bar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::PostMessageW(tool_bar, WM_LBUTTONUP, 0, at);
+}
+
+bool BothScoresShown(HWND main) {
+  return TextOf(Item(main, MainId("edit2"))) != L"N/A" &&
+         TextOf(Item(main, MainId("edit1"))) != L"N/A" &&
+         TextOf(Item(main, MainId("StatusBar"))) == L"Status : Ready";
+}
+
+void Close(const Program& program, HWND main) {
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(program.WaitForExit(), 0);
+}
+
+TEST(WindowTest, FirstRunShowsTheDisclaimerFindsTheEmulatorAndSavesOnClose) {
+  Workspace workspace("mamep.exe");
+  Program program(workspace);
+  const HWND disclaimer = program.WaitFor(L"Disclaimer");
+  ASSERT_NE(disclaimer, nullptr);
+  EXPECT_NE(TextOf(Item(disclaimer, DisclaimerId("Memo1"))).find(L"Be aware that benchmarking"),
+            std::wstring::npos);
+  // Before the Disclaimer closes the main window is not on the screen, nor the settings file.
+  EXPECT_EQ(program.Find(L"Velotrax 1.0"), nullptr);
+  EXPECT_FALSE(fs::exists(workspace.Path() / "velotrax.ini"));
+  // The keyboard reaches "I Agree": Tab leaves the text, the space bar presses the button.
+  const HWND agree = Item(disclaimer, DisclaimerId("Button1"));
+  const DWORD thread = ::GetWindowThreadProcessId(disclaimer, nullptr);
+  auto focused = [thread] {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return ::GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return focused() == Item(disclaimer, DisclaimerId("Memo1")); }));
+  ::PostMessageW(focused(), WM_KEYDOWN, VK_TAB, 0x000F0001);
+  ::PostMessageW(focused(), WM_KEYUP, VK_TAB, 0xC00F0001);
+  ASSERT_TRUE(WaitUntil([&] { return focused() == agree; }));
+  ::PostMessageW(agree, WM_KEYDOWN, VK_SPACE, 0x00390001);
+  ::PostMessageW(agree, WM_KEYUP, VK_SPACE, 0xC0390001);
+  const HWND main = program.WaitFor(L"Velotrax 1.0");
+  ASSERT_NE(main, nullptr);
+  EXPECT_FALSE(::IsWindowVisible(disclaimer));
+  EXPECT_NE(ReadFile(workspace.Path() / "velotrax.ini").find("mamefile=mamep.exe"),
+            std::string::npos);
+  EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status :");
+  EXPECT_EQ(TextOf(Item(main, MainId("rom_selector"))), L"Select Rom");
+  // The demo's reference computers were offered in the selectors.
+  EXPECT_EQ(Ask(Item(main, MainId("ref1")), CB_GETCOUNT), 4);
+  fs::remove(workspace.Path() / "velotrax.ini");
+  Close(program, main);
+  EXPECT_TRUE(fs::exists(workspace.Path() / "velotrax.ini"));
+  EXPECT_TRUE(fs::exists(workspace.Path() / "mark.dat"));
+}
+
+TEST(WindowTest, CombinedBenchmarkFromF1AndTheToolBarShowsBothScoresAndBars) {
+  Workspace workspace;
+  WriteFile(workspace.Path() / "velotrax.ini",
+            "[velotrax]\r\nmamefile=mame.exe\r\nselected=1\r\nmethode=3\r\n");
+  Program program(workspace);
+  const HWND main = program.WaitFor(L"Velotrax 1.0");
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(TextOf(Item(main, MainId("rom_selector"))), L"720");
+  PressF1(main);
+  ASSERT_TRUE(WaitUntil([&] { return BothScoresShown(main); }))
+      << "status: " << TextOf(Item(main, MainId("StatusBar"))).size();
+  // Both bars of this computer are drawn on the common scale, one of them full.
+  const LRESULT ddraw = Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetPercent);
+  const LRESULT d3d = Ask(Item(main, MainId("gauge_3d3")), kGaugeGetPercent);
+  EXPECT_GT(ddraw, 0);
+  EXPECT_GT(d3d, 0);
+  EXPECT_EQ(Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetMaxValue),
+            std::max(Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetProgress),
+                     Ask(Item(main, MainId("gauge_3d3")), kGaugeGetProgress)));
+
+  // Next Rom, then Start Benchmark from the tool bar.
+  Command(main, ToolButtonCommand(layout::MainWindowLayout(), "ToolButton2"),
+          Item(main, MainId("ToolBar1")));
+  ASSERT_TRUE(WaitUntil([&] { return TextOf(Item(main, MainId("edit2"))) == L"N/A"; }));
+  ClickStartButton(main);
+  ASSERT_TRUE(WaitUntil([&] { return BothScoresShown(main); }));
+  Close(program, main);
+  const std::string scores = ReadFile(workspace.Path() / "mark.dat");
+  EXPECT_NE(scores.find("\r\n720="), std::string::npos) << scores.substr(0, 200);
+  EXPECT_NE(scores.find("\r\n720a="), std::string::npos);
+  EXPECT_EQ(scores.find("\r\n720=0\r\n"), std::string::npos);
+  EXPECT_EQ(scores.find("\r\n720a=0\r\n"), std::string::npos);
+}
+
+TEST(WindowTest, RepeatedPassesRunOneAfterTheOtherAndTheOptionRoundTrips) {
+  Workspace workspace;
+  WriteFile(workspace.Path() / "velotrax.ini",
+            "[velotrax]\r\nmamefile=mame.exe\r\nselected=1\r\nmethode=1\r\nrepeat=1\r\n"
+            "repeat_most_passes=3\r\n");
+  Program program(workspace);
+  const HWND main = program.WaitFor(L"Velotrax 1.0");
+  ASSERT_NE(main, nullptr);
+  // The dialog shows the option as the settings have it.
+  Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
+  const HWND preferences = program.WaitFor(L"Preferences");
+  ASSERT_NE(preferences, nullptr);
+  HWND page = ::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr);
+  EXPECT_EQ(Ask(Item(page, PreferencesId("repeat_passes")), BM_GETCHECK), BST_CHECKED);
+  EXPECT_EQ(TextOf(Item(page, PreferencesId("repeat_most"))), L"3");
+  Command(preferences, PreferencesId("cancel_button"),
+          Item(preferences, PreferencesId("cancel_button")));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(preferences); }));
+
+  // Passes of DirectDraw one after the other, counted on the status bar, then the score.
+  PressF1(main);
+  ASSERT_TRUE(WaitUntil([&] {
+    return TextOf(Item(main, MainId("StatusBar"))).find(L"(pass 2") != std::wstring::npos;
+  }));
+  ASSERT_TRUE(WaitUntil([&] {
+    return TextOf(Item(main, MainId("StatusBar"))) == L"Status : Ready" &&
+           TextOf(Item(main, MainId("edit2"))) != L"N/A";
+  }));
+
+  // Unchecked with OK, the option is off at the next start.
+  Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(preferences) != FALSE; }));
+  Ask(Item(page, PreferencesId("repeat_passes")), BM_CLICK);
+  Command(preferences, PreferencesId("ok_button"), Item(preferences, PreferencesId("ok_button")));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(preferences); }));
+  Close(program, main);
+  EXPECT_NE(ReadFile(workspace.Path() / "velotrax.ini").find("repeat=0"), std::string::npos);
+}
+
+TEST(WindowTest, PreferencesRoundTrip) {
+  Workspace workspace;
+  WriteFile(workspace.Path() / "velotrax.ini",
+            "[velotrax]\r\nmamefile=mame.exe\r\nselected=0\r\nmethode=1\r\n");
+  Program program(workspace);
+  const HWND main = program.WaitFor(L"Velotrax 1.0");
+  ASSERT_NE(main, nullptr);
+  Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
+  const HWND preferences = program.WaitFor(L"Preferences");
+  ASSERT_NE(preferences, nullptr);
+  // While it is open, the main window takes no input.
+  EXPECT_FALSE(::IsWindowEnabled(main));
+  HWND options = ::GetParent(::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr));
+  ASSERT_EQ(options, preferences);
+  HWND page = ::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr);
+  const std::wstring field = TextOf(Item(page, PreferencesId("mamefile_selector")));
+  EXPECT_EQ(fs::path(field), workspace.Path() / "mame.exe") << field.size();
+  // The field's browse button lies over its right end, on top.
+  RECT field_place;
+  ::GetWindowRect(Item(page, PreferencesId("mamefile_selector")), &field_place);
+  POINT inside_button{field_place.right - 10, (field_place.top + field_place.bottom) / 2};
+  ::ScreenToClient(page, &inside_button);
+  const HWND browse = ::ChildWindowFromPointEx(page, inside_button, CWP_SKIPINVISIBLE);
+  wchar_t browse_class[32] = {};
+  ::GetClassNameW(browse, browse_class, 32);
+  EXPECT_EQ(std::wstring(browse_class), L"Button");
+  EXPECT_EQ(::GetWindowLongPtrW(browse, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+  EXPECT_EQ(Ask(Item(page, PreferencesId("use_ddraw")), BM_GETCHECK), BST_CHECKED);
+  const std::wstring description = L"Test rig, 4 cores";
+  DWORD_PTR ignored;
+  ::SendMessageTimeoutW(Item(page, PreferencesId("pc_description")), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(description.c_str()), SMTO_BLOCK, 5000, &ignored);
+  Ask(Item(page, PreferencesId("use_d3d")), BM_CLICK);
+  Command(preferences, PreferencesId("ok_button"), Item(preferences, PreferencesId("ok_button")));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(preferences); }));
+  // Closing the dialog refreshed the display: the description shows at once.
+  ASSERT_TRUE(WaitUntil([&] { return TextOf(Item(main, MainId("cpu_info"))) == description; }));
+  EXPECT_TRUE(::IsWindowEnabled(main));
+
+  // Cancel brings nothing back: a changed description is refilled at the next opening.
+  Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(preferences) != FALSE; }));
+  EXPECT_EQ(TextOf(Item(page, PreferencesId("pc_description"))), description);
+  ::SendMessageTimeoutW(Item(page, PreferencesId("pc_description")), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(L"not kept"), SMTO_BLOCK, 5000, &ignored);
+  Command(preferences, PreferencesId("cancel_button"),
+          Item(preferences, PreferencesId("cancel_button")));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(preferences); }));
+  EXPECT_EQ(TextOf(Item(main, MainId("cpu_info"))), description);
+  Close(program, main);
+  EXPECT_NE(ReadFile(workspace.Path() / "velotrax.ini").find("methode=2"), std::string::npos);
+  EXPECT_NE(ReadFile(workspace.Path() / "mark.dat").find("cpu=Test rig, 4 cores"),
+            std::string::npos);
+}
+
+TEST(WindowTest, AnErrorIsShownInTheErrorBoxAndTheProgramGoesOn) {
+  Workspace workspace;
+  fs::remove(workspace.Path() / "mame.exe");
+  WriteFile(workspace.Path() / "velotrax.ini",
+            "[velotrax]\r\nmamefile=mame.exe\r\nselected=3\r\nmethode=1\r\n");
+  Program program(workspace);
+  const HWND main = program.WaitFor(L"Velotrax 1.0");
+  ASSERT_NE(main, nullptr);
+  PressF1(main);
+  // The message box: the application title (from velotrax.exe) as caption, the message with a
+  // full stop.
+  const HWND box = program.WaitFor(L"velotrax", L"#32770");
+  ASSERT_NE(box, nullptr);
+  std::wstring message;
+  for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const std::wstring text = TextOf(child);
+    if (text.size() > message.size()) message = text;
+  }
+  ASSERT_FALSE(message.empty());
+  EXPECT_EQ(message.back(), L'.');
+  EXPECT_FALSE(::IsWindowEnabled(main));
+  Command(box, IDOK, Item(box, IDOK));
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(main) != FALSE; }));
+  // The window goes on: nothing runs, and the next game can be chosen.
+  EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status : Ready");
+  Command(main, ToolButtonCommand(layout::MainWindowLayout(), "ToolButton2"),
+          Item(main, MainId("ToolBar1")));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Ask(Item(main, MainId("rom_selector")), CB_GETCURSEL) == 4; }));
+  Close(program, main);
+}
+
+// The gauge's own rules, in this process.
+TEST(BarGaugeTest, RangeChecksClampingAndTheFilledColumns) {
+  TGauge gauge(HWND_MESSAGE, 1, RECT{0, 0, 329, 9});
+  EXPECT_EQ(gauge.PercentFilled(), 0);
+  try {
+    gauge.SetMaxValue(-1);
+    ADD_FAILURE() << "no error";
+  } catch (const EInvalidOperation& e) {
+    EXPECT_STREQ(e.what(), "Value must be between 1 and 2147483647");
+  }
+  EXPECT_EQ(gauge.MaxValue(), 100);
+  EXPECT_THROW(gauge.SetMinValue(101), EInvalidOperation);
+  gauge.SetProgress(150);
+  EXPECT_EQ(gauge.Progress(), 100);
+  gauge.SetMaxValue(50);
+  EXPECT_EQ(gauge.Progress(), 50);
+  gauge.SetMaxValue(1000);
+  gauge.SetProgress(999);
+  EXPECT_EQ(gauge.PercentFilled(), 99);
+  // A main-window gauge (paint width 328) fills up to column 324 at 99 %, exactly at 50 %.
+  EXPECT_EQ(TGauge::FillExtent(328, 99), 324);
+  EXPECT_EQ(TGauge::FillExtent(328, 50), 164);
+  EXPECT_EQ(TGauge::FillExtent(328, 100), 328);
+  EXPECT_EQ(TGauge::FillExtent(10, 10), 0);  // the product falls one short here
+  gauge.SetMaxValue(3);
+  gauge.SetProgress(2);
+  EXPECT_EQ(gauge.PercentFilled(), 66);
+}
+
+TEST(GuardTest, TheApplicationTitleComesFromTheProgramsFileName) {
+  EXPECT_EQ(ApplicationTitleFromPath(L"C:\\Programs\\BENCH.EXE"), L"Bench");
+  EXPECT_EQ(ApplicationTitleFromPath(L"C:\\Programs\\bench.new.exe"), L"bench");
+}
+
+// Posted and blocking calls from a worker run on the UI thread, in order; a worker still waiting
+// in Call is let go when the UI thread's object goes away.
+TEST(MessageLoopUiThreadTest, CallsRunOnTheUiThreadInOrder) {
+  std::vector<int> order;
+  std::vector<DWORD> threads;
+  auto ui = std::make_unique<MessageLoopUiThread>();
+  HANDLE posted = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  bool done = false;
+  std::thread worker([&] {
+    for (int i = 1; i <= 3; ++i) {
+      ui->Post([&, i] {
+        order.push_back(i);
+        threads.push_back(::GetCurrentThreadId());
+      });
+    }
+    ::SetEvent(posted);
+    ui->Call([&] {
+      order.push_back(4);
+      threads.push_back(::GetCurrentThreadId());
+    });
+    ui->Post([&] { done = true; });
+  });
+  // The three posts wait in the queue before the loop runs any of them.
+  ::WaitForSingleObject(posted, INFINITE);
+  MSG message;
+  while (!done && ::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
+  worker.join();
+  ::CloseHandle(posted);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+  for (DWORD id : threads) EXPECT_EQ(id, ::GetCurrentThreadId());
+  MessageLoopUiThread* raw = ui.get();
+  std::thread waiting([raw] { raw->Call([] {}); });
+  // Its call is queued once its message is: from then on it waits.
+  MSG queued;
+  while (!::PeekMessageW(&queued, nullptr, WM_APP + 1, WM_APP + 1, PM_NOREMOVE)) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ui.reset();
+  waiting.join();
+}
+
+}  // namespace
+}  // namespace velotrax::win32ui
