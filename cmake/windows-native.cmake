@@ -66,3 +66,9 @@ foreach(test ${VELOTRAX_WINDOWS_TESTS})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS windows FIXTURES_REQUIRED wine_prefix)
 endforeach()
+# A Ctrl+C typed in a real terminal (a tmux pane) ends velotrax-cli.exe's run under Wine.
+add_test(NAME console_ctrl_c_test
+         COMMAND sh ${PROJECT_SOURCE_DIR}/tests/windows/console_ctrl_c_test.sh ${PROJECT_BINARY_DIR}
+                 ${VELOTRAX_WINEPREFIX})
+set_tests_properties(console_ctrl_c_test PROPERTIES TIMEOUT 300 LABELS windows
+                                                    FIXTURES_REQUIRED wine_prefix)
