@@ -33,8 +33,9 @@ add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FR
 # The suites built for Windows. tests/windows/ holds the suites of what only Windows has; the
 # others are the suites of Linux, whose cases that cannot apply on Windows (signals, process
 # groups, /proc, permission bits, shell-script stand-ins, mounts) skip themselves saying why.
-# The suites of velotrax-cli, the sequencer and the runner's faults start POSIX stand-in
-# programs (tests/helpers/) and are not built here yet; wine_test runs Wine from Linux.
+# The suites of velotrax-cli, the runner's faults, the demo emulator, the soak and the stress
+# run start POSIX stand-in programs (tests/helpers/) or read /proc and are not built here yet;
+# wine_test runs Wine from Linux.
 set(VELOTRAX_WINDOWS_TESTS tests/files_test tests/ini_file_test tests/string_list_test
                            tests/int_text_test tests/profile_syntax_test
                            tests/results_machine_test tests/emulator_contract_test
@@ -44,6 +45,7 @@ set(VELOTRAX_WINDOWS_TESTS tests/files_test tests/ini_file_test tests/string_lis
                            tests/fault_files_test tests/emulator_dialect_test
                            tests/comparison_test tests/fuzz_regression_test
                            tests/results_json_test tests/results_scores_test
+                           tests/sequencer_test
                            tests/windows/files_win32_test tests/windows/upper_layers_win32_test
                            tests/windows/cli_console_win32_test tests/windows/runner_win32_test)
 
@@ -52,17 +54,22 @@ set(VELOTRAX_WINDOWS_TESTS tests/files_test tests/ini_file_test tests/string_lis
 set(VELOTRAX_HELPER_DIR ${PROJECT_BINARY_DIR}/helpers)
 add_executable(helper-child ${PROJECT_SOURCE_DIR}/tests/windows/child_win32.c)
 set_target_properties(helper-child PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VELOTRAX_HELPER_DIR})
+# The sequencer tests' scripted emulator is plain C: the same source on both systems.
+add_executable(helper-seq_script ${PROJECT_SOURCE_DIR}/tests/helpers/seq_script.c)
+set_target_properties(helper-seq_script PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VELOTRAX_HELPER_DIR})
 
 foreach(test ${VELOTRAX_WINDOWS_TESTS})
   get_filename_component(name ${test} NAME)
   add_executable(${name} ${PROJECT_SOURCE_DIR}/${test}.cpp)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   # The source tree and the children as Wine sees them: the Unix root is drive Z:.
-  target_compile_definitions(${name} PRIVATE VELOTRAX_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}"
-                                             VELOTRAX_HELPER_DIR="Z:${VELOTRAX_HELPER_DIR}")
+  target_compile_definitions(
+    ${name} PRIVATE VELOTRAX_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}"
+                    VELOTRAX_HELPER_DIR="Z:${VELOTRAX_HELPER_DIR}"
+                    VELOTRAX_DEMO_EMULATOR="Z:$<TARGET_FILE:velotrax-demo-emulator>")
   target_link_libraries(${name} PRIVATE velotrax_cli velotrax_results GTest::gtest GTest::gmock
                                         GTest::gtest_main psapi)
-  add_dependencies(${name} helper-child)
+  add_dependencies(${name} helper-child helper-seq_script velotrax-demo-emulator)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS windows FIXTURES_REQUIRED wine_prefix)
 endforeach()
