@@ -50,9 +50,10 @@ class WorkDir {
  public:
   // Mounts a tmpfs of the given size; false (nothing mounted) when the system refuses.
 #ifdef _WIN32
+  // No tmpfs on Windows.
   bool MountTmpfs(const char*) {
     return false;
-  }  // no tmpfs on Windows
+  }
   bool RemountReadOnly() {
     return false;
   }
