@@ -15,6 +15,7 @@ mark="VELOTRAX_CTRL_C_TEST=$work"
 marked() { grep -l -s -x -z -F "$mark" /proc/[0-9]*/environ | sed 's|/proc/\([0-9]*\)/environ|\1|'; }
 cleanup() {
   tmux kill-server 2>/dev/null || true
+  rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$session"
   for pid in $(marked); do
     case "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" in
       mame.exe* | velotrax-cli.exe*) kill -9 "$pid" 2>/dev/null || true ;;
