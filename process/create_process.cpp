@@ -218,7 +218,11 @@ class RunHandlers {
     }
     run->owner = nullptr;
     impl.current.reset();
-    if (impl.on_terminate) impl.on_terminate(*impl.runner, exit_code);
+    // The run's own copy of the handler is the one called: a handler that sets the runner up for
+    // the next run, its own replacement among it, goes on with what it holds until it returns.
+    run->ending_handler = impl.on_terminate;
+    if (run->ending_handler) run->ending_handler(*impl.runner, exit_code);
+    run->ending_handler = nullptr;
   }
 };
 

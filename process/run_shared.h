@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,6 +55,8 @@ struct RunShared {
   std::vector<char> batch;                  // output taken from the queue, handed out in pieces
   std::size_t batch_offset = 0;
   bool output_finished = false;
+  // The OnTerminate handler being called for this run's end, alive until it returns.
+  std::function<void(TJvCreateProcess&, uint32_t)> ending_handler;
 };
 
 // --- what the shared part offers the system's side ---------------------------------------------

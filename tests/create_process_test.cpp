@@ -308,6 +308,29 @@ TEST_F(RunnerTest, RunFromInsideOnTerminateStartsTheNextRun) {
   EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 3));
 }
 
+// As the emulator's identification does: the handler sets the runner up afresh (its own
+// replacement among it) for the next run and goes on using what it holds.
+TEST_F(RunnerTest, OnTerminateThatReplacesItselfKeepsWhatItHoldsUntilItReturns) {
+  const std::string next = "child lines 2";
+  std::string used;
+  runner_->OnTerminate = [this, next, &used](TJvCreateProcess& sender, uint32_t exit_code) {
+    exit_codes_.push_back(exit_code);
+    sender.OnTerminate = [this](TJvCreateProcess&, uint32_t code) {
+      exit_codes_.push_back(code);
+      ++terminations_;
+    };
+    sender.CommandLine = next;
+    sender.Run();
+    used = next;  // the replaced handler's own copy, still in use
+    ++terminations_;
+  };
+  Start("child silent 4");
+  ASSERT_TRUE(loop_.RunUntil([&] { return terminations_ == 2; }, 20s));
+  EXPECT_EQ(exit_codes_, (std::vector<uint32_t>{4, 0}));
+  EXPECT_EQ(used, next);
+  EXPECT_EQ(CompleteLines(reports_), Numbered("line ", 2));
+}
+
 TEST_F(RunnerTest, RunWhileWatchingIsRefusedAndLeavesTheRunAlone) {
   const std::string record = temp_.File("record");
   Start("child slow-writer 5 60 " + record);

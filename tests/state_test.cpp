@@ -1,12 +1,13 @@
 #include "core/state.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
+
+#include "tests/helpers_common/temp_dir.h"
 
 namespace velotrax {
 namespace {
@@ -92,20 +93,18 @@ TEST(GameSelectorItem, ShowsTheRomExceptTheCapitalisedAsteroid) {
 
 class InitProgramStateTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = fs::current_path();
-    char pattern[] = "/tmp/velotrax-state-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    fs::current_path(previous_);
-    fs::remove_all(root_);
-  }
+  void TearDown() override { fs::current_path(previous_); }
 
-  fs::path previous_;
-  fs::path root_;
+  fs::path previous_ = fs::current_path();
+  testing::TempDir temp_;
+  fs::path root_ = temp_.Path();
 };
+
+#ifdef _WIN32
+const char* const kSeparator = "\\";
+#else
+const char* const kSeparator = "/";
+#endif
 
 TEST_F(InitProgramStateTest, BaseDirIsTheWorkingDirectoryWithItsCaseKept) {
   const fs::path dir = root_ / "Bench MAME";
@@ -117,17 +116,26 @@ TEST_F(InitProgramStateTest, BaseDirIsTheWorkingDirectoryWithItsCaseKept) {
   state.score_lines.AppendLine("left over");
   InitProgramState(state);
 
-  EXPECT_EQ(state.base_dir, dir.string() + "/");
+  EXPECT_EQ(state.base_dir, fs::canonical(dir).string() + kSeparator);
   EXPECT_EQ(state.mame_file, "mame.exe");
   EXPECT_EQ(state.score_lines.Count(), 0u);
 }
 
 TEST_F(InitProgramStateTest, RootDirectoryEndsInTwoSlashesAndStillNamesFiles) {
+#ifdef _WIN32
+  // A drive's root ends in a backslash of its own ("C:\\"): none is added.
+  const fs::path root = fs::current_path().root_path();
+  fs::current_path(root);
+  ProgramState state;
+  InitProgramState(state);
+  EXPECT_EQ(state.base_dir, root.string());
+#else
   fs::current_path("/");
   ProgramState state;
   InitProgramState(state);
   EXPECT_EQ(state.base_dir, "//");
-  EXPECT_TRUE(fs::is_directory(state.base_dir + "tmp"));
+#endif
+  EXPECT_TRUE(fs::is_directory(state.base_dir + fs::path(previous_).relative_path().string()));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
  *   @exit N            ends with exit code N
  *   anything else      is written as a line
  * Every start appends a line to seq_calls.txt: the working directory, then each argument, all
- * separated by tabs. */
+ * separated by tabs. The files and the output are bytes, also on Windows. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <stdio.h>
@@ -16,6 +16,10 @@
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 static void sleep_ms(long ms) {
   struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
@@ -33,7 +37,7 @@ static int has_argument(int argc, char** argv, const char* word) {
 static void record_call(int argc, char** argv) {
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) == NULL) strcpy(cwd, "?");
-  FILE* calls = fopen("seq_calls.txt", "a");
+  FILE* calls = fopen("seq_calls.txt", "ab");
   if (calls == NULL) return;
   fputs(cwd, calls);
   for (int i = 0; i < argc; ++i) fprintf(calls, "\t%s", argv[i]);
@@ -49,7 +53,11 @@ static void say(const char* text, int line_feed) {
 
 int main(int argc, char** argv) {
   record_call(argc, argv);
-  FILE* script = fopen("seq_script.txt", "r");
+#ifdef _WIN32
+  /* Bytes as the script has them: no line feed becomes CR LF on the way out. */
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  FILE* script = fopen("seq_script.txt", "rb");
   if (script == NULL) return 0;
   char line[4096];
   while (fgets(line, sizeof line, script) != NULL) {

@@ -1,9 +1,15 @@
 // What a test can see of its own process from /proc: open descriptors, threads, resident
 // memory and child processes, so that fault and soak tests can prove nothing is left behind.
+// On Windows only the resident memory is read (from the system); the rest finds no /proc.
 #pragma once
 
 #include <dirent.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h.
+#include <psapi.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -37,6 +43,11 @@ inline std::size_t Threads() {
 
 // Resident memory in KiB.
 inline long ResidentKiB() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return -1;
+  return static_cast<long>(counters.WorkingSetSize / 1024);
+#endif
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
