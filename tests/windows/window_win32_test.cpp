@@ -105,29 +105,30 @@ class Program {
     }
   }
 
+  struct Search {
+    DWORD process;
+    const std::wstring* caption;
+    const wchar_t* window_class;
+    HWND found;
+  };
+  // EnumWindows's call-back (stdcall on 32-bit Windows, so not a lambda): stops at the match.
+  static BOOL CALLBACK MatchWindow(HWND window, LPARAM data) {
+    auto* s = reinterpret_cast<Search*>(data);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    wchar_t name[256] = {};
+    ::GetClassNameW(window, name, 256);
+    if (process == s->process && ::IsWindowVisible(window) && TextOf(window) == *s->caption &&
+        (s->window_class == nullptr || std::wstring(name) == s->window_class)) {
+      s->found = window;
+      return FALSE;
+    }
+    return TRUE;
+  }
   // The program's visible top-level window with this caption (and window class, when given).
   HWND Find(const std::wstring& caption, const wchar_t* window_class = nullptr) const {
-    struct Search {
-      DWORD process;
-      const std::wstring* caption;
-      const wchar_t* window_class;
-      HWND found;
-    } search{process_.dwProcessId, &caption, window_class, nullptr};
-    ::EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(data);
-          DWORD process = 0;
-          ::GetWindowThreadProcessId(window, &process);
-          wchar_t name[256] = {};
-          ::GetClassNameW(window, name, 256);
-          if (process == s->process && ::IsWindowVisible(window) && TextOf(window) == *s->caption &&
-              (s->window_class == nullptr || std::wstring(name) == s->window_class)) {
-            s->found = window;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    Search search{process_.dwProcessId, &caption, window_class, nullptr};
+    ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
   }
   HWND WaitFor(const std::wstring& caption, const wchar_t* window_class = nullptr) const {

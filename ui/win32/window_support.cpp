@@ -421,18 +421,20 @@ LRESULT CALLBACK Window::WindowProc(HWND window, UINT message, WPARAM wparam, LP
   return GuardedMessage([&] { return self->HandleMessage(message, wparam, lparam); });
 }
 
+// Adds a window that shows and takes input to the list: EnumThreadWindows's callback, which is a
+// system call-back (stdcall on 32-bit Windows), so not a lambda.
+static BOOL CALLBACK CollectInputWindow(HWND other, LPARAM list) {
+  if (::IsWindowVisible(other) && ::IsWindowEnabled(other)) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(other);
+  }
+  return TRUE;
+}
+
 void Window::ShowModal(HWND focus) {
   // Every other window of the program takes no input while this one is open.
   std::vector<HWND> disabled;
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND other, LPARAM list) -> BOOL {
-        if (::IsWindowVisible(other) && ::IsWindowEnabled(other)) {
-          reinterpret_cast<std::vector<HWND>*>(list)->push_back(other);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&disabled));
+  ::EnumThreadWindows(::GetCurrentThreadId(), CollectInputWindow,
+                      reinterpret_cast<LPARAM>(&disabled));
   for (HWND other : disabled) {
     if (other != window_) ::EnableWindow(other, FALSE);
   }
