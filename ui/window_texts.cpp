@@ -108,4 +108,14 @@ std::string ErrorBoxText(const std::string& message) {
   return message;
 }
 
+std::string EscapedErrorMessage(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "An unexpected error occurred";
+  }
+}
+
 }  // namespace velotrax

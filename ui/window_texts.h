@@ -3,6 +3,7 @@
 // messages of the handlers.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,5 +51,9 @@ namespace velotrax {
 // The message as the error box shows it: "." appended when the message is not empty and its last
 // byte is greater than ".".
 std::string ErrorBoxText(const std::string& message);
+
+// The message of an error that escaped a handler: what() of a std::exception, a fixed text for
+// anything else. Throws what rethrowing the error throws only when that is no exception at all.
+std::string EscapedErrorMessage(std::exception_ptr error);
 
 }  // namespace velotrax

@@ -7,6 +7,7 @@
 
 #include "base/errors.h"
 #include "ui/qt/text_codec.h"
+#include "ui/window_texts.h"
 
 namespace velotrax {
 
@@ -76,13 +77,7 @@ QuestionPresenter SetQuestionPresenter(QuestionPresenter presenter) {
 
 void ReportException(std::exception_ptr error) noexcept {
   try {
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      ShowErrorBox(e.what());
-    } catch (...) {
-      ShowErrorBox("An unexpected error occurred");
-    }
+    ShowErrorBox(EscapedErrorMessage(error));
   } catch (...) {
     // The box itself failed (out of memory, most likely): there is no one left to tell.
   }

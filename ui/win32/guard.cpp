@@ -73,13 +73,7 @@ bool AskQuestion(const std::string& question) {
 
 void ReportException(std::exception_ptr error) noexcept {
   try {
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      ShowErrorBox(e.what());
-    } catch (...) {
-      ShowErrorBox("An unexpected error occurred");
-    }
+    ShowErrorBox(EscapedErrorMessage(error));
   } catch (...) {
     // The box itself failed (out of memory, most likely): there is no one left to tell.
   }
