@@ -419,10 +419,10 @@ TEST(BarGaugeTest, RangeChecksClampingAndTheFilledColumns) {
   gauge.SetProgress(999);
   EXPECT_EQ(gauge.PercentFilled(), 99);
   // A main-window gauge (paint width 328) fills up to column 324 at 99 %, exactly at 50 %.
-  EXPECT_EQ(TGauge::FillExtent(328, 99), 324);
-  EXPECT_EQ(TGauge::FillExtent(328, 50), 164);
-  EXPECT_EQ(TGauge::FillExtent(328, 100), 328);
-  EXPECT_EQ(TGauge::FillExtent(10, 10), 0);  // the product falls one short here
+  EXPECT_EQ(GaugeValues::BarExtent(328, 99), 324);
+  EXPECT_EQ(GaugeValues::BarExtent(328, 50), 164);
+  EXPECT_EQ(GaugeValues::BarExtent(328, 100), 328);
+  EXPECT_EQ(GaugeValues::BarExtent(10, 10), 0);  // the product falls one short here
   gauge.SetMaxValue(3);
   gauge.SetProgress(2);
   EXPECT_EQ(gauge.PercentFilled(), 66);

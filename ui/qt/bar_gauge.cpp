@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 
 #include "base/errors.h"
@@ -18,13 +17,6 @@ namespace {
 QRgb ToRgb(TColor color) {
   return qRgb(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
               static_cast<int>((color >> 16) & 0xFF));
-}
-
-std::string RangeMessage(int64_t low, int64_t high) {
-  char text[96];
-  std::snprintf(text, sizeof text, "Value must be between %lld and %lld",
-                static_cast<long long>(low), static_cast<long long>(high));
-  return text;
 }
 
 // Combines overlay into image pixel by pixel; the alpha byte of an RGB32 image stays 0xFF.
@@ -49,15 +41,6 @@ void FillColumns(QImage& image, int left, int top, int right, int bottom, QRgb c
   }
 }
 
-// The extent of a bar of `length` pixels at `percent`, as the original arithmetic gives it: the
-// product in extended precision with 0.01 rounded once, truncated. It can fall one short of the
-// exact quotient (10 pixels at 10 % gives 0), which the picture keeps.
-int BarExtent(int length, int percent) {
-  const long double extent =
-      static_cast<long double>(length) * (static_cast<long double>(percent) * 0.01L);
-  return static_cast<int>(std::trunc(extent));
-}
-
 }  // namespace
 
 TGauge::TGauge(QWidget* parent) : QWidget(parent) {
@@ -67,35 +50,15 @@ TGauge::TGauge(QWidget* parent) : QWidget(parent) {
 }
 
 void TGauge::SetMinValue(int32_t v) {
-  if (v == min_value_) return;
-  if (v > max_value_) {
-    throw EInvalidOperation(RangeMessage(-2147483647, static_cast<int64_t>(max_value_) - 1));
-  }
-  min_value_ = v;
-  if (progress_ < v) progress_ = v;
-  RepaintNow();
+  if (values_.SetMinValue(v)) RepaintNow();
 }
 
 void TGauge::SetMaxValue(int32_t v) {
-  if (v == max_value_) return;
-  if (v < min_value_) {
-    throw EInvalidOperation(RangeMessage(static_cast<int64_t>(min_value_) + 1, 2147483647));
-  }
-  max_value_ = v;
-  if (progress_ > v) progress_ = v;
-  RepaintNow();
+  if (values_.SetMaxValue(v)) RepaintNow();
 }
 
 void TGauge::SetProgress(int32_t v) {
-  const int before = PercentFilled();
-  if (v < min_value_) {
-    v = min_value_;
-  } else if (v > max_value_) {
-    v = max_value_;
-  }
-  if (v == progress_) return;
-  progress_ = v;
-  if (PercentFilled() != before) RepaintNow();
+  if (values_.SetProgress(v)) RepaintNow();
 }
 
 void TGauge::SetKind(TGaugeKind kind) {
@@ -129,11 +92,7 @@ void TGauge::SetBackColor(TColor color) {
 }
 
 int TGauge::PercentFilled() const {
-  if (max_value_ == min_value_) return 0;
-  // Both differences can need 33 bits and the product 40: keep it all in 64 bits.
-  const int64_t done = static_cast<int64_t>(progress_) - min_value_;
-  const int64_t range = static_cast<int64_t>(max_value_) - min_value_;
-  return static_cast<int>(done * 100 / range);
+  return values_.PercentFilled();
 }
 
 QImage TGauge::RenderPicture() const {
@@ -163,13 +122,13 @@ QImage TGauge::RenderPicture() const {
       const int bar_w = right - left + 1;
       const int bar_h = bottom - top + 1;
       // The extent is an absolute column: the fill ends there, wherever the bar starts.
-      const int extent = std::min(BarExtent(bar_w, percent), bar_w);
+      const int extent = std::min(GaugeValues::BarExtent(bar_w, percent), bar_w);
       if (extent >= 1) FillColumns(overlay, left, top, extent, std::min(bar_h, bottom), fore);
       break;
     }
     case TGaugeKind::gkVerticalBar: {
       FillColumns(overlay, left, top, right, bottom, back);
-      const int extent = std::min(BarExtent(bottom - top, percent), bottom - top);
+      const int extent = std::min(GaugeValues::BarExtent(bottom - top, percent), bottom - top);
       if (extent >= 1) FillColumns(overlay, left, bottom - extent, right, bottom, fore);
       break;
     }

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <cstdint>
 
+#include "ui/gauge_values.h"
+
 namespace velotrax {
 
 enum class TGaugeKind : uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
@@ -25,9 +27,9 @@ class TGauge : public QWidget {
  public:
   explicit TGauge(QWidget* parent = nullptr);
 
-  int32_t MinValue() const { return min_value_; }
-  int32_t MaxValue() const { return max_value_; }
-  int32_t Progress() const { return progress_; }
+  int32_t MinValue() const { return values_.MinValue(); }
+  int32_t MaxValue() const { return values_.MaxValue(); }
+  int32_t Progress() const { return values_.Progress(); }
   TGaugeKind Kind() const { return kind_; }
   bool ShowText() const { return show_text_; }
   TGaugeBorderStyle BorderStyle() const { return border_style_; }
@@ -60,9 +62,7 @@ class TGauge : public QWidget {
  private:
   void RepaintNow();
 
-  int32_t min_value_ = 0;
-  int32_t max_value_ = 100;
-  int32_t progress_ = 0;
+  GaugeValues values_;
   TGaugeKind kind_ = TGaugeKind::gkHorizontalBar;
   bool show_text_ = true;
   TGaugeBorderStyle border_style_ = TGaugeBorderStyle::bsSingle;

@@ -11,10 +11,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"VelotraxGauge";
 
-std::string RangeMessage(int64_t low, int64_t high) {
-  return "Value must be between " + std::to_string(low) + " and " + std::to_string(high);
-}
-
 void FillColour(HDC dc, const RECT& rect, COLORREF colour) {
   HBRUSH brush = ::CreateSolidBrush(colour);
   ::FillRect(dc, &rect, brush);
@@ -48,44 +44,19 @@ TGauge::~TGauge() {
 }
 
 int TGauge::PercentFilled() const {
-  if (max_value_ == min_value_) return 0;
-  return static_cast<int>((static_cast<int64_t>(progress_) - min_value_) * 100 /
-                          (static_cast<int64_t>(max_value_) - min_value_));
-}
-
-int TGauge::FillExtent(int w, int percent) {
-  // In extended precision, as the bar has always been measured: at some widths the product
-  // falls one short of the exact quotient.
-  const long double extent = static_cast<long double>(w) * (percent * 0.01L);
-  return static_cast<int>(extent);
+  return values_.PercentFilled();
 }
 
 void TGauge::SetMinValue(int32_t v) {
-  if (v == min_value_) return;
-  if (v > max_value_) throw EInvalidOperation(RangeMessage(-2147483647, int64_t{max_value_} - 1));
-  min_value_ = v;
-  if (progress_ < v) progress_ = v;
-  Repaint();
+  if (values_.SetMinValue(v)) Repaint();
 }
 
 void TGauge::SetMaxValue(int32_t v) {
-  if (v == max_value_) return;
-  if (v < min_value_) throw EInvalidOperation(RangeMessage(int64_t{min_value_} + 1, 2147483647));
-  max_value_ = v;
-  if (progress_ > v) progress_ = v;
-  Repaint();
+  if (values_.SetMaxValue(v)) Repaint();
 }
 
 void TGauge::SetProgress(int32_t v) {
-  const int before = PercentFilled();
-  if (v < min_value_) {
-    v = min_value_;
-  } else if (v > max_value_) {
-    v = max_value_;
-  }
-  if (v == progress_) return;
-  progress_ = v;
-  if (PercentFilled() != before) Repaint();
+  if (values_.SetProgress(v)) Repaint();
 }
 
 void TGauge::SetShowText(bool show) {
@@ -139,7 +110,7 @@ void TGauge::Paint(HDC target) {
   if (kind_ == TGaugeKind::gkHorizontalBar) {
     const int w = paint.right - paint.left + 1;
     const int h = paint.bottom - paint.top + 1;
-    int extent = FillExtent(w, PercentFilled());
+    int extent = GaugeValues::BarExtent(w, PercentFilled());
     if (extent > w) extent = w;
     if (extent >= 1) {
       const RECT filled{paint.left, paint.top, extent, h};

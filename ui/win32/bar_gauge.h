@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "ui/gauge_values.h"
+
 namespace velotrax::win32ui {
 
 enum class TGaugeKind : uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
@@ -25,9 +27,9 @@ class TGauge {
   TGauge& operator=(const TGauge&) = delete;
 
   HWND Handle() const { return window_; }
-  int32_t MinValue() const { return min_value_; }
-  int32_t MaxValue() const { return max_value_; }
-  int32_t Progress() const { return progress_; }
+  int32_t MinValue() const { return values_.MinValue(); }
+  int32_t MaxValue() const { return values_.MaxValue(); }
+  int32_t Progress() const { return values_.Progress(); }
 
   // Throws EInvalidOperation "Value must be between %d and %d" when v > MaxValue.
   void SetMinValue(int32_t v);
@@ -42,8 +44,6 @@ class TGauge {
 
   // (Progress - MinValue) * 100 / (MaxValue - MinValue), truncated; 0 for an empty range.
   int PercentFilled() const;
-  // The column (exclusive) up to which a horizontal bar of paint width w is filled.
-  static int FillExtent(int w, int percent);
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -51,9 +51,7 @@ class TGauge {
   void Paint(HDC target);
 
   HWND window_ = nullptr;
-  int32_t min_value_ = 0;
-  int32_t max_value_ = 100;
-  int32_t progress_ = 0;
+  GaugeValues values_;
   TGaugeKind kind_ = TGaugeKind::gkHorizontalBar;
   bool show_text_ = true;
   TGaugeBorderStyle border_style_ = TGaugeBorderStyle::bsSingle;
