@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -156,6 +157,17 @@ struct StartFailure {
     setsid();
   } else if (plan.new_process_group) {
     setpgid(0, 0);
+  }
+  if (plan.processor >= 0) {
+    // Bound before exec, so that the emulator's first instruction already runs there.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (plan.processor >= CPU_SETSIZE) {
+      errno = EINVAL;
+      FailStart(failure, "sched_setaffinity");
+    }
+    CPU_SET(plan.processor, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) FailStart(failure, "sched_setaffinity");
   }
   if (plan.nice_increment != 0) {
     errno = 0;

@@ -60,7 +60,8 @@ struct StartPlan {
   std::vector<std::string> arguments;
   std::vector<char*> argv;
   std::vector<char*> envp;  // empty: inherit
-  int nice_increment = 0;
+  int nice_increment = 0;   // negative: raised where the system allows it, else left as it is
+  int processor = -1;       // the one processor the child runs on; -1: any
   bool new_process_group = false;
   bool new_session = false;
   int stdin_read = -1, stdout_write = -1;  // -1: not redirected
