@@ -454,6 +454,10 @@ std::shared_ptr<RunShared> StartRun(const TJvCreateProcess& runner, bool redirec
   // had (an older system inside a job of its own), ending it ends the child alone.
   if (!::AssignProcessToJobObject(job.Get(), process.Get())) job.Reset();
   if (runner.ChildProcessor >= 0) BindToProcessor(process, job, runner.ChildProcessor);
+  // Said again on the process itself: not every system (Wine) takes the class from the flags.
+  if (runner.Priority == TJvProcessPriority::ppAboveNormal) {
+    ::SetPriorityClass(process.Get(), ABOVE_NORMAL_PRIORITY_CLASS);
+  }
   if (::ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
     const int code = static_cast<int>(::GetLastError());
     ::TerminateProcess(process.Get(), 1);

@@ -10,8 +10,10 @@
 
 #include "results/pass_isolation.h"
 #include "results/run_record.h"
+#include "results/series_benchmark.h"
 #include "results/series_driver.h"
 #include "results/statistics.h"
+#include "tests/helpers_common/temp_dir.h"
 
 namespace velotrax::results {
 namespace {
@@ -359,6 +361,28 @@ TEST(ResultsStatsTest, AFirstPassIsAWarmupOnlyWhenThePassesAfterItShowItRanCold)
     EXPECT_THAT(plain.Series().warmup, IsEmpty());
     EXPECT_EQ(plain.Series().passes.front(), first);
   }
+}
+
+TEST(ResultsStatsTest, TheWindowsSteadySettingIsOnUnlessTheFileTurnsItOff) {
+  velotrax::testing::TempDir dir;
+  const std::string path = dir.File("velotrax.ini");
+  velotrax::testing::WriteBytes(path, "[velotrax]\r\nrepeat=1\r\n");
+  {
+    TIniFile settings(path);
+    RepeatOption option = ReadRepeatOption(settings);
+    EXPECT_TRUE(option.steady);
+    WriteRepeatOption(settings, option);  // the default is not written
+  }
+  EXPECT_EQ(velotrax::testing::ReadBytes(path), "[velotrax]\r\nrepeat=1\r\n");
+  {
+    TIniFile settings(path);
+    RepeatOption option = ReadRepeatOption(settings);
+    option.steady = false;
+    WriteRepeatOption(settings, option);
+  }
+  TIniFile settings(path);
+  EXPECT_FALSE(ReadRepeatOption(settings).steady);
+  EXPECT_EQ(velotrax::testing::ReadBytes(path), "[velotrax]\r\nrepeat=1\r\nrepeat_steady=0\r\n");
 }
 
 }  // namespace
