@@ -29,8 +29,9 @@ class EOSCallError : public EOSError {
 };
 
 enum class TJvConsoleOption { coOwnerData, coRedirect };
-// ppAboveNormal: a little above this program (nice 5 below ours where the system allows it; on
-// Windows ABOVE_NORMAL_PRIORITY_CLASS), so that other programs take less of the child's time.
+// ppAboveNormal: a little above this program (nice 5 below ours where the system allows it, in a
+// session of its own whose scheduling group gets the same; on Windows
+// ABOVE_NORMAL_PRIORITY_CLASS), so that other programs take less of the child's time.
 enum class TJvProcessPriority { ppIdle, ppNormal, ppHigh, ppRealTime, ppAboveNormal };
 enum class TJvCPSFlag {
   cfDefaultErrorMode,

@@ -447,8 +447,14 @@ void PlanStart(const TJvCreateProcess& runner, StartPlan& plan) {
     plan.envp.push_back(nullptr);
   }
   if (runner.Priority == TJvProcessPriority::ppIdle) plan.nice_increment = 19;
-  // A raise the system refuses (an ordinary user) leaves the child at our own priority.
-  if (runner.Priority == TJvProcessPriority::ppAboveNormal) plan.nice_increment = -5;
+  // A raise the system refuses (an ordinary user) leaves the child at our own priority. The
+  // child gets a session of its own, so that the raise counts against other sessions' programs.
+  if (runner.Priority == TJvProcessPriority::ppAboveNormal) {
+    plan.nice_increment = -5;
+    errno = 0;
+    const int nice_now = getpriority(PRIO_PROCESS, 0);
+    plan.autogroup_nice = std::to_string(std::max(-20, (errno == 0 ? nice_now : 0) - 5));
+  }
   plan.processor = runner.ChildProcessor;
   plan.new_process_group = runner.CreationFlags.count(TJvCPSFlag::cfNewProcGroup) != 0;
   plan.new_session = runner.CreationFlags.count(TJvCPSFlag::cfDetached) != 0 ||
@@ -474,7 +480,9 @@ std::shared_ptr<RunShared> StartChild(StartPlan& plan, bool redirect, bool keep_
   }
   WorkerStart worker(run);
   const pid_t pid = SpawnChild(plan);
-  worker.Handover(pid, plan.processor, plan.new_process_group || plan.new_session, output, input);
+  worker.Handover(pid, plan.processor,
+                  plan.new_process_group || plan.new_session || !plan.autogroup_nice.empty(),
+                  output, input);
   return run;
 }
 

@@ -136,8 +136,12 @@ int main(int argc, char** argv) {
     }
     fclose(status);
     errno = 0;
-    snprintf(line, sizeof line, "nice %d\n", getpriority(PRIO_PROCESS, 0));
+    snprintf(line, sizeof line, "nice %d session %s\n", getpriority(PRIO_PROCESS, 0),
+             getsid(0) == getpid() ? "own" : "shared");
     say(1, line);
+    status = fopen("/proc/self/autogroup", "r");
+    if (status != NULL && fgets(line, sizeof line, status) != NULL) say(1, line);
+    if (status != NULL) fclose(status);
     sleep_ms(argc > 2 ? atol(argv[2]) : 0);
     return 0;
   }
