@@ -4,8 +4,9 @@
 // taking its turn pass by pass in one run, beside the same child started alone; the table gives
 // each set-up's coefficient of variation, the passes a ±1 % interval at 95 % needs, and the ratios
 // the targets are about. With VELOTRAX_BENCH_MAME=1 Debian's emulator (ROM-less pong) runs too.
-#include <poll.h>
-#include <spawn.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,9 +65,11 @@ const std::vector<SetUp> kSetUps = {
     {"raised", true, false, true},
     {"bound + raised", true, true, true},
     {"alone (no Velotrax)", false, false, false},
+    {"alone, bound + raised", false, true, true},
 };
 constexpr std::size_t kAllMeasures = 3;  // index of "bound + raised"
 constexpr std::size_t kAlone = 4;
+constexpr std::size_t kAloneMeasured = 5;
 
 // What a pass is and how its figure is read from the output.
 struct Workload {
@@ -117,15 +120,11 @@ std::optional<double> RunnerPass(const Workload& work, int processor, bool raise
   return FigureIn(output, work.marker);
 }
 
-// The same child started alone: posix_spawn, its output read until it ends, waitpid.
-std::optional<double> AlonePass(const Workload& work) {
+// The same child started alone: fork, the measures asked for, exec; its output read until it
+// ends, waitpid.
+std::optional<double> AlonePass(const Workload& work, int processor, bool raise) {
   int fds[2];
   if (pipe(fds) != 0) return std::nullopt;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
   std::vector<std::string> env_words;
   for (char** e = environ; *e != nullptr; ++e) env_words.emplace_back(*e);
   for (const std::string& e : work.env) env_words.push_back(e);
@@ -134,17 +133,36 @@ std::optional<double> AlonePass(const Workload& work) {
   argv.push_back(nullptr);
   for (const std::string& e : env_words) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
-  pid_t pid = 0;
-  const int code = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  // As the runner does it: a session of its own raised with its scheduling group.
+  const std::string group_nice = "-5";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    dup2(fds[1], 2);
+    close(fds[0]);
+    if (processor >= 0) {
+      cpu_set_t set;
+      CPU_ZERO(&set);
+      CPU_SET(processor, &set);
+      sched_setaffinity(0, sizeof set, &set);
+    }
+    if (raise) {
+      setsid();
+      setpriority(PRIO_PROCESS, 0, -5);
+      const int fd = open("/proc/self/autogroup", O_WRONLY);
+      if (fd >= 0 && write(fd, group_nice.data(), group_nice.size()) < 0) _exit(126);
+    }
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
   close(fds[1]);
   std::string output;
   char buffer[4096];
-  for (ssize_t n; code == 0 && (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
+  for (ssize_t n; pid > 0 && (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
     if (n > 0) output.append(buffer, static_cast<std::size_t>(n));
   }
   close(fds[0]);
-  if (code != 0) return std::nullopt;
+  if (pid < 0) return std::nullopt;
   int status = 0;
   waitpid(pid, &status, 0);
   return FigureIn(output, work.marker);
@@ -194,7 +212,7 @@ Row Measure(const Workload& work, int passes, int processor) {
       const SetUp& setup = kSetUps[s];
       const std::optional<double> rate =
           setup.runner ? RunnerPass(work, setup.bind ? processor : kAnyProcessor, setup.raise)
-                       : AlonePass(work);
+                       : AlonePass(work, setup.bind ? processor : kAnyProcessor, setup.raise);
       if (rate) row.rates[s].push_back(*rate);
     }
   }
@@ -202,7 +220,7 @@ Row Measure(const Workload& work, int passes, int processor) {
 }
 
 struct Summary {
-  std::vector<double> cv_ratio, speed_ratio;
+  std::vector<double> cv_ratio, speed_ratio, plain_speed_ratio;
 };
 
 void PrintRow(const Workload& work, const Row& row, Summary& summary) {
@@ -226,8 +244,13 @@ void PrintRow(const Workload& work, const Row& row, Summary& summary) {
               PassesForOnePercent(cv_all), cv_none > 0 ? cv_all / cv_none : 0.0,
               aside ? "set aside" : "counted");
   if (cv_none > 0) summary.cv_ratio.push_back(cv_all / cv_none);
+  // Velotrax's own cost: each way of starting the child beside the same way without Velotrax.
   const double alone = MedianOf(row.rates[kAlone]);
-  if (alone > 0) summary.speed_ratio.push_back(MedianOf(row.rates[kAllMeasures]) / alone);
+  if (alone > 0) summary.plain_speed_ratio.push_back(MedianOf(row.rates[0]) / alone);
+  const double alone_measured = MedianOf(row.rates[kAloneMeasured]);
+  if (alone_measured > 0) {
+    summary.speed_ratio.push_back(MedianOf(row.rates[kAllMeasures]) / alone_measured);
+  }
 }
 
 int ChooseBenchProcessor() {
@@ -303,8 +326,15 @@ int main() {
   met = cv_met && speed_met;
   std::printf("%-52s %9.2f %9s%s\n", "CV with the measures / without (median of the games)",
               cv_ratio, "<= 0.5", cv_met ? "" : "  MISSED");
-  std::printf("%-52s %9.3f %9s%s\n", "speed under Velotrax / alone (the lowest game)", speed,
-              ">= 0.99", speed_met ? "" : "  MISSED");
+  std::printf("%-52s %9.3f %9s%s\n", "speed, bound + raised: under Velotrax / alone (lowest)",
+              speed, ">= 0.99", speed_met ? "" : "  MISSED");
+  const double plain_speed =
+      summary.plain_speed_ratio.empty()
+          ? 0
+          : *std::min_element(summary.plain_speed_ratio.begin(), summary.plain_speed_ratio.end());
+  std::printf("%-52s %9.3f %9s%s\n", "speed, as before: under Velotrax / alone (lowest)",
+              plain_speed, ">= 0.99", plain_speed >= kSpeedTarget ? "" : "  MISSED");
+  met = met && plain_speed >= kSpeedTarget;
   std::printf(met ? "every target met\n" : "a target was missed\n");
   return 0;
 }
