@@ -208,7 +208,8 @@ void MachineWatch::PassEnded(double own_cpu_seconds, double emulator_cpu_seconds
       Add("shared-processor",
           "another program took about " + Fixed(100 * shared, 0) + " % of processor " +
               std::to_string(processor_) + ", the emulator's own, during a pass: close it (see " +
-              ProcessViewerName() + "), or bind the emulator to another processor (--processor N)");
+              ProcessViewerName() +
+              "), or bind the emulator to another processor (velotrax-cli run --processor N)");
     }
   }
   if (pass_start_times_ && now) {

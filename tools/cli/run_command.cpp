@@ -286,7 +286,7 @@ class CliHost : public SequencerHost {
   }
 
   // The emulator's processor (kAnyProcessor: none) and priority for every pass; this thread,
-  // which takes the output and the end, keeps off that processor.
+  // which hands out the output and the end and draws the progress, keeps off that processor.
   void Isolate(int processor, bool raise_priority) {
     ApplyIsolation(runner_, processor, raise_priority);
   }
