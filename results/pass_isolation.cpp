@@ -1,6 +1,7 @@
 #include "results/pass_isolation.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "process/processors.h"
 #include "results/statistics.h"

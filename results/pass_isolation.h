@@ -3,6 +3,7 @@
 // aside. Each measure can be turned off; both front ends take them from here.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
