@@ -253,11 +253,17 @@ void PrintRow(const Workload& work, const Row& row, Summary& summary) {
   }
 }
 
+// The processor velotrax-cli would choose: the quietest over half a second, the fastest of those.
 int ChooseBenchProcessor() {
   const std::vector<int> allowed = AllowedProcessors();
   const auto before = ReadProcessorTimes("");
   std::this_thread::sleep_for(500ms);
-  return ChooseProcessor(allowed, BusyShares(allowed, before, ReadProcessorTimes("")));
+  const std::vector<double> busy = BusyShares(allowed, before, ReadProcessorTimes(""));
+  const std::vector<double> work = ProcessorWorkTimes(allowed);
+  for (std::size_t i = 0; i < allowed.size() && i < work.size(); ++i) {
+    std::printf("processor %d: busy %.2f, work %.3f ms\n", allowed[i], busy[i], 1000 * work[i]);
+  }
+  return ChooseProcessor(allowed, busy, work);
 }
 
 }  // namespace

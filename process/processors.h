@@ -14,6 +14,10 @@ std::vector<int> AllowedProcessors();
 // absence would leave none, lets it run on all of them again. False when the system refuses.
 bool KeepThreadOff(int processor);
 
+// Runs the calling thread on processor alone; -1 lets it run on all allowed ones again. False
+// when the system refuses.
+bool RunThreadOn(int processor);
+
 // True when a child may be started at a priority above this program's own (nice below ours on
 // POSIX: root, or a RLIMIT_NICE that allows it; on Windows always).
 bool CanRaiseChildPriority();

@@ -52,6 +52,15 @@ bool KeepThreadOff(int processor) {
   return sched_setaffinity(0, sizeof set, &set) == 0;
 }
 
+bool RunThreadOn(int processor) {
+  if (processor < 0) return KeepThreadOff(-1);
+  if (processor >= CPU_SETSIZE) return false;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(processor, &set);
+  return sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
 bool CanRaiseChildPriority() {
   if (geteuid() == 0) return true;
   errno = 0;

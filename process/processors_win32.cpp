@@ -36,6 +36,12 @@ bool KeepThreadOff(int processor) {
   return ::SetThreadAffinityMask(::GetCurrentThread(), mask) != 0;
 }
 
+bool RunThreadOn(int processor) {
+  if (processor < 0) return KeepThreadOff(-1);
+  if (processor >= static_cast<int>(sizeof(DWORD_PTR) * 8)) return false;
+  return ::SetThreadAffinityMask(::GetCurrentThread(), DWORD_PTR{1} << processor) != 0;
+}
+
 bool CanRaiseChildPriority() {
   // ABOVE_NORMAL_PRIORITY_CLASS needs no privilege.
   return true;

@@ -26,11 +26,18 @@ struct PassIsolation {
 // Nothing done: the emulator started as before these measures.
 inline constexpr PassIsolation kNoIsolation{kAnyProcessor, false, false};
 
-// The processor for the emulator among allowed, given each one's busy share (0 to 1, in the
-// order of allowed; empty when not measured): the least busy, where shares within 5 points of it
-// go to the highest number, as the system's own work favours processor 0. kAnyProcessor when
-// fewer than two are allowed: Velotrax's threads would have nowhere else to go.
-int ChooseProcessor(const std::vector<int>& allowed, const std::vector<double>& busy);
+// The processor for the emulator among allowed, given each one's busy share (0 to 1) and the
+// time a fixed piece of work took on it (both in the order of allowed; empty when not measured):
+// among the least busy (shares within 5 points of the least) the fastest, where times within 2 %
+// of the least go to the highest number, as the system's own work favours processor 0.
+// kAnyProcessor when fewer than two are allowed: Velotrax's threads would have nowhere else to go.
+int ChooseProcessor(const std::vector<int>& allowed, const std::vector<double>& busy,
+                    const std::vector<double>& work = {});
+
+// How long a fixed piece of work takes on each allowed processor (the median of five turns, the
+// calling thread moved to each in turn; about 50 ms in all), in seconds: virtual processors of
+// one machine can differ by several per cent. The thread may run anywhere again afterwards.
+std::vector<double> ProcessorWorkTimes(const std::vector<int>& allowed);
 
 // Each allowed processor's busy share between two readings of ReadProcessorTimes; steal counts
 // as busy. A processor missing from a reading gets 0.
@@ -39,7 +46,8 @@ std::vector<double> BusyShares(const std::vector<int>& allowed,
                                const std::vector<std::pair<int, CpuTimes>>& after);
 
 // The processor isolation asks for on this machine: a given one as it is, otherwise the one
-// ChooseProcessor takes among the allowed ones from their busy shares (empty: no look made).
+// ChooseProcessor takes among the allowed ones from their busy shares (empty: no look made) and
+// their work times (measured here).
 int ResolveProcessor(const PassIsolation& isolation, const std::vector<double>& busy);
 
 // Sets the runner up for the run's passes: the child's processor (kAnyProcessor: none) and its

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "process/processors.h"
 #include "results/pass_isolation.h"
 #include "results/run_record.h"
 #include "results/series_benchmark.h"
@@ -305,24 +306,32 @@ TEST(ResultsStatsTest, TheSeriesDriverRunsPassesUntilTheRuleHasEnough) {
   EXPECT_FALSE(none.Finish());
 }
 
-TEST(ResultsStatsTest, TheEmulatorGetsTheQuietestProcessorAndNeverTheOnlyOne) {
+TEST(ResultsStatsTest, TheEmulatorGetsTheQuietestFastestProcessorAndNeverTheOnlyOne) {
   struct Case {
     std::vector<int> allowed;
-    std::vector<double> busy;
+    std::vector<double> busy, work;
     int chosen;
   };
   const std::vector<Case> cases = {
-      {{0, 1}, {}, 1},            // no look: the highest, away from the system's processor 0
-      {{0, 1}, {0.02, 0.04}, 1},  // within the look's precision: the same
-      {{0, 1}, {0.02, 0.60}, 0},  // another program keeps processor 1 busy
-      {{0, 2, 5, 7}, {0.9, 0.1, 0.12, 0.5}, 5},
-      {{3}, {0.0}, kAnyProcessor},  // our threads would have nowhere else to go
-      {{}, {}, kAnyProcessor},
+      {{0, 1}, {}, {}, 1},            // no look: the highest, away from the system's processor 0
+      {{0, 1}, {0.02, 0.04}, {}, 1},  // within the look's precision: the same
+      {{0, 1}, {0.02, 0.60}, {}, 0},  // another program keeps processor 1 busy
+      {{0, 2, 5, 7}, {0.9, 0.1, 0.12, 0.5}, {}, 5},
+      {{0, 1}, {0.0, 0.0}, {1.00, 1.05}, 0},   // processor 1 is 5 % slower
+      {{0, 1}, {0.0, 0.0}, {1.00, 1.01}, 1},   // within the work's precision
+      {{0, 1}, {0.0, 0.60}, {1.10, 1.00}, 0},  // the faster one is busy
+      {{3}, {0.0}, {1.0}, kAnyProcessor},      // our threads would have nowhere else to go
+      {{}, {}, {}, kAnyProcessor},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.busy));
-    EXPECT_EQ(ChooseProcessor(c.allowed, c.busy), c.chosen);
+    SCOPED_TRACE(::testing::PrintToString(c.busy) + ::testing::PrintToString(c.work));
+    EXPECT_EQ(ChooseProcessor(c.allowed, c.busy, c.work), c.chosen);
   }
+  // Every allowed processor gets a time of its own.
+  const std::vector<int> allowed = AllowedProcessors();
+  const std::vector<double> work = ProcessorWorkTimes(allowed);
+  ASSERT_EQ(work.size(), allowed.size());
+  for (double seconds : work) EXPECT_GT(seconds, 0);
   // Busy shares from two readings of each processor's ticks; one missing from a reading is idle.
   const std::vector<std::pair<int, CpuTimes>> before = {{0, {100, 1000, 0}}, {1, {50, 1000, 0}}};
   const std::vector<std::pair<int, CpuTimes>> after = {{0, {190, 1100, 5}}, {1, {60, 1100, 0}}};
