@@ -60,7 +60,11 @@ struct StartPlan {
   std::vector<std::string> arguments;
   std::vector<char*> argv;
   std::vector<char*> envp;  // empty: inherit
-  int nice_increment = 0;
+  int nice_increment = 0;   // negative: raised where the system allows it, else left as it is
+  int processor = -1;       // the one processor the child runs on; -1: any
+  // Not empty: the child starts a session of its own and gives its scheduling group (autogroup)
+  // this nice value, as text.
+  std::string autogroup_nice;
   bool new_process_group = false;
   bool new_session = false;
   int stdin_read = -1, stdout_write = -1;  // -1: not redirected

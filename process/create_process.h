@@ -29,7 +29,10 @@ class EOSCallError : public EOSError {
 };
 
 enum class TJvConsoleOption { coOwnerData, coRedirect };
-enum class TJvProcessPriority { ppIdle, ppNormal, ppHigh, ppRealTime };
+// ppAboveNormal: a little above this program (nice 5 below ours where the system allows it, in a
+// session of its own whose scheduling group gets the same; on Windows
+// ABOVE_NORMAL_PRIORITY_CLASS), so that other programs take less of the child's time.
+enum class TJvProcessPriority { ppIdle, ppNormal, ppHigh, ppRealTime, ppAboveNormal };
 enum class TJvCPSFlag {
   cfDefaultErrorMode,
   cfNewConsole,
@@ -72,6 +75,10 @@ class TJvCreateProcess {
   bool WaitForTerminate = true;
   std::set<TJvConsoleOption> ConsoleOptions{TJvConsoleOption::coOwnerData};
   TJvProcessPriority Priority = TJvProcessPriority::ppNormal;
+  // The one processor the child, and all it starts, runs on (the system's numbering); the
+  // runner's own threads keep off it while they watch the run. -1: the child may run anywhere.
+  // A processor the program may not use fails the start.
+  int ChildProcessor = -1;
   std::set<TJvCPSFlag> CreationFlags;
   TJvCPSStartupInfo StartupInfo;
   // True: output the UI thread has not taken yet holds the child back instead of being dropped

@@ -25,6 +25,7 @@
 #include "process/child_start.h"
 #include "process/command_line.h"
 #include "process/create_process.h"
+#include "process/processors.h"
 #include "process/run_shared.h"
 
 namespace velotrax {
@@ -80,6 +81,7 @@ int (*OpenProcessDescriptor)(int pid) = [](int pid) {
 struct ChildSide {
   std::mutex mutex;
   pid_t pid = 0;
+  int processor = -1;  // the one it is bound to; -1: any
   bool group = false;  // signals go to its process group
   bool reaped = false;
   Fd output, input, pidfd;  // the parent's ends and the child's process descriptor
@@ -97,6 +99,9 @@ class Worker {
 
   void Run() {
     if (!WaitForStart()) return;
+    // The worker wakes for the child's output: on the child's own processor it would take
+    // time from the pass being measured. A worker serving an unbound run may go anywhere again.
+    KeepThreadOff(run_->child->processor);
     bool output_open = static_cast<bool>(run_->child->output);
     bool child_running = true;
     while (output_open || child_running) {
@@ -358,8 +363,9 @@ class WorkerStart {
     if (!handed_over_) Release(RunShared::Start::abandoned);
   }
 
-  void Handover(pid_t pid, bool group, Pipe& output, Pipe& input) {
+  void Handover(pid_t pid, int processor, bool group, Pipe& output, Pipe& input) {
     run_->child->pid = pid;
+    run_->child->processor = processor;
     run_->child->group = group;
     run_->child->pidfd = Fd(OpenProcessDescriptor(pid));
     run_->child->output = std::move(output.read);
@@ -441,6 +447,15 @@ void PlanStart(const TJvCreateProcess& runner, StartPlan& plan) {
     plan.envp.push_back(nullptr);
   }
   if (runner.Priority == TJvProcessPriority::ppIdle) plan.nice_increment = 19;
+  // A raise the system refuses (an ordinary user) leaves the child at our own priority. The
+  // child gets a session of its own, so that the raise counts against other sessions' programs.
+  if (runner.Priority == TJvProcessPriority::ppAboveNormal) {
+    plan.nice_increment = -5;
+    errno = 0;
+    const int nice_now = getpriority(PRIO_PROCESS, 0);
+    plan.autogroup_nice = std::to_string(std::max(-20, (errno == 0 ? nice_now : 0) - 5));
+  }
+  plan.processor = runner.ChildProcessor;
   plan.new_process_group = runner.CreationFlags.count(TJvCPSFlag::cfNewProcGroup) != 0;
   plan.new_session = runner.CreationFlags.count(TJvCPSFlag::cfDetached) != 0 ||
                      runner.CreationFlags.count(TJvCPSFlag::cfNewConsole) != 0;
@@ -465,7 +480,9 @@ std::shared_ptr<RunShared> StartChild(StartPlan& plan, bool redirect, bool keep_
   }
   WorkerStart worker(run);
   const pid_t pid = SpawnChild(plan);
-  worker.Handover(pid, plan.new_process_group || plan.new_session, output, input);
+  worker.Handover(pid, plan.processor,
+                  plan.new_process_group || plan.new_session || !plan.autogroup_nice.empty(),
+                  output, input);
   return run;
 }
 

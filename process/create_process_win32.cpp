@@ -22,6 +22,7 @@
 #include "base/errors.h"
 #include "process/child_start.h"
 #include "process/create_process.h"
+#include "process/processors.h"
 #include "process/run_shared.h"
 #include "process/win32_text.h"
 
@@ -75,6 +76,7 @@ struct ChildSide {
   std::mutex mutex;  // guards process, job, pid and ended
   Handle process, job;
   DWORD pid = 0;
+  int processor = -1;  // the one the child is bound to; -1: any
   bool ended = false;
   Handle output;        // our end of the pipe, overlapped; the reader's
   Handle stop_reading;  // set: the child has ended, take what the pipe holds and stop
@@ -202,6 +204,8 @@ void* ReaderMain(void* argument) {
   const std::shared_ptr<RunShared> run = std::move(*handed);
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
   if (!WaitForStart(*run)) return nullptr;
+  // Off the processor the child is bound to: it is the pass's own.
+  KeepThreadOff(run->child->processor);
   ReadOutput(run);
   WorkerDone(run);
   return nullptr;
@@ -213,6 +217,8 @@ void* WatcherMain(void* argument) {
   const std::shared_ptr<RunShared> run = std::move(*handed);
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
   if (!WaitForStart(*run)) return nullptr;
+  // Off the processor the child is bound to: it is the pass's own.
+  KeepThreadOff(run->child->processor);
   WaitForEnd(run);
   WorkerDone(run);
   return nullptr;
@@ -326,6 +332,9 @@ DWORD CreationFlagsOf(const TJvCreateProcess& runner) {
     case TJvProcessPriority::ppRealTime:
       flags |= REALTIME_PRIORITY_CLASS;
       break;
+    case TJvProcessPriority::ppAboveNormal:
+      flags |= ABOVE_NORMAL_PRIORITY_CLASS;
+      break;
     case TJvProcessPriority::ppNormal:
       break;
   }
@@ -361,6 +370,27 @@ class InheritedHandles {
   std::vector<char> storage_;
   LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
+
+// Binds the suspended child, and through its job all it starts, to one processor; a processor the
+// program may not use ends the child and fails the start.
+void BindToProcessor(const Handle& process, const Handle& job, int processor) {
+  const DWORD_PTR mask = processor < static_cast<int>(sizeof(DWORD_PTR) * 8)
+                             ? DWORD_PTR{1} << processor
+                             : DWORD_PTR{0};
+  if (mask == 0 || !::SetProcessAffinityMask(process.Get(), mask)) {
+    const int code = mask == 0 ? ERROR_INVALID_PARAMETER : static_cast<int>(::GetLastError());
+    ::TerminateProcess(process.Get(), 1);
+    child::RaiseOSError("SetProcessAffinityMask", code);
+  }
+  if (job) {
+    // The job's limit binds the children the emulator starts as well; where the system refuses
+    // it (Wine), the emulator itself stays bound.
+    JOBOBJECT_BASIC_LIMIT_INFORMATION limits{};
+    limits.LimitFlags = JOB_OBJECT_LIMIT_AFFINITY;
+    limits.Affinity = mask;
+    ::SetInformationJobObject(job.Get(), JobObjectBasicLimitInformation, &limits, sizeof limits);
+  }
+}
 
 }  // namespace
 
@@ -428,6 +458,11 @@ std::shared_ptr<RunShared> StartRun(const TJvCreateProcess& runner, bool redirec
   // In the job before it runs, so that all it starts is in there too. Where the job cannot be
   // had (an older system inside a job of its own), ending it ends the child alone.
   if (!::AssignProcessToJobObject(job.Get(), process.Get())) job.Reset();
+  if (runner.ChildProcessor >= 0) BindToProcessor(process, job, runner.ChildProcessor);
+  // Said again on the process itself: not every system (Wine) takes the class from the flags.
+  if (runner.Priority == TJvProcessPriority::ppAboveNormal) {
+    ::SetPriorityClass(process.Get(), ABOVE_NORMAL_PRIORITY_CLASS);
+  }
   if (::ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
     const int code = static_cast<int>(::GetLastError());
     ::TerminateProcess(process.Get(), 1);
@@ -438,6 +473,7 @@ std::shared_ptr<RunShared> StartRun(const TJvCreateProcess& runner, bool redirec
     child.process = std::move(process);
     child.job = std::move(job);
     child.pid = started.dwProcessId;
+    child.processor = runner.ChildProcessor;
   }
   workers.Handover();
   // Only the child keeps its ends of the pipe and NUL: output_write and input close here.

@@ -20,6 +20,11 @@ constexpr double kBusyOthers = 0.3;
 constexpr double kSlowClock = 0.8;
 // How long the look before the run watches the machine.
 constexpr auto kFirstLook = 500ms;
+// Time the virtual machine's host takes from a pass beyond this share is worth a warning: it
+// alone moves a pass by about as much, and a ±1 % figure cannot be had under it.
+constexpr double kStealShare = 0.02;
+// Another program taking this share of the emulator's own processor during a pass.
+constexpr double kSharedShare = 0.03;
 
 double WallSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -68,7 +73,33 @@ double OtherProcessorsBusy(const CpuTimes& before, const CpuTimes& after, double
   return std::max(0.0, busy - own_seconds) / wall_seconds;
 }
 
+double StealShare(const CpuTimes& before, const CpuTimes& after) {
+  if (after.total <= before.total || after.steal < before.steal) return 0;
+  return static_cast<double>(after.steal - before.steal) /
+         static_cast<double>(after.total - before.total);
+}
+
+double SharedProcessorShare(const CpuTimes& before, const CpuTimes& after, double emulator_seconds,
+                            double wall_seconds, long ticks_per_second) {
+  if (wall_seconds <= 0 || ticks_per_second <= 0 || after.busy < before.busy) return 0;
+  // The host's stolen time is said on its own.
+  const uint64_t steal = after.steal >= before.steal ? after.steal - before.steal : 0;
+  const uint64_t busy = after.busy - before.busy;
+  const double others =
+      static_cast<double>(busy - std::min(busy, steal)) / ticks_per_second - emulator_seconds;
+  // Ticks are coarse: a share is never more than the whole processor.
+  return std::min(1.0, std::max(0.0, others) / wall_seconds);
+}
+
 MachineWatch::MachineWatch(std::string root) : root_(std::move(root)) {}
+
+std::optional<CpuTimes> MachineWatch::ProcessorTimes() const {
+  if (processor_ < 0) return std::nullopt;
+  for (const auto& [number, times] : ReadProcessorTimes(root_)) {
+    if (number == processor_) return times;
+  }
+  return std::nullopt;
+}
 
 void MachineWatch::Add(const std::string& kind, const std::string& text) {
   for (Warning& warning : warnings_) {
@@ -83,11 +114,13 @@ void MachineWatch::Add(const std::string& kind, const std::string& text) {
 
 void MachineWatch::BeforeRun() {
   BeforeRunWithoutLook();
-  // A short look at what the others do right now.
+  // A short look at what the others do right now, and at which processor is the quietest.
   const std::optional<CpuTimes> before = ReadCpuTimes(root_);
+  look_start_ = ReadProcessorTimes(root_);
   const double own_before = OwnCpuSeconds(), wall_before = WallSeconds();
   std::this_thread::sleep_for(kFirstLook);
   const std::optional<CpuTimes> after = ReadCpuTimes(root_);
+  look_end_ = ReadProcessorTimes(root_);
   if (before && after) {
     const double others = OtherProcessorsBusy(*before, *after, OwnCpuSeconds() - own_before,
                                               WallSeconds() - wall_before, CpuTicksPerSecond());
@@ -125,9 +158,11 @@ void MachineWatch::BeforeRunWithoutLook() {
   throttle_at_start_ = ReadThrottleCount(root_);
 }
 
-void MachineWatch::PassStarted(double own_cpu_seconds) {
+void MachineWatch::PassStarted(double own_cpu_seconds, double emulator_cpu_seconds) {
   pass_start_times_ = ReadCpuTimes(root_);
+  pass_start_processor_ = ProcessorTimes();
   pass_start_own_ = own_cpu_seconds;
+  pass_start_emulator_ = emulator_cpu_seconds;
   pass_start_wall_ = WallSeconds();
 }
 
@@ -146,12 +181,40 @@ void MachineWatch::DuringPass() {
   }
 }
 
-void MachineWatch::PassEnded(double own_cpu_seconds) {
+void MachineWatch::PassEnded(double own_cpu_seconds, double emulator_cpu_seconds) {
   const std::optional<CpuTimes> now = ReadCpuTimes(root_);
+  const std::optional<CpuTimes> processor_now = ProcessorTimes();
+  const double wall = WallSeconds() - pass_start_wall_;
+  // The emulator's own processor when it has one: its steal is what slowed the pass.
+  const bool own_processor = pass_start_processor_ && processor_now;
+  const std::optional<CpuTimes>& steal_before =
+      own_processor ? pass_start_processor_ : pass_start_times_;
+  const std::optional<CpuTimes>& steal_after = own_processor ? processor_now : now;
+  if (steal_before && steal_after) {
+    const double steal = StealShare(*steal_before, *steal_after);
+    if (steal >= kStealShare) {
+      Add("steal", "the virtual machine's host took " + Fixed(100 * steal, 1) + " % of " +
+                       (own_processor ? "the emulator's processor" : "the processors") +
+                       " during a pass (steal time): no program inside the machine can take "
+                       "that back, and a pass slows by about as much; measure when the host is "
+                       "quieter, or on a machine of your own");
+    }
+  }
+  if (own_processor) {
+    const double shared = SharedProcessorShare(*pass_start_processor_, *processor_now,
+                                               emulator_cpu_seconds - pass_start_emulator_, wall,
+                                               CpuTicksPerSecond());
+    if (shared >= kSharedShare) {
+      Add("shared-processor",
+          "another program took about " + Fixed(100 * shared, 0) + " % of processor " +
+              std::to_string(processor_) + ", the emulator's own, during a pass: close it (see " +
+              ProcessViewerName() +
+              "), or bind the emulator to another processor (velotrax-cli run --processor N)");
+    }
+  }
   if (pass_start_times_ && now) {
-    const double others =
-        OtherProcessorsBusy(*pass_start_times_, *now, own_cpu_seconds - pass_start_own_,
-                            WallSeconds() - pass_start_wall_, CpuTicksPerSecond());
+    const double others = OtherProcessorsBusy(
+        *pass_start_times_, *now, own_cpu_seconds - pass_start_own_, wall, CpuTicksPerSecond());
     if (others >= kBusyOthers) {
       Add("other-processes", "other processes kept about " + Fixed(others, 1) +
                                  " processor(s) busy during a pass: close them (see " +

@@ -56,12 +56,9 @@ std::vector<std::pair<int, std::filesystem::path>> NumberedEntries(const std::st
   return found;
 }
 
-}  // namespace
-
-std::optional<CpuTimes> ReadCpuTimes(const std::string& root) {
-  const std::optional<std::string> line = ReadFirstLine(root + "/proc/stat");
-  if (!line || line->rfind("cpu ", 0) != 0) return std::nullopt;
-  std::istringstream in(line->substr(4));
+// The figures of one line of proc/stat after its name.
+std::optional<CpuTimes> ParseCpuLine(const std::string& figures) {
+  std::istringstream in(figures);
   uint64_t field[8] = {};  // user nice system idle iowait irq softirq steal
   int count = 0;
   while (count < 8 && in >> field[count]) ++count;
@@ -70,7 +67,34 @@ std::optional<CpuTimes> ReadCpuTimes(const std::string& root) {
   // Guest time is already part of user time.
   times.busy = field[0] + field[1] + field[2] + field[5] + field[6] + field[7];
   times.total = times.busy + field[3] + field[4];
+  times.steal = field[7];
   return times;
+}
+
+}  // namespace
+
+std::optional<CpuTimes> ReadCpuTimes(const std::string& root) {
+  const std::optional<std::string> line = ReadFirstLine(root + "/proc/stat");
+  if (!line || line->rfind("cpu ", 0) != 0) return std::nullopt;
+  return ParseCpuLine(line->substr(4));
+}
+
+std::vector<std::pair<int, CpuTimes>> ReadProcessorTimes(const std::string& root) {
+  std::vector<std::pair<int, CpuTimes>> processors;
+  std::ifstream in(root + "/proc/stat");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("cpu", 0) != 0) break;  // the processors' lines come first
+    const std::size_t blank = line.find(' ');
+    const std::string digits = line.substr(3, blank == std::string::npos ? 0 : blank - 3);
+    if (digits.empty() || digits.size() > 6 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    if (const std::optional<CpuTimes> times = ParseCpuLine(line.substr(blank))) {
+      processors.emplace_back(std::stoi(digits), *times);
+    }
+  }
+  return processors;
 }
 
 std::optional<double> ReadLoadAverage(const std::string& root) {
@@ -160,6 +184,13 @@ long CpuTicksPerSecond() {
 
 const char* ProcessViewerName() {
   return "top";
+}
+
+double ChildrenCpuSeconds() {
+  struct rusage usage {};
+  if (::getrusage(RUSAGE_CHILDREN, &usage) != 0) return 0;
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+         usage.ru_stime.tv_usec / 1e6;
 }
 
 double OwnCpuSeconds() {

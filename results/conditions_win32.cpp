@@ -104,6 +104,12 @@ std::optional<CpuTimes> ReadCpuTimes(const std::string&) {
   return times;
 }
 
+std::vector<std::pair<int, CpuTimes>> ReadProcessorTimes(const std::string&) {
+  // Windows tells each processor's times only through an undocumented call: the steal and
+  // shared-processor checks are not offered there.
+  return {};
+}
+
 std::optional<double> ReadLoadAverage(const std::string&) {
   return std::nullopt;
 }
@@ -156,6 +162,11 @@ long CpuTicksPerSecond() {
 
 const char* ProcessViewerName() {
   return "Task Manager";
+}
+
+double ChildrenCpuSeconds() {
+  // Only needed beside each processor's times, which Windows does not give.
+  return 0;
 }
 
 double OwnCpuSeconds() {

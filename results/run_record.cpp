@@ -107,7 +107,14 @@ std::string ExportJson(const RunRecord& record) {
          ", \"repeat\": " + (s.confidence > 0 ? "null" : std::to_string(s.repeat)) +
          ", \"confidence_percent\": " + (s.confidence > 0 ? Number(s.confidence) : "null") +
          ", \"min_runs\": " + (s.confidence > 0 ? std::to_string(s.min_runs) : "null") +
-         ", \"max_runs\": " + (s.confidence > 0 ? std::to_string(s.max_runs) : "null") + "},\n";
+         ", \"max_runs\": " + (s.confidence > 0 ? std::to_string(s.max_runs) : "null");
+  if (s.Isolated()) {
+    out += ", \"isolation\": {\"processor\": " +
+           (s.processor >= 0 ? std::to_string(s.processor) : "null") + ", \"priority\": \"" +
+           (s.raised_priority ? "raised" : "normal") + "\", \"warmup\": \"" +
+           (s.auto_warmup ? "auto" : "fixed") + "\"}";
+  }
+  out += "},\n";
   out += "  \"results\": [";
   for (std::size_t i = 0; i < record.series.size(); ++i) {
     const SeriesRecord& r = record.series[i];
@@ -169,6 +176,16 @@ std::string ExportMarkdown(const RunRecord& record) {
            " passes)\n\n";
   } else {
     out += std::to_string(s.repeat) + " pass(es) per game and method\n\n";
+  }
+  if (s.Isolated()) {
+    // Before the table, after the blank line that ends the list above.
+    out.pop_back();
+    out += "- Kept steady: " +
+           (s.processor >= 0
+                ? "the emulator on processor " + std::to_string(s.processor) + " of its own"
+                : std::string("the emulator on any processor")) +
+           (s.raised_priority ? ", at a raised priority" : "") +
+           (s.auto_warmup ? ", a first pass that ran cold not counted" : "") + "\n\n";
   }
   out += "| # | Game | Method | Stored (fps) | 95 % interval | Passes | Outliers | Stopped |\n";
   out += "|--:|:--|:--|--:|:--|:--|:--|:--|\n";

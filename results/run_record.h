@@ -50,6 +50,12 @@ struct RunSettings {
   int repeat = 1;         // passes per game and method without --confidence
   double confidence = 0;  // per cent; 0 without --confidence
   int min_runs = 0, max_runs = 0;
+  // What kept the passes steady; all off in a run without these measures, whose export then
+  // reads as before them.
+  int processor = -1;            // the one the emulator ran on; -1: wherever the system put it
+  bool raised_priority = false;  // the emulator started a little above other programs
+  bool auto_warmup = false;      // a first pass that ran cold was not counted
+  bool Isolated() const { return processor >= 0 || raised_priority || auto_warmup; }
 };
 
 struct RunRecord {

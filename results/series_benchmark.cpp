@@ -20,6 +20,7 @@ constexpr std::string_view kSection = "velotrax";
 constexpr std::string_view kRepeatKey = "repeat";
 constexpr std::string_view kPercentKey = "repeat_percent";
 constexpr std::string_view kMostKey = "repeat_most_passes";
+constexpr std::string_view kSteadyKey = "repeat_steady";
 // Read for a key the file does not hold: no value written by this program looks like it.
 constexpr std::string_view kAbsent = "\x01";
 
@@ -114,6 +115,7 @@ RepeatOption ReadRepeatOption(TIniFile& settings) {
   } catch (const EConvertError&) {
     // A hand-edited value that is no number: the default stands.
   }
+  option.steady = settings.ReadValue(kSection, kSteadyKey, "1") != "0";
   return option;
 }
 
@@ -122,6 +124,7 @@ void WriteRepeatOption(TIniFile& settings, const RepeatOption& option) {
   WriteKey(settings, kRepeatKey, option.on ? "1" : "0", defaults.on ? "1" : "0");
   WriteKey(settings, kPercentKey, NumberText(option.percent), NumberText(defaults.percent));
   WriteKey(settings, kMostKey, IntToText(option.most_passes), IntToText(defaults.most_passes));
+  WriteKey(settings, kSteadyKey, option.steady ? "1" : "0", defaults.steady ? "1" : "0");
 }
 
 SeriesBenchmark::SeriesBenchmark(ProgramState& state, SequencerHost& window, SeriesView& view,
@@ -163,15 +166,22 @@ void SeriesBenchmark::Start(const RepeatOption& option) {
   rule_ = RepeatRule(option);
   game_ = game;
   method_ = 0;
+  steady_ = option.steady;
+  // No look at the processors' busy time, which would hold the window still for half a second;
+  // the fastest of them is taken (about 50 ms of work timed on each).
+  processor_ = steady_ ? ResolveProcessor(PassIsolation{}, {}) : kAnyProcessor;
   watch_ = std::make_unique<MachineWatch>(system_root_);
   watch_->SetReporter([this](const std::string& text) { view_.ShowMachineWarning(text); });
+  watch_->SetEmulatorProcessor(processor_);
   watch_->BeforeRunWithoutLook();
+  ApplyIsolation(window_.Runner(), processor_, steady_);
   StartSeries();
 }
 
 void SeriesBenchmark::StartSeries() {
   const bool is_d3d = methods_[method_];
-  driver_.emplace(game_, state_.games[static_cast<std::size_t>(game_)].rom, is_d3d, rule_);
+  driver_.emplace(game_, state_.games[static_cast<std::size_t>(game_)].rom, is_d3d, rule_, 0,
+                  steady_);
   StartNextPass();
 }
 
@@ -180,7 +190,7 @@ void SeriesBenchmark::StartNextPass() {
   state_.second_pass_game = 0;
   state_.pass_is_d3d = driver_->Series().is_d3d;
   window_.ShowBusyCursors();
-  watch_->PassStarted(OwnCpuSeconds());
+  watch_->PassStarted(OwnCpuSeconds(), ChildrenCpuSeconds());
   try {
     StartPass(state_, *this);
   } catch (...) {
@@ -216,7 +226,7 @@ void SeriesBenchmark::EndIfIdle() {
 
 void SeriesBenchmark::PassEnded(uint32_t exit_code) {
   // Said now, while the pass log still holds the pass they are about.
-  watch_->PassEnded(OwnCpuSeconds());
+  watch_->PassEnded(OwnCpuSeconds(), ChildrenCpuSeconds());
   const bool is_d3d = driver_->Series().is_d3d;
   int32_t& score = Score(game_, is_d3d);
   try {
@@ -248,11 +258,13 @@ void SeriesBenchmark::PassEnded(uint32_t exit_code) {
 void SeriesBenchmark::StoreSeries() {
   if (!driver_->Finish()) return;
   Score(game_, driver_->Series().is_d3d) = driver_->Series().stored;
-  Keep(driver_->Series(), rule_);
+  Keep(driver_->Series(), rule_, steady_);
 }
 
 void SeriesBenchmark::EndBenchmark() {
   driver_.reset();
+  // Single passes and probes run as they always have; the window's thread may go anywhere.
+  ApplyIsolation(window_.Runner(), kAnyProcessor, false);
   MergeWarnings(record_.warnings, watch_->Warnings());
   window_.RestoreCursors();
 }
@@ -265,14 +277,14 @@ void SeriesBenchmark::KeepSinglePass(int game, bool is_d3d, int32_t fps) {
   single.AddPass(fps);
   single.WantsPass();
   single.Finish();
-  Keep(single.Series(), rule);
+  Keep(single.Series(), rule, false);
 }
 
 EmulatorIdentity SeriesBenchmark::PassEmulator() const {
   return {state_.mame_file, DialectName(state_.pass_plan.dialect), state_.pass_plan.version};
 }
 
-void SeriesBenchmark::Keep(const SeriesRecord& series, const StopRule& rule) {
+void SeriesBenchmark::Keep(const SeriesRecord& series, const StopRule& rule, bool steady) {
   const EmulatorIdentity emulator = PassEmulator();
   const bool same_rule = record_rule_ && record_rule_->repeat == rule.repeat &&
                          record_rule_->confidence == rule.confidence &&
@@ -281,14 +293,18 @@ void SeriesBenchmark::Keep(const SeriesRecord& series, const StopRule& rule) {
   const bool same_emulator = record_.emulator.file == emulator.file &&
                              record_.emulator.dialect == emulator.dialect &&
                              record_.emulator.version == emulator.version;
-  if (record_.series.empty() || !same_rule || !same_emulator) {
+  if (record_.series.empty() || !same_rule || !same_emulator || record_steady_ != steady) {
     // Figures of another emulator or rule do not go into one run.
     record_ = RunRecord{};
     record_.date = UtcNow();
     record_.velotrax_version = VelotraxVersion();
     record_.emulator = emulator;
     record_rule_ = rule;
+    record_steady_ = steady;
     RunSettings& settings = record_.settings;
+    settings.processor = steady ? processor_ : kAnyProcessor;
+    settings.raised_priority = steady;
+    settings.auto_warmup = steady;
     settings.repeat = rule.repeat;
     settings.confidence = rule.confidence;
     settings.min_runs = rule.min_runs;

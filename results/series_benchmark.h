@@ -14,6 +14,7 @@
 #include "core/sequencer.h"
 #include "core/state.h"
 #include "results/conditions.h"
+#include "results/pass_isolation.h"
 #include "results/run_record.h"
 #include "results/series_driver.h"
 #include "storage/ini_file.h"
@@ -25,6 +26,9 @@ struct RepeatOption {
   bool on = false;
   double percent = 2;    // P
   int most_passes = 20;  // the most passes of one game and method
+  // The emulator on a processor of its own with the window's threads off it, at a raised
+  // priority, and a first pass that ran cold not counted (see results/pass_isolation.h).
+  bool steady = true;
   bool operator==(const RepeatOption&) const = default;
 };
 inline constexpr double kLowestRepeatPercent = 0.1, kHighestRepeatPercent = 50;
@@ -107,8 +111,8 @@ class SeriesBenchmark : private SequencerHost {
   void EndBenchmark();
   int32_t& Score(int game, bool is_d3d);
   // Adds a finished series to the session's record, in place of an earlier one of its game and
-  // method; a series of another emulator or rule starts the record afresh.
-  void Keep(const SeriesRecord& series, const StopRule& rule);
+  // method; a series of another emulator, rule or steadiness starts the record afresh.
+  void Keep(const SeriesRecord& series, const StopRule& rule, bool steady);
   EmulatorIdentity PassEmulator() const;
 
   ProgramState& state_;
@@ -123,6 +127,9 @@ class SeriesBenchmark : private SequencerHost {
   std::unique_ptr<MachineWatch> watch_;
   RunRecord record_;
   std::optional<StopRule> record_rule_;
+  bool steady_ = false;  // of the running benchmark
+  int processor_ = kAnyProcessor;
+  std::optional<bool> record_steady_;  // of the series in record_
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

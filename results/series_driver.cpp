@@ -3,9 +3,14 @@
 #include <cstdio>
 #include <utility>
 
+#include "results/pass_isolation.h"
+
 namespace velotrax::results {
 
 namespace {
+
+// The first pass and the five after it: FirstPassIsWarmup's fewest.
+constexpr std::size_t kFewestToJudgeFirstPass = 6;
 
 std::string PlusMinus(double percent) {
   char text[32];
@@ -15,8 +20,9 @@ std::string PlusMinus(double percent) {
 
 }  // namespace
 
-SeriesDriver::SeriesDriver(int game, std::string rom, bool is_d3d, StopRule rule, int warmup)
-    : rule_(rule), warmup_(warmup) {
+SeriesDriver::SeriesDriver(int game, std::string rom, bool is_d3d, StopRule rule, int warmup,
+                           bool auto_warmup)
+    : rule_(rule), warmup_(warmup), auto_warmup_(auto_warmup) {
   series_.game = game;
   series_.rom = std::move(rom);
   series_.is_d3d = is_d3d;
@@ -29,6 +35,15 @@ bool SeriesDriver::NextIsWarmup() const {
 bool SeriesDriver::WantsPass() {
   if (!series_.stop.empty()) return false;
   if (NextIsWarmup()) return true;
+  // The first pass is judged once, as soon as enough passes follow it to tell.
+  if (auto_warmup_ && !first_judged_ && series_.passes.size() >= kFewestToJudgeFirstPass) {
+    first_judged_ = true;
+    if (FirstPassIsWarmup(series_.passes)) {
+      series_.warmup.push_back(series_.passes.front());
+      series_.passes.erase(series_.passes.begin());
+      first_set_aside_ = true;
+    }
+  }
   series_.stop = StopReason(rule_, AsDoubles(series_.passes));
   return series_.stop.empty();
 }

@@ -13,7 +13,10 @@ namespace velotrax::results {
 
 class SeriesDriver {
  public:
-  SeriesDriver(int game, std::string rom, bool is_d3d, StopRule rule, int warmup = 0);
+  // auto_warmup: the first pass is set aside as a warm-up when the passes after it show that it
+  // ran cold (FirstPassIsWarmup), and one more pass is run in its place.
+  SeriesDriver(int game, std::string rom, bool is_d3d, StopRule rule, int warmup = 0,
+               bool auto_warmup = false);
 
   // True while another pass is wanted; once false, Series().stop says why.
   bool WantsPass();
@@ -32,11 +35,15 @@ class SeriesDriver {
   const StopRule& Rule() const { return rule_; }
   // Counted passes so far that found no frame rate.
   int PassesWithoutRate() const { return passes_without_rate_; }
+  // True once the first pass has been set aside as a warm-up by the passes after it.
+  bool FirstPassSetAside() const { return first_set_aside_; }
 
  private:
   SeriesRecord series_;
   StopRule rule_;
   int warmup_;
+  bool auto_warmup_;
+  bool first_judged_ = false, first_set_aside_ = false;
   int passes_without_rate_ = 0;
 };
 

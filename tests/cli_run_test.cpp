@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/state.h"
+#include "process/processors.h"
 #include "results/json_reader.h"
 #include "storage/score_files.h"
 #include "tests/cli_harness.h"
@@ -98,6 +99,46 @@ TEST_F(CliRunTest, ASpreadThatNeverSettlesEndsAtTheMostPassesWithAWarning) {
         {"run", "--confidence", "2", "--min-runs", "9", "--max-runs", "8", "pacman"},
         {"run", "--export-json=", "pacman"}}) {
     EXPECT_EQ(Cli(wrong).code, 2) << wrong[2];
+  }
+}
+
+TEST_F(CliRunTest, RepeatedPassesAreKeptSteadyUnlessAskedNotTo) {
+  // A cold first pass among steady ones: set aside, and one more pass run in its place.
+  const std::string cold = "700,1000,1001,999,1000,1002,1000";
+  CliResult result = Cli({"run", "--repeat", "6", "--export-json", "run.json", "pacman"},
+                         {{"CLI_EMULATOR_FPS_SEQUENCE", cold}});
+  ASSERT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(EmulatorStarts(), 7);
+  EXPECT_THAT(result.out, HasSubstr("pacman DDraw pass 1 (700 fps) was slower than every pass "
+                                    "after it: taken for a warm-up, not counted"));
+  JsonValue run = ParseJson(ReadBytes(dir_.File("run.json")));
+  const JsonValue* isolation = run.Find("settings")->Find("isolation");
+  ASSERT_NE(isolation, nullptr);
+  EXPECT_EQ(isolation->Find("priority")->text, "raised");
+  EXPECT_EQ(isolation->Find("warmup")->text, "auto");
+  // Bound wherever there is another processor for Velotrax's own threads.
+  EXPECT_EQ(isolation->Find("processor")->kind,
+            AllowedProcessors().size() > 1 ? JsonValue::Kind::number : JsonValue::Kind::null);
+  EXPECT_THAT(Numbers(run.Find("results")->items[0].Find("warmup")), ::testing::ElementsAre(700));
+
+  // Each measure turned off: every pass counts and the export reads as before the measures.
+  WriteBytes(dir_.File("emulator.log"), "");
+  result = Cli({"run", "--repeat", "6", "--processor", "any", "--priority", "normal", "--warmup",
+                "0", "--export-json", "run.json", "pacman"},
+               {{"CLI_EMULATOR_FPS_SEQUENCE", cold}});
+  ASSERT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(EmulatorStarts(), 6);
+  run = ParseJson(ReadBytes(dir_.File("run.json")));
+  EXPECT_EQ(run.Find("settings")->Find("isolation"), nullptr);
+
+  for (const std::vector<std::string>& wrong :
+       {std::vector<std::string>{"run", "--processor", "99999", "pacman"},
+        {"run", "--processor", "-1", "pacman"},
+        {"run", "--priority", "high", "pacman"},
+        {"run", "--warmup", "soon", "pacman"}}) {
+    const CliResult refused = Cli(wrong);
+    EXPECT_EQ(refused.code, 2) << wrong[2];
+    EXPECT_THAT(refused.err, HasSubstr(wrong[1])) << wrong[2];
   }
 }
 

@@ -9,6 +9,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +31,7 @@
 
 #include "base/errors.h"
 #include "process/event_loop.h"
+#include "process/processors.h"
 #include "tests/helpers_common/line_reports.h"
 
 namespace velotrax {
@@ -496,6 +500,100 @@ TEST_F(RunnerTest, ChildSeesOnlyItsThreeStandardStreamsAndAnOpenEmptyInput) {
   Start("child stdin");
   RunToEnd();
   EXPECT_EQ(CompleteLines(reports_), std::vector<std::string>{"stdin open and empty"});
+}
+
+#ifndef _WIN32
+// The Cpus_allowed_list line of a /proc status file, "" when there is none.
+std::string AllowedList(const std::string& status_path) {
+  std::ifstream in(status_path);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Cpus_allowed_list:", 0) == 0) return line;
+  }
+  return "";
+}
+
+// The processors of such a line ("Cpus_allowed_list:\t0,2-3" gives 0, 2, 3).
+std::vector<int> CpuList(const std::string& line) {
+  std::vector<int> cpus;
+  std::istringstream in(line.substr(line.find(':') + 1));
+  in >> std::ws;
+  for (std::string range; std::getline(in, range, ',');) {
+    const std::size_t dash = range.find('-');
+    const int first = std::stoi(range.substr(0, dash));
+    const int last = dash == std::string::npos ? first : std::stoi(range.substr(dash + 1));
+    for (int cpu = first; cpu <= last; ++cpu) cpus.push_back(cpu);
+  }
+  return cpus;
+}
+
+// The status file of the runner's worker thread, found by its name; "" when it has none.
+std::string WorkerStatusPath() {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name) && name == "velotrax-run")
+      return (task.path() / "status").string();
+  }
+  return "";
+}
+#endif
+
+TEST_F(RunnerTest, AChildBoundToAProcessorRunsThereAloneAndTheWorkerKeepsOffIt) {
+#ifdef _WIN32
+  GTEST_SKIP() << "reads /proc; runner_win32_test checks the Windows affinity";
+#else
+  const std::vector<int> allowed = AllowedProcessors();
+  ASSERT_FALSE(allowed.empty());
+  const std::string ours = AllowedList("/proc/self/status");
+  // Unbound: the child may go wherever we may.
+  Start("child affinity 0");
+  RunToEnd();
+  ASSERT_GE(reports_.size(), 2u);
+  EXPECT_EQ(CpuList(CompleteLines(reports_).front()), CpuList(ours));
+  errno = 0;
+  const int our_nice = getpriority(PRIO_PROCESS, 0);
+  EXPECT_EQ(CompleteLines(reports_)[1], "nice " + std::to_string(our_nice) + " session shared");
+
+  // Bound to the last processor: the child runs there alone, at a raised priority where we may
+  // raise it, and the worker watching it keeps to the others while it runs.
+  const int processor = allowed.back();
+  runner_->ChildProcessor = processor;
+  runner_->Priority = TJvProcessPriority::ppAboveNormal;
+  reports_.clear();
+  terminations_ = 0;
+  Start("child affinity 500");
+  ASSERT_TRUE(loop_.RunUntil([&] { return !reports_.empty(); }, 20s));
+  const std::string worker = WorkerStatusPath();
+  ASSERT_FALSE(worker.empty());
+  const std::string worker_list = AllowedList(worker);
+  RunToEnd();
+  const std::vector<std::string> lines = CompleteLines(reports_);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(CpuList(lines[0]), std::vector<int>{processor}) << lines[0];
+  // Raised in a session of its own, whose scheduling group is raised too where there is one.
+  const std::string raised =
+      std::to_string(CanRaiseChildPriority() ? std::max(-20, our_nice - 5) : our_nice);
+  EXPECT_EQ(lines[1], "nice " + raised + " session own");
+  if (lines.size() > 2 && CanRaiseChildPriority()) {
+    EXPECT_EQ(lines[2].substr(lines[2].rfind(' ') + 1), raised) << lines[2];
+  }
+  if (allowed.size() > 1) {
+    const std::vector<int> worker_cpus = CpuList(worker_list);
+    EXPECT_FALSE(worker_cpus.empty());
+    EXPECT_EQ(std::count(worker_cpus.begin(), worker_cpus.end(), processor), 0) << worker_list;
+  }
+
+  // A processor the program may not use fails the start, saying which call refused it.
+  runner_->ChildProcessor = 4096;
+  runner_->CommandLine = "child silent 0";
+  try {
+    runner_->Run();
+    FAIL() << "a child was started on a processor that does not exist";
+  } catch (const EOSCallError& error) {
+    EXPECT_EQ(error.Call(), "sched_setaffinity");
+  }
+  EXPECT_FALSE(runner_->Watching());
+#endif
 }
 
 TEST_F(RunnerTest, BlanksAroundNamesAreIgnoredAndTheCommandLineIsKept) {

@@ -161,6 +161,52 @@ TEST_F(FakeMachine, TheWatchWarnsOnceAboutEachDisturbanceAndSaysWhatToDo) {
   EXPECT_THAT(calm.Warnings(), IsEmpty());
 }
 
+TEST_F(FakeMachine, StealAndAnotherProgramOnTheEmulatorsProcessorAreWarnedWithTheirShare) {
+  SKIP_WITHOUT_FAKE_ROOT();
+  // user nice system idle iowait irq softirq steal, for the machine and each processor.
+  const auto stat = [&](int steal1, int busy1, int idle1) {
+    Put("/proc/stat", "cpu  0 0 0 0 0 0 0 0\ncpu0 100 0 0 900 0 0 0 0\ncpu1 " +
+                          std::to_string(busy1) + " 0 0 " + std::to_string(idle1) + " 0 0 0 " +
+                          std::to_string(steal1) + "\nintr 1 2 3\n");
+  };
+  stat(0, 0, 0);
+  const std::vector<std::pair<int, CpuTimes>> times = ReadProcessorTimes(root_.Path());
+  ASSERT_EQ(times.size(), 2u);
+  EXPECT_EQ(times[1].first, 1);
+  EXPECT_EQ(times[0].second.busy, 100u);
+  EXPECT_EQ(times[0].second.total, 1000u);
+
+  // Shares of one pass: steal over all of the processor's time; the others' busy time less the
+  // emulator's, steal apart, over the wall time.
+  EXPECT_DOUBLE_EQ(StealShare({0, 1000, 10}, {0, 2000, 40}), 0.03);
+  EXPECT_DOUBLE_EQ(StealShare({0, 1000, 10}, {0, 1000, 40}), 0.0);
+  EXPECT_DOUBLE_EQ(SharedProcessorShare({0, 0, 0}, {100, 100, 10}, 0.8, 1.0, 100), 0.1);
+  EXPECT_DOUBLE_EQ(SharedProcessorShare({0, 0, 0}, {90, 100, 10}, 0.8, 1.0, 100), 0.0);
+
+  // The watch looks at the emulator's processor: 100 ticks of it, 3 of them stolen, the rest
+  // another program's.
+  std::vector<std::string> said;
+  MachineWatch watch(root_.Path());
+  watch.SetReporter([&](const std::string& text) { said.push_back(text); });
+  watch.SetEmulatorProcessor(1);
+  watch.PassStarted(0, 0);
+  stat(3, 97, 0);
+  watch.PassEnded(0, 0);
+  EXPECT_THAT(Kinds(watch), ElementsAre("steal", "shared-processor"));
+  EXPECT_THAT(said[0], HasSubstr("host took 3.0 % of the emulator's processor"));
+  EXPECT_THAT(said[1], HasSubstr("of processor 1, the emulator's own"));
+  EXPECT_THAT(said[1], HasSubstr("--processor N"));
+
+  // Below both thresholds: a steal of 1 %, and the processor's busy time the emulator's own.
+  stat(0, 0, 0);
+  MachineWatch quiet(root_.Path());
+  quiet.SetEmulatorProcessor(1);
+  quiet.PassStarted(0, 0);
+  stat(1, 99, 0);
+  quiet.PassEnded(0, 0.99);  // the emulator's own seconds are its processor's busy ticks
+  EXPECT_THAT(Kinds(quiet), IsEmpty());
+}
+
 TEST(ResultsJsonTest, TheReaderTakesValidDocumentsAndSaysWhereOthersBreak) {
   const JsonValue doc =
       ParseJson(" {\"a\": [1, -2.5e1, true, null], \"b\": \"x\\u00e9\\ud83d\\ude00\\n\"} ");

@@ -8,9 +8,13 @@
 #include <random>
 #include <vector>
 
+#include "process/processors.h"
+#include "results/pass_isolation.h"
 #include "results/run_record.h"
+#include "results/series_benchmark.h"
 #include "results/series_driver.h"
 #include "results/statistics.h"
+#include "tests/helpers_common/temp_dir.h"
 
 namespace velotrax::results {
 namespace {
@@ -300,6 +304,94 @@ TEST(ResultsStatsTest, TheSeriesDriverRunsPassesUntilTheRuleHasEnough) {
   none.EndEarly("interrupted");
   EXPECT_FALSE(none.WantsPass());
   EXPECT_FALSE(none.Finish());
+}
+
+TEST(ResultsStatsTest, TheEmulatorGetsTheQuietestFastestProcessorAndNeverTheOnlyOne) {
+  struct Case {
+    std::vector<int> allowed;
+    std::vector<double> busy, work;
+    int chosen;
+  };
+  const std::vector<Case> cases = {
+      {{0, 1}, {}, {}, 1},            // no look: the highest, away from the system's processor 0
+      {{0, 1}, {0.02, 0.04}, {}, 1},  // within the look's precision: the same
+      {{0, 1}, {0.02, 0.60}, {}, 0},  // another program keeps processor 1 busy
+      {{0, 2, 5, 7}, {0.9, 0.1, 0.12, 0.5}, {}, 5},
+      {{0, 1}, {0.0, 0.0}, {1.00, 1.05}, 0},   // processor 1 is 5 % slower
+      {{0, 1}, {0.0, 0.0}, {1.00, 1.01}, 1},   // within the work's precision
+      {{0, 1}, {0.0, 0.60}, {1.10, 1.00}, 0},  // the faster one is busy
+      {{3}, {0.0}, {1.0}, kAnyProcessor},      // our threads would have nowhere else to go
+      {{}, {}, {}, kAnyProcessor},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.busy) + ::testing::PrintToString(c.work));
+    EXPECT_EQ(ChooseProcessor(c.allowed, c.busy, c.work), c.chosen);
+  }
+  // Every allowed processor gets a time of its own.
+  const std::vector<int> allowed = AllowedProcessors();
+  const std::vector<double> work = ProcessorWorkTimes(allowed);
+  ASSERT_EQ(work.size(), allowed.size());
+  for (double seconds : work) EXPECT_GT(seconds, 0);
+  // Busy shares from two readings of each processor's ticks; one missing from a reading is idle.
+  const std::vector<std::pair<int, CpuTimes>> before = {{0, {100, 1000, 0}}, {1, {50, 1000, 0}}};
+  const std::vector<std::pair<int, CpuTimes>> after = {{0, {190, 1100, 5}}, {1, {60, 1100, 0}}};
+  EXPECT_THAT(BusyShares({0, 1, 4}, before, after), ElementsAre(0.9, 0.1, 0.0));
+  EXPECT_EQ(ResolveProcessor({3, true, true}, {}), 3);
+  EXPECT_EQ(ResolveProcessor(kNoIsolation, {0.0, 0.0}), kAnyProcessor);
+}
+
+TEST(ResultsStatsTest, AFirstPassIsAWarmupOnlyWhenThePassesAfterItShowItRanCold) {
+  EXPECT_TRUE(FirstPassIsWarmup({900, 1000, 1002, 998, 1001, 999}));
+  EXPECT_FALSE(FirstPassIsWarmup({900, 1000, 1002, 998, 1001}));       // too few after it
+  EXPECT_FALSE(FirstPassIsWarmup({990, 1000, 1002, 998, 1001, 999}));  // within 2 %
+  EXPECT_FALSE(FirstPassIsWarmup({900, 1000, 1002, 890, 1001, 999}));  // not below them all
+  EXPECT_FALSE(FirstPassIsWarmup({1100, 1000, 1002, 998, 1001, 999}));
+  EXPECT_FALSE(FirstPassIsWarmup({0, 1000, 1002, 998, 1001, 999}));  // a failure is no warm-up
+
+  // The driver sets it aside when six passes are in and runs one more in its place.
+  SeriesDriver driver(3, "pacman", false, StopRule{1, 5.0, 6, 20}, 0, true);
+  for (int32_t fps : {800, 1000, 1001, 999, 1000, 1002, 1000, 1000}) {
+    if (!driver.WantsPass()) break;
+    driver.AddPass(fps);
+  }
+  EXPECT_TRUE(driver.FirstPassSetAside());
+  EXPECT_THAT(driver.Series().warmup, ElementsAre(800));
+  EXPECT_THAT(driver.Series().passes, ElementsAre(1000, 1001, 999, 1000, 1002, 1000));
+  EXPECT_FALSE(driver.WantsPass());
+  // Without the option, or with a first pass like the others, every pass counts.
+  for (const bool auto_warmup : {false, true}) {
+    SeriesDriver plain(3, "pacman", false, StopRule{6, 0, 6, 50}, 0, auto_warmup);
+    const int32_t first = auto_warmup ? 1001 : 800;
+    for (int32_t fps : {first, 1000, 1001, 999, 1000, 1002, 1000}) {
+      if (!plain.WantsPass()) break;
+      plain.AddPass(fps);
+    }
+    EXPECT_FALSE(plain.FirstPassSetAside());
+    EXPECT_THAT(plain.Series().warmup, IsEmpty());
+    EXPECT_EQ(plain.Series().passes.front(), first);
+  }
+}
+
+TEST(ResultsStatsTest, TheWindowsSteadySettingIsOnUnlessTheFileTurnsItOff) {
+  velotrax::testing::TempDir dir;
+  const std::string path = dir.File("velotrax.ini");
+  velotrax::testing::WriteBytes(path, "[velotrax]\r\nrepeat=1\r\n");
+  {
+    TIniFile settings(path);
+    RepeatOption option = ReadRepeatOption(settings);
+    EXPECT_TRUE(option.steady);
+    WriteRepeatOption(settings, option);  // the default is not written
+  }
+  EXPECT_EQ(velotrax::testing::ReadBytes(path), "[velotrax]\r\nrepeat=1\r\n");
+  {
+    TIniFile settings(path);
+    RepeatOption option = ReadRepeatOption(settings);
+    option.steady = false;
+    WriteRepeatOption(settings, option);
+  }
+  TIniFile settings(path);
+  EXPECT_FALSE(ReadRepeatOption(settings).steady);
+  EXPECT_EQ(velotrax::testing::ReadBytes(path), "[velotrax]\r\nrepeat=1\r\nrepeat_steady=0\r\n");
 }
 
 }  // namespace

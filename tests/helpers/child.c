@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -125,6 +126,24 @@ int main(int argc, char** argv) {
     snprintf(line, sizeof line, "ticks %d failures %d exit 7\n", count, failures);
     write_file(argv[4], line);
     return 7;
+  }
+  if (strcmp(mode, "affinity") == 0) {
+    /* The processors it may run on and its nice value, then a pause of MS milliseconds. */
+    FILE* status = fopen("/proc/self/status", "r");
+    if (status == NULL) return 2;
+    while (fgets(line, sizeof line, status) != NULL) {
+      if (strncmp(line, "Cpus_allowed_list:", 18) == 0) say(1, line);
+    }
+    fclose(status);
+    errno = 0;
+    snprintf(line, sizeof line, "nice %d session %s\n", getpriority(PRIO_PROCESS, 0),
+             getsid(0) == getpid() ? "own" : "shared");
+    say(1, line);
+    status = fopen("/proc/self/autogroup", "r");
+    if (status != NULL && fgets(line, sizeof line, status) != NULL) say(1, line);
+    if (status != NULL) fclose(status);
+    sleep_ms(argc > 2 ? atol(argv[2]) : 0);
+    return 0;
   }
   if (strcmp(mode, "fds") == 0) {
     DIR* dir = opendir("/proc/self/fd");

@@ -56,6 +56,15 @@ int main(int argc, char** argv) {
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   char line[512];
   if (strcmp(mode, "silent") == 0) return argc > 2 ? atoi(argv[2]) : 0;
+  if (strcmp(mode, "affinity") == 0) {
+    /* Its affinity mask and priority class, in hexadecimal. */
+    DWORD_PTR process_mask = 0, system_mask = 0;
+    GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask);
+    snprintf(line, sizeof line, "mask %llx class %lx\n", (unsigned long long)process_mask,
+             (unsigned long)GetPriorityClass(GetCurrentProcess()));
+    say(out, line);
+    return 0;
+  }
   if (strcmp(mode, "lines") == 0) {
     int count = atoi(argv[2]);
     for (int i = 0; i < count; ++i) {

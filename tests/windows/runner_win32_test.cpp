@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "base/errors.h"
 #include "process/create_process.h"
 #include "process/event_loop.h"
+#include "process/processors.h"
 #include "tests/helpers_common/temp_dir.h"
 
 namespace velotrax {
@@ -87,6 +89,28 @@ class RunnerWin32Test : public ::testing::Test {
 TEST_F(RunnerWin32Test, ExitCodesComeAsTheSystemGivesThem) {
   for (const char* code : {"0", "5", "255", "1000"}) RunToEnd(std::string("child silent ") + code);
   EXPECT_EQ(exit_codes_, (std::vector<uint32_t>{0, 5, 255, 1000}));
+}
+
+TEST_F(RunnerWin32Test, AChildBoundToAProcessorRunsThereAtARaisedPriorityClass) {
+  const std::vector<int> allowed = AllowedProcessors();
+  ASSERT_FALSE(allowed.empty());
+  unsigned long long all = 0;
+  for (int cpu : allowed) all |= 1ull << cpu;
+  const auto expected = [](unsigned long long mask, unsigned long priority_class) {
+    char text[64];
+    std::snprintf(text, sizeof text, "mask %llx class %lx", mask, priority_class);
+    return std::string(text);
+  };
+  // Unbound: wherever we may run, at the normal class.
+  RunToEnd("child affinity");
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_EQ(lines_[0], expected(all, NORMAL_PRIORITY_CLASS));
+  lines_.clear();
+  runner_.ChildProcessor = allowed.back();
+  runner_.Priority = TJvProcessPriority::ppAboveNormal;
+  RunToEnd("child affinity");
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_EQ(lines_[0], expected(1ull << allowed.back(), ABOVE_NORMAL_PRIORITY_CLASS));
 }
 
 TEST_F(RunnerWin32Test, StartsThatFailRaiseTheSystemErrorAndLeaveNoHandle) {

@@ -17,7 +17,9 @@
 #include "core/sequencer.h"
 #include "emulator/emulator_dialect.h"
 #include "process/event_loop.h"
+#include "process/processors.h"
 #include "results/conditions.h"
+#include "results/pass_isolation.h"
 #include "results/run_record.h"
 #include "results/series_driver.h"
 #include "results/statistics.h"
@@ -37,7 +39,8 @@ using namespace std::chrono_literals;
 
 constexpr const char* kRunHelp =
     "Usage: velotrax-cli run [--mode ddraw|d3d|both] [--repeat N | --confidence P]\n"
-    "                        [--warmup K] [--export-json FILE] [--export-markdown FILE]\n"
+    "                        [--warmup K|auto] [--export-json FILE] [--export-markdown FILE]\n"
+    "                        [--processor auto|any|N] [--priority raised|normal]\n"
     "                        [--dialect auto|classic|current] [--dry-run] [--emulator FILE]\n"
     "                        (--all | GAME...)\n"
     "\n"
@@ -57,6 +60,15 @@ constexpr const char* kRunHelp =
     "                 a 95 % interval)\n"
     "  --max-runs N   with --confidence: at most N passes (default 50)\n"
     "  --warmup K     first run K passes of each game and method that are not counted\n"
+    "  --warmup auto  count the first pass unless the five after it show that it ran cold\n"
+    "                 (slower than all of them, by more than 2 %); the default with repeats\n"
+    "  --processor P  where the emulator runs: auto (the default with repeats) binds it to the\n"
+    "                 fastest of the processors found least busy before the run and keeps\n"
+    "                 Velotrax's own threads off it; N binds it to processor N; any (the\n"
+    "                 default for a single pass) leaves it to the system\n"
+    "  --priority R   raised (the default with repeats) starts the emulator a little above\n"
+    "                 other programs where the system allows it (root; on Windows always);\n"
+    "                 normal (the default for a single pass) at Velotrax's own\n"
     "  --export-json FILE      write every pass, the statistics, the warnings and the\n"
     "                          conditions of the run as JSON (read by 'velotrax-cli compare')\n"
     "  --export-markdown FILE  the same as a Markdown report\n"
@@ -100,6 +112,7 @@ struct RunOptions {
   bool checks = true;
   DialectOptions dialect;
   std::string emulator;  // a file name in the working directory; empty: velotrax.ini's
+  PassIsolation isolation;
 };
 
 // A count option's value from low to high; throws UsageError.
@@ -123,9 +136,28 @@ double PercentValue(ArgumentScanner& scan) {
   return value;
 }
 
+// --processor: auto, any or the number of a processor this program may use.
+int ProcessorValue(ArgumentScanner& scan) {
+  const std::string text = scan.Value();
+  if (text == "auto") return kQuietestProcessor;
+  if (text == "any") return kAnyProcessor;
+  const long value = ParseCount(text);
+  const std::vector<int> allowed = AllowedProcessors();
+  if (value < 0 || (allowed.empty() ? value > 0
+                                    : std::count(allowed.begin(), allowed.end(),
+                                                 static_cast<int>(value)) == 0)) {
+    std::string list;
+    for (int cpu : allowed) list += (list.empty() ? "" : ", ") + std::to_string(cpu);
+    throw UsageError("--processor wants auto, any or a processor this program may run on (" + list +
+                     "), not '" + text + "'");
+  }
+  return static_cast<int>(value);
+}
+
 RunOptions ParseRunOptions(const std::vector<std::string>& args) {
   RunOptions options;
   bool repeat_given = false, min_given = false, max_given = false;
+  bool processor_given = false, priority_given = false, warmup_given = false;
   ArgumentScanner scan(args);
   while (scan.NextOption(options.games)) {
     const std::string& name = scan.Name();
@@ -144,7 +176,23 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
       max_given = true;
       options.rule.max_runs = CountValue(scan, 1, kMostRepeats, "a number of passes");
     } else if (name == "--warmup") {
-      options.warmup = CountValue(scan, 0, 100, "a number of passes");
+      warmup_given = true;
+      const std::string text = scan.Value();
+      options.isolation.auto_warmup = text == "auto";
+      if (!options.isolation.auto_warmup) {
+        const long value = ParseCount(text);
+        if (value < 0 || value > 100) {
+          throw UsageError("--warmup wants a number of passes from 0 to 100 or auto, not '" + text +
+                           "'");
+        }
+        options.warmup = static_cast<int>(value);
+      }
+    } else if (name == "--processor") {
+      processor_given = true;
+      options.isolation.processor = ProcessorValue(scan);
+    } else if (name == "--priority") {
+      priority_given = true;
+      options.isolation.raise_priority = scan.Choice<bool>({{"raised", true}, {"normal", false}});
     } else if (name == "--export-json" || name == "--export-markdown") {
       std::string& path = name == "--export-json" ? options.export_json : options.export_markdown;
       path = scan.Value();
@@ -174,6 +222,13 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args) {
   if (adaptive && repeat_given) throw UsageError("give either --repeat or --confidence, not both");
   if (!adaptive && (min_given || max_given))
     throw UsageError("--min-runs and --max-runs go with --confidence");
+  // The measures are for passes that are repeated: a single pass runs as it always has, unless
+  // asked otherwise.
+  if (!adaptive && options.rule.repeat <= 1) {
+    if (!processor_given) options.isolation.processor = kAnyProcessor;
+    if (!priority_given) options.isolation.raise_priority = false;
+    if (!warmup_given) options.isolation.auto_warmup = false;
+  }
   if (options.rule.min_runs > options.rule.max_runs) {
     if (min_given && max_given) throw UsageError("--min-runs is above --max-runs");
     (min_given ? options.rule.max_runs : options.rule.min_runs) =
@@ -228,6 +283,12 @@ class CliHost : public SequencerHost {
   TJvCreateProcess& Runner() override { return runner_; }
   void ReportUnmeasuredPass(const UnmeasuredPass& pass) override {
     report_ = UnmeasuredPassText(pass);
+  }
+
+  // The emulator's processor (kAnyProcessor: none) and priority for every pass; this thread,
+  // which hands out the output and the end and draws the progress, keeps off that processor.
+  void Isolate(int processor, bool raise_priority) {
+    ApplyIsolation(runner_, processor, raise_priority);
   }
 
   // Starts the pass of the selected game and method; throws the runner's errors.
@@ -414,6 +475,7 @@ class RunSession {
     total_passes_ = static_cast<int>(games_.size() * methods.size()) * per_method;
 
     if (checks_) watch_.BeforeRun();
+    Isolate();
     for (int game : games_) {
       for (bool is_d3d : methods) {
         if (Interrupted()) return Stop();
@@ -430,6 +492,21 @@ class RunSession {
       return kExitFailure;
     }
     return kExitSuccess;
+  }
+
+  // Binds the emulator to its processor (chosen from the look before the run, when the checks
+  // made one) and raises its priority, as the options ask.
+  void Isolate() {
+    const PassIsolation& isolation = options_.isolation;
+    const std::vector<double> busy =
+        BusyShares(AllowedProcessors(), watch_.LookStart(), watch_.LookEnd());
+    const int processor = ResolveProcessor(isolation, busy);
+    host_.Isolate(processor, isolation.raise_priority);
+    watch_.SetEmulatorProcessor(processor);
+    RunSettings& settings = record_.settings;
+    settings.processor = processor;
+    settings.raised_priority = isolation.raise_priority;
+    settings.auto_warmup = isolation.auto_warmup;
   }
 
   int Stop() {
@@ -463,10 +540,20 @@ class RunSession {
   // counted pass was complete.
   void RunMethod(int game, bool is_d3d) {
     SeriesDriver driver(game, state_.games[static_cast<std::size_t>(game)].rom, is_d3d,
-                        options_.rule, options_.warmup);
+                        options_.rule, options_.warmup, options_.isolation.auto_warmup);
     current_ = &driver.Series();
+    bool aside_said = false;
+    // Said once the passes after the first have shown that it ran cold.
+    const auto say_aside = [&] {
+      if (aside_said || !driver.FirstPassSetAside()) return;
+      aside_said = true;
+      PrintLine(progress_, Label(game, is_d3d) + " pass 1 (" + RateText(driver.Series().warmup[0]) +
+                               ") was slower than every pass after it: taken for a warm-up, not "
+                               "counted");
+    };
     try {
       while (!Interrupted() && driver.WantsPass()) {
+        say_aside();
         const bool warmup = driver.NextIsWarmup();
         const std::optional<int32_t> fps = RunPass(game, is_d3d);
         if (!fps) break;
@@ -482,6 +569,7 @@ class RunSession {
           PrintPass(driver.Series());
         }
       }
+      say_aside();
       driver.EndEarly("interrupted");
     } catch (...) {
       driver.EndEarly("an error ended the passes");
@@ -594,7 +682,7 @@ class RunSession {
     const int32_t kept = score;  // the sequencer stores every pass; we store the median
 
     host_.Select(game, is_d3d);
-    if (checks_) watch_.PassStarted(OwnCpuSeconds());
+    if (checks_) watch_.PassStarted(OwnCpuSeconds(), ChildrenCpuSeconds());
     try {
       host_.StartPass();
     } catch (const EOSError& e) {
@@ -654,7 +742,7 @@ class RunSession {
       }
       std::fprintf(stderr, "velotrax-cli: %s\n", report.c_str());
     }
-    if (checks_) watch_.PassEnded(OwnCpuSeconds());
+    if (checks_) watch_.PassEnded(OwnCpuSeconds(), ChildrenCpuSeconds());
     last_rate_ = fps;
     return fps;
   }
