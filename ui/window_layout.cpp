@@ -238,12 +238,20 @@ Window MakePreferences() {
          .tab_order = 1,
          .style = kFraction});
   added(Label("Label4", "GroupBox4", {347, 17, 12, 13}, "%", kSizedToText));
-  added(Label("Label5", "GroupBox4", {34, 38, 67, 13}, "Most passes :", kSizedToText));
+  // The second row: the emulator kept steady for the series, and the most passes at the right.
+  added({.name = "repeat_steady",
+         .kind = K::check_box,
+         .parent = "GroupBox4",
+         .place = {16, 36, 196, 17},
+         .text = "Emulator on a processor of its own",
+         .tab_order = 2,
+         .style = kChecked});
+  added(Label("Label5", "GroupBox4", {222, 38, 67, 13}, "Most passes :", kSizedToText));
   added({.name = "repeat_most",
          .kind = K::number_box,
          .parent = "GroupBox4",
          .place = {292, 35, 52, 19},
-         .tab_order = 2});
+         .tab_order = 3});
   c.push_back({.name = "GroupBox3",
                .kind = K::group_box,
                .parent = "TabSheet2",

@@ -90,6 +90,7 @@ void TForm2::BuildControls() {
   repeat_passes = w.Get<QCheckBox>("repeat_passes");
   repeat_percent = w.Get<QDoubleSpinBox>("repeat_percent");
   repeat_most = w.Get<QSpinBox>("repeat_most");
+  repeat_steady = w.Get<QCheckBox>("repeat_steady");
   repeat_percent->setRange(results::kLowestRepeatPercent, results::kHighestRepeatPercent);
   repeat_percent->setDecimals(1);
   repeat_percent->setSingleStep(0.5);
@@ -98,13 +99,14 @@ void TForm2::BuildControls() {
   const int beyond = repeat_passes->geometry().right() + 2 - repeat_percent->x();
   if (beyond > 0) {
     for (QWidget* follower : {static_cast<QWidget*>(repeat_percent), w.Get<QWidget>("Label4"),
-                              static_cast<QWidget*>(repeat_most)}) {
+                              w.Get<QWidget>("Label5"), static_cast<QWidget*>(repeat_most)}) {
       follower->move(follower->x() + beyond, follower->y());
     }
   }
   connect(repeat_passes, &QCheckBox::toggled, this, [this](bool on) {
     repeat_percent->setEnabled(on);
     repeat_most->setEnabled(on);
+    repeat_steady->setEnabled(on);
   });
   SetRepeatOption({});
 
@@ -155,15 +157,18 @@ void TForm2::CheckPassMode(PassMode mode) {
 }
 
 results::RepeatOption TForm2::CheckedRepeatOption() const {
-  return {repeat_passes->isChecked(), repeat_percent->value(), repeat_most->value()};
+  return {repeat_passes->isChecked(), repeat_percent->value(), repeat_most->value(),
+          repeat_steady->isChecked()};
 }
 
 void TForm2::SetRepeatOption(const results::RepeatOption& option) {
   repeat_passes->setChecked(option.on);
   repeat_percent->setValue(option.percent);
   repeat_most->setValue(option.most_passes);
+  repeat_steady->setChecked(option.steady);
   repeat_percent->setEnabled(option.on);
   repeat_most->setEnabled(option.on);
+  repeat_steady->setEnabled(option.on);
 }
 
 void TForm2::FormShow() {

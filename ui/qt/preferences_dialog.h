@@ -42,6 +42,8 @@ class TForm2 : public QDialog {
   QCheckBox* repeat_passes = nullptr;
   QDoubleSpinBox* repeat_percent = nullptr;
   QSpinBox* repeat_most = nullptr;
+  // The emulator on a processor of its own, raised, for the series (see results/pass_isolation.h).
+  QCheckBox* repeat_steady = nullptr;
 
   // The pass mode its radio buttons stand for (none only if no button is checked).
   PassMode CheckedPassMode() const;

@@ -99,6 +99,7 @@ results::RepeatOption TForm2::CheckedRepeatOption() const {
                             results::kHighestRepeatPercent, defaults.percent);
   option.most_passes = static_cast<int>(
       NumberIn("repeat_most", 1, results::kMostRepeatPasses, defaults.most_passes));
+  option.steady = ::SendMessageW(Control("repeat_steady"), BM_GETCHECK, 0, 0) == BST_CHECKED;
   return option;
 }
 
@@ -108,11 +109,13 @@ void TForm2::SetRepeatOption(const results::RepeatOption& option) {
   std::snprintf(percent, sizeof(percent), "%.1f", option.percent);
   SetText(Control("repeat_percent"), percent);
   SetText(Control("repeat_most"), std::to_string(option.most_passes));
+  ::SendMessageW(Control("repeat_steady"), BM_SETCHECK, option.steady ? BST_CHECKED : BST_UNCHECKED,
+                 0);
   EnableRepeatNumbers(option.on);
 }
 
 void TForm2::EnableRepeatNumbers(bool on) {
-  for (std::string_view name : {"repeat_percent", "repeat_most"}) {
+  for (std::string_view name : {"repeat_percent", "repeat_most", "repeat_steady"}) {
     ::EnableWindow(Control(name), on);
     const auto arrows = arrows_.find(name);
     if (arrows != arrows_.end()) ::EnableWindow(arrows->second, on);
