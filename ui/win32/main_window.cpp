@@ -60,6 +60,12 @@ TBBUTTON ToolBarButton(const layout::ToolButton& button) {
 TForm1::TForm1() {
   ui_thread_ = std::make_unique<MessageLoopUiThread>();
   mame_ = std::make_unique<TJvCreateProcess>(*ui_thread_);
+  identification_ = std::make_unique<EmulatorIdentification>(
+      *ui_thread_,
+      [this](std::chrono::milliseconds delay, std::function<void()> fn) {
+        RunLater(delay, [fn = std::move(fn)] { RunGuarded(fn); });
+      },
+      [this](const std::function<void()>& step) { RunGuarded([&] { ShowingPassLog(step); }); });
   series_ = std::make_unique<results::SeriesBenchmark>(state_, *this, *this, results::SystemRoot());
   // Fixed single border: minimise and close, no maximise, no sizing.
   CreateTopLevel(L"VelotraxMain", Layout(), nullptr, BuildMenu());
@@ -85,7 +91,8 @@ TForm1::TForm1() {
 }
 
 TForm1::~TForm1() {
-  // No runner event may reach a window that is going away.
+  // No runner event may reach a window that is going away; a probe still running is ended.
+  identification_.reset();
   series_.reset();
   mame_.reset();
   ui_thread_.reset();
@@ -390,7 +397,8 @@ void TForm1::ShowingPassLog(const std::function<void()>& step) {
   } catch (...) {
     ShowPassLog();
     // A refused start leaves nothing running: the status bar and the pointer say so again.
-    if (!mame_->Watching() && WindowText(status_bar_) != kReadyText) {
+    if (!mame_->Watching() && !identification_->Identifying() &&
+        WindowText(status_bar_) != kReadyText) {
       SetStatusText(kReadyText);
       RestoreCursors();
     }

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "core/comparison.h"
+#include "core/identification.h"
 #include "core/sequencer.h"
 #include "core/state.h"
 #include "process/create_process.h"
@@ -83,6 +84,7 @@ class TForm1 : public Window,
   void RestoreCursors() override;
   void RefreshComparison() override;
   TJvCreateProcess& Runner() override { return *mame_; }
+  EmulatorIdentification* Identification() override { return identification_.get(); }
   void ShowDisclaimer() override;
   void SelectGame(int index) override;
   void CheckPassMode(PassMode mode) override;
@@ -130,6 +132,8 @@ class TForm1 : public Window,
   // The UI thread goes after the runner, which may still be handing it events.
   std::unique_ptr<MessageLoopUiThread> ui_thread_;
   std::unique_ptr<TJvCreateProcess> mame_;
+  // Asks the emulator what it is before a pass without holding the window.
+  std::unique_ptr<EmulatorIdentification> identification_;
   // The benchmarks of series and what this session measured.
   std::unique_ptr<results::SeriesBenchmark> series_;
   std::unique_ptr<TForm2> preferences_;
