@@ -198,30 +198,26 @@ void WaitForEnd(const std::shared_ptr<RunShared>& run) {
   if (child.stop_reading && !Detached(*run)) ::SetEvent(child.stop_reading.Get());
 }
 
-void* ReaderMain(void* argument) {
+// A worker's life: below normal priority, off the processor the child is bound to (it is the
+// pass's own), its work once the child is there, then its share of ending the run.
+void* RunWorker(void* argument, void (*work)(const std::shared_ptr<RunShared>&)) {
   std::unique_ptr<std::shared_ptr<RunShared>> handed(
       static_cast<std::shared_ptr<RunShared>*>(argument));
   const std::shared_ptr<RunShared> run = std::move(*handed);
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
   if (!WaitForStart(*run)) return nullptr;
-  // Off the processor the child is bound to: it is the pass's own.
   KeepThreadOff(run->child->processor);
-  ReadOutput(run);
+  work(run);
   WorkerDone(run);
   return nullptr;
 }
 
+void* ReaderMain(void* argument) {
+  return RunWorker(argument, ReadOutput);
+}
+
 void* WatcherMain(void* argument) {
-  std::unique_ptr<std::shared_ptr<RunShared>> handed(
-      static_cast<std::shared_ptr<RunShared>*>(argument));
-  const std::shared_ptr<RunShared> run = std::move(*handed);
-  ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-  if (!WaitForStart(*run)) return nullptr;
-  // Off the processor the child is bound to: it is the pass's own.
-  KeepThreadOff(run->child->processor);
-  WaitForEnd(run);
-  WorkerDone(run);
-  return nullptr;
+  return RunWorker(argument, WaitForEnd);
 }
 
 // Makes the run's workers before the child exists, so that a worker that cannot be made leaves
