@@ -4,6 +4,8 @@
 // taking its turn pass by pass in one run, beside the same child started alone; the table gives
 // each set-up's coefficient of variation, the passes a ±1 % interval at 95 % needs, and the ratios
 // the targets are about. With VELOTRAX_BENCH_MAME=1 Debian's emulator (ROM-less pong) runs too.
+// Velotrax's own cost is judged on an arithmetic child whose passes spread by about 1 %: the
+// demo's spread, several per cent on a virtual machine, hides a difference of 1 %.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -40,6 +42,7 @@ using namespace velotrax;
 using namespace velotrax::results;
 
 const std::string kDemo = VELOTRAX_DEMO_EMULATOR;
+const std::string kWorkload = std::string(VELOTRAX_HELPER_DIR) + "/helper-workload";
 const char* const kMame = "/usr/games/mame";
 // The largest share of the spread without the measures that the spread with them may keep.
 constexpr double kCvRatioTarget = 0.5;
@@ -77,6 +80,7 @@ struct Workload {
   std::vector<std::string> argv;
   std::vector<std::string> env;  // added to ours
   std::string marker;            // the figure follows it on its line
+  bool cost_probe = false;       // judged for Velotrax's cost, not for the spread
 };
 
 std::optional<double> FigureIn(const std::string& output, const std::string& marker) {
@@ -243,7 +247,10 @@ void PrintRow(const Workload& work, const Row& row, Summary& summary) {
               "bound + raised, auto warm-up", MedianOf(counted), cv_all,
               PassesForOnePercent(cv_all), cv_none > 0 ? cv_all / cv_none : 0.0,
               aside ? "set aside" : "counted");
-  if (cv_none > 0) summary.cv_ratio.push_back(cv_all / cv_none);
+  if (!work.cost_probe) {
+    if (cv_none > 0) summary.cv_ratio.push_back(cv_all / cv_none);
+    return;
+  }
   // Velotrax's own cost: each way of starting the child beside the same way without Velotrax.
   const double alone = MedianOf(row.rates[kAlone]);
   if (alone > 0) summary.plain_speed_ratio.push_back(MedianOf(row.rates[0]) / alone);
@@ -281,6 +288,8 @@ int main() {
     work.argv.insert(work.argv.end(), ddraw.begin(), ddraw.end());
     works.push_back(work);
   }
+  // About the length of a demo pass.
+  works.push_back({"arithmetic", {kWorkload, "spin", "0.3"}, {}, "FPS", true});
   const char* mame_wanted = std::getenv("VELOTRAX_BENCH_MAME");
   const bool mame =
       mame_wanted != nullptr && std::strcmp(mame_wanted, "1") == 0 && access(kMame, X_OK) == 0;
@@ -307,15 +316,20 @@ int main() {
               "CV/none");
   Summary summary;
   for (const Workload& work : works) {
-    const Row row = Measure(work, work.label == "pong" ? std::min(passes, 6) : passes, processor);
+    // Twice the passes for the arithmetic child, so that its medians are good to a few tenths
+    // of a per cent.
+    const int count = work.label == "pong" ? std::min(passes, 6)
+                      : work.cost_probe    ? 2 * passes
+                                           : passes;
+    const Row row = Measure(work, count, processor);
     PrintRow(work, row, summary);
   }
   const MachineNow end;
   double steal = 0;
   if (start.times && end.times) steal = 100 * StealShare(*start.times, *end.times);
   std::printf(
-      "(median: fps of the demo, per cent of full speed for pong; for ±1%%: passes a 95%% "
-      "interval of the median within 1%% needs at this spread)\n");
+      "(median: fps of the demo and of the arithmetic child, per cent of full speed for pong; "
+      "for ±1%%: passes a 95%% interval of the median within 1%% needs at this spread)\n");
   std::printf(
       "load average %.2f at the start, %.2f at the end; steal %.1f %% of the processors' "
       "time during the run\n\n",
@@ -332,14 +346,14 @@ int main() {
   met = cv_met && speed_met;
   std::printf("%-52s %9.2f %9s%s\n", "CV with the measures / without (median of the games)",
               cv_ratio, "<= 0.5", cv_met ? "" : "  MISSED");
-  std::printf("%-52s %9.3f %9s%s\n", "speed, bound + raised: under Velotrax / alone (lowest)",
-              speed, ">= 0.99", speed_met ? "" : "  MISSED");
+  std::printf("%-52s %9.3f %9s%s\n", "arithmetic child, bound + raised: Velotrax / alone", speed,
+              ">= 0.99", speed_met ? "" : "  MISSED");
   const double plain_speed =
       summary.plain_speed_ratio.empty()
           ? 0
           : *std::min_element(summary.plain_speed_ratio.begin(), summary.plain_speed_ratio.end());
-  std::printf("%-52s %9.3f %9s%s\n", "speed, as before: under Velotrax / alone (lowest)",
-              plain_speed, ">= 0.99", plain_speed >= kSpeedTarget ? "" : "  MISSED");
+  std::printf("%-52s %9.3f %9s%s\n", "arithmetic child, as before: Velotrax / alone", plain_speed,
+              ">= 0.99", plain_speed >= kSpeedTarget ? "" : "  MISSED");
   met = met && plain_speed >= kSpeedTarget;
   std::printf(met ? "every target met\n" : "a target was missed\n");
   return 0;

@@ -1,5 +1,5 @@
 /* Children for the process benchmark: a flood of output lines, a CPU-bound "emulator" that
-   measures its own frame rate, and a child that says when it ends. */
+   measures its own frame rate, one bound by memory instead, and a child that says when it ends. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <stdio.h>
@@ -67,6 +67,32 @@ int main(int argc, char** argv) {
     int n = snprintf(line, sizeof line, "Average speed: 100%% (%ld frames)\nFPS %.3f\n", frames,
                      (double)frames / elapsed);
     write_all(line, (size_t)n);
+    return 0;
+  }
+  if (strcmp(mode, "memory") == 0 && argc > 3) {
+    /* Frames of scattered reads and writes over MB megabytes for a fixed time: like "spin", but
+       bound by the memory system instead of the processor's own arithmetic. */
+    double seconds = atof(argv[2]);
+    size_t size = (size_t)atol(argv[3]) << 20;
+    unsigned char* block = size > 0 ? malloc(size) : NULL;
+    if (block == NULL) return 2;
+    memset(block, 1, size);
+    unsigned long long x = 1;
+    long frames = 0;
+    double start = now_seconds();
+    double elapsed = 0;
+    while ((elapsed = now_seconds() - start) < seconds) {
+      for (int i = 0; i < 100000; ++i) {
+        x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+        block[(x >> 20) % size] += (unsigned char)x;
+      }
+      ++frames;
+    }
+    char line[128];
+    int n = snprintf(line, sizeof line, "state %02x\nFPS %.3f\n", block[x % size],
+                     (double)frames / elapsed);
+    write_all(line, (size_t)n);
+    free(block);
     return 0;
   }
   if (strcmp(mode, "exit-stamp") == 0) {
