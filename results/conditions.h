@@ -43,6 +43,10 @@ std::optional<uint64_t> ReadThrottleCount(const std::string& root);
 // True when the machine runs on a battery: no mains supply online and a battery discharging.
 bool OnBattery(const std::string& root);
 
+// True on a virtual machine (the processor's hypervisor flag): the other machines on its host
+// share its memory and caches, so passes can spread by several per cent however quiet it is.
+bool OnVirtualMachine(const std::string& root);
+
 // The machine as an export records it.
 struct MachineFacts {
   std::string cpu_model, kernel;

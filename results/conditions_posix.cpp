@@ -146,6 +146,20 @@ bool OnBattery(const std::string& root) {
   return discharging && !mains_online;
 }
 
+bool OnVirtualMachine(const std::string& root) {
+  std::ifstream cpuinfo(root + "/proc/cpuinfo");
+  for (std::string line; std::getline(cpuinfo, line);) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos || Trim(line.substr(0, colon)) != "flags") continue;
+    std::istringstream flags(line.substr(colon + 1));
+    for (std::string flag; flags >> flag;) {
+      if (flag == "hypervisor") return true;
+    }
+    return false;
+  }
+  return false;
+}
+
 MachineFacts ReadSystemFacts(const std::string& root) {
   MachineFacts facts;
   std::ifstream cpuinfo(root + "/proc/cpuinfo");

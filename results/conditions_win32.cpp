@@ -5,6 +5,10 @@
 // After windows.h, whose types it uses.
 #include <powrprof.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 
@@ -132,6 +136,15 @@ std::vector<CpuFrequency> ReadCpuFrequencies(const std::string&) {
 
 std::optional<uint64_t> ReadThrottleCount(const std::string&) {
   return std::nullopt;
+}
+
+bool OnVirtualMachine(const std::string&) {
+#if defined(__x86_64__) || defined(__i386__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & (1u << 31)) != 0;
+#else
+  return false;
+#endif
 }
 
 bool OnBattery(const std::string&) {

@@ -659,6 +659,15 @@ class RunSession {
                    "velotrax-cli: warning: %s: %s; the score may be off by more than %s%%\n",
                    Label(game, is_d3d).c_str(), series.stop.c_str(),
                    OneDecimal(options_.rule.confidence).c_str());
+      // Said once a run: what no measure here takes away, and what settles sooner.
+      if (checks_ && !virtual_machine_said_ && OnVirtualMachine(SystemRoot())) {
+        virtual_machine_said_ = true;
+        std::fprintf(stderr,
+                     "velotrax-cli: warning: this is a virtual machine: the other machines on its "
+                     "host share its memory and caches, which can spread the passes by several "
+                     "per cent when nothing else runs here; a machine of its own, or a wider "
+                     "--confidence, settles sooner\n");
+      }
     }
     // The exports grow with the scores: a long run that dies keeps what it measured, and an
     // export that cannot be written stops the run at once, once the score it follows is shown.
@@ -778,6 +787,7 @@ class RunSession {
   MachineWatch watch_;
   const bool checks_;
   bool export_failed_ = false;
+  bool virtual_machine_said_ = false;
   Progress progress_;
   RunRecord record_;
   const SeriesRecord* current_ = nullptr;
