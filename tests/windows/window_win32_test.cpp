@@ -3,6 +3,8 @@
 // texts, bars and files are read back. Needs a display (ctest runs it under xvfb-run).
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <chrono>
 #include <filesystem>
@@ -44,6 +46,17 @@ std::wstring TextOf(HWND window) {
   ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
                         &length);
   return text;
+}
+
+// The message of a message box: its longest text.
+std::wstring BoxMessage(HWND box) {
+  std::wstring message;
+  for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const std::wstring text = TextOf(child);
+    if (text.size() > message.size()) message = text;
+  }
+  return message;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -194,6 +207,68 @@ bool BothScoresShown(HWND main) {
          TextOf(Item(main, MainId("StatusBar"))) == L"Status : Ready";
 }
 
+struct ToolTipSearch {
+  DWORD process;
+  std::vector<HWND> found;
+};
+// EnumWindows's call-back: collects the program's tool-tip windows.
+BOOL CALLBACK CollectToolTips(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<ToolTipSearch*>(data);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  if (process == search->process && std::wstring(name) == TOOLTIPS_CLASSW) {
+    search->found.push_back(window);
+  }
+  return TRUE;
+}
+
+// The text of the status bar's tool-tip. A tool-tip hands its text over by pointer only, so the
+// question and the answer lie in the program's own memory.
+std::wstring StatusToolTipOf(HWND main) {
+  DWORD process_id = 0;
+  ::GetWindowThreadProcessId(main, &process_id);
+  HANDLE process =
+      ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id);
+  if (process == nullptr) return L"(no access)";
+  constexpr std::size_t kChars = 4096;
+  auto* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr,
+                                                     sizeof(TTTOOLINFOW) + kChars * sizeof(wchar_t),
+                                                     MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = main;
+  tool.uId = reinterpret_cast<UINT_PTR>(Item(main, MainId("StatusBar")));
+  tool.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof(tool));
+  ToolTipSearch search{process_id, {}};
+  ::EnumWindows(CollectToolTips, reinterpret_cast<LPARAM>(&search));
+  std::wstring text;
+  for (HWND tip : search.found) {
+    std::vector<wchar_t> answer(kChars, L'\0');
+    ::WriteProcessMemory(process, remote, &tool, sizeof(tool), nullptr);
+    ::WriteProcessMemory(process, tool.lpszText, answer.data(), sizeof(wchar_t), nullptr);
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(tip, TTM_GETTEXTW, kChars, reinterpret_cast<LPARAM>(remote), SMTO_BLOCK,
+                          5000, &ignored);
+    ::ReadProcessMemory(process, tool.lpszText, answer.data(), kChars * sizeof(wchar_t), nullptr);
+    answer.back() = L'\0';
+    text = answer.data();
+    if (!text.empty()) break;
+  }
+  ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  ::CloseHandle(process);
+  return text;
+}
+
+std::size_t Count(const std::wstring& text, const std::wstring& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 void Close(const Program& program, HWND main) {
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   EXPECT_EQ(program.WaitForExit(), 0);
@@ -257,6 +332,10 @@ TEST(WindowTest, CombinedBenchmarkFromF1AndTheToolBarShowsBothScoresAndBars) {
   EXPECT_EQ(Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetMaxValue),
             std::max(Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetProgress),
                      Ask(Item(main, MainId("gauge_3d3")), kGaugeGetProgress)));
+  // The status bar's tool-tip names the emulator measured, once for both passes.
+  const std::wstring tip = StatusToolTipOf(main);
+  EXPECT_EQ(Count(tip, L"Emulator \""), 1u) << std::string(tip.begin(), tip.end());
+  EXPECT_EQ(Count(tip, L"mame.exe\": "), 1u);
 
   // Next Rom, then Start Benchmark from the tool bar.
   Command(main, ToolButtonCommand(layout::MainWindowLayout(), "ToolButton2"),
@@ -379,12 +458,7 @@ TEST(WindowTest, AnErrorIsShownInTheErrorBoxAndTheProgramGoesOn) {
   // full stop.
   const HWND box = program.WaitFor(L"velotrax", L"#32770");
   ASSERT_NE(box, nullptr);
-  std::wstring message;
-  for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
-       child = ::GetWindow(child, GW_HWNDNEXT)) {
-    const std::wstring text = TextOf(child);
-    if (text.size() > message.size()) message = text;
-  }
+  const std::wstring message = BoxMessage(box);
   ASSERT_FALSE(message.empty());
   EXPECT_EQ(message.back(), L'.');
   EXPECT_FALSE(::IsWindowEnabled(main));
@@ -392,6 +466,11 @@ TEST(WindowTest, AnErrorIsShownInTheErrorBoxAndTheProgramGoesOn) {
   ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(main) != FALSE; }));
   // The window goes on: nothing runs, and the next game can be chosen.
   EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status : Ready");
+  // Which file it was waits in the status bar's tool-tip.
+  const std::wstring tip = StatusToolTipOf(main);
+  EXPECT_NE(tip.find(L"mame.exe\" is missing; choose another in Options > Preferences."),
+            std::wstring::npos)
+      << std::string(tip.begin(), tip.end());
   Command(main, ToolButtonCommand(layout::MainWindowLayout(), "ToolButton2"),
           Item(main, MainId("ToolBar1")));
   ASSERT_TRUE(
