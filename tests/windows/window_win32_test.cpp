@@ -3,10 +3,12 @@
 // texts, bars and files are read back. Needs a display (ctest runs it under xvfb-run).
 #include <gtest/gtest.h>
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need; of the shell's headers only the layout of a drop's memory.
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,6 +20,7 @@
 
 #include "base/errors.h"
 #include "ui/win32/bar_gauge.h"
+#include "ui/win32/file_name_field.h"
 #include "ui/win32/guard.h"
 #include "ui/win32/message_loop_ui_thread.h"
 #include "ui/win32/window_support.h"
@@ -407,6 +410,9 @@ TEST(WindowTest, PreferencesRoundTrip) {
   HWND page = ::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr);
   const std::wstring field = TextOf(Item(page, PreferencesId("mamefile_selector")));
   EXPECT_EQ(fs::path(field), workspace.Path() / "mame.exe") << field.size();
+  EXPECT_NE(::GetWindowLongPtrW(Item(page, PreferencesId("mamefile_selector")), GWL_EXSTYLE) &
+                WS_EX_ACCEPTFILES,
+            0);
   // The field's browse button lies over its right end, on top.
   RECT field_place;
   ::GetWindowRect(Item(page, PreferencesId("mamefile_selector")), &field_place);
@@ -505,6 +511,80 @@ TEST(BarGaugeTest, RangeChecksClampingAndTheFilledColumns) {
   gauge.SetMaxValue(3);
   gauge.SetProgress(2);
   EXPECT_EQ(gauge.PercentFilled(), 66);
+}
+
+// A drop's memory as the file manager hands it over: the header, then the names, each ending in
+// a zero, the list in an empty name; `cut` bytes fewer at its end.
+HGLOBAL DropOf(const std::vector<std::wstring>& names, bool wide = true, std::size_t cut = 0) {
+  std::string list;
+  for (const std::wstring& name : names) {
+    if (wide) {
+      list.append(reinterpret_cast<const char*>(name.c_str()), (name.size() + 1) * sizeof(wchar_t));
+    } else {
+      for (wchar_t c : name) list += static_cast<char>(c);
+      list += '\0';
+    }
+  }
+  list.append(wide ? sizeof(wchar_t) : 1, '\0');
+  list.resize(list.size() - cut);
+  HGLOBAL drop = ::GlobalAlloc(GMEM_MOVEABLE, sizeof(DROPFILES) + list.size());
+  auto* header = static_cast<DROPFILES*>(::GlobalLock(drop));
+  *header = DROPFILES{};
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = wide;
+  std::memcpy(header + 1, list.data(), list.size());
+  ::GlobalUnlock(drop);
+  return drop;
+}
+
+// Dismisses the error box this process shows next and gives its message.
+std::wstring AnswerErrorBox() {
+  const std::wstring caption = ApplicationTitle();
+  Program::Search search{::GetCurrentProcessId(), &caption, L"#32770", nullptr};
+  WaitUntil([&] {
+    ::EnumWindows(Program::MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  });
+  const std::wstring message = BoxMessage(search.found);
+  ::PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+  return message;
+}
+
+// Files dropped on the field, in this process: what the file manager sends, read as defensively
+// as any input.
+TEST(FileNameFieldTest, ADropNamesItsFirstFileAndABadOneChangesNothing) {
+  HWND parent = ::CreateWindowExW(0, WC_STATICW, L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr,
+                                  nullptr, nullptr);
+  TJvFilenameEdit field(parent, 1, RECT{0, 0, 289, 21}, RegularFont());
+  const auto drop = [](HWND to, HGLOBAL block) {
+    ::SendMessageW(to, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+  };
+  // Several files: the first is taken, and the drop's memory is freed.
+  HGLOBAL several = DropOf({L"C:\\emu\\mame64.exe", L"C:\\emu\\mame.exe"});
+  drop(field.Handle(), several);
+  EXPECT_EQ(field.Text(), "C:\\emu\\mame64.exe");
+  EXPECT_EQ(::GlobalFlags(several), static_cast<UINT>(GMEM_INVALID_HANDLE));
+  // A folder, named in the ANSI code page and dropped on the browse button: without its "\".
+  drop(::FindWindowExW(parent, nullptr, WC_BUTTONW, nullptr), DropOf({L"C:\\emu\\"}, false));
+  EXPECT_EQ(field.Text(), "C:\\emu");
+
+  // A name the block cuts off, a list beyond the block, a block shorter than its header.
+  drop(field.Handle(), DropOf({L"C:\\emu\\cut.exe"}, true, 2 * sizeof(wchar_t)));
+  HGLOBAL beyond = DropOf({L"C:\\emu\\far.exe"});
+  static_cast<DROPFILES*>(::GlobalLock(beyond))->pFiles = 4096;
+  ::GlobalUnlock(beyond);
+  drop(field.Handle(), beyond);
+  drop(field.Handle(), ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8));
+  EXPECT_EQ(field.Text(), "C:\\emu");
+
+  // A name no file can have: the error box says so, and the text stays.
+  std::wstring message;
+  std::thread answer([&] { message = AnswerErrorBox(); });
+  drop(field.Handle(), DropOf({L"C:\\emu\\what?.exe"}));
+  answer.join();
+  EXPECT_EQ(message, L"Invalid file name - C:\\emu\\what?.exe.");
+  EXPECT_EQ(field.Text(), "C:\\emu");
+  ::DestroyWindow(parent);
 }
 
 TEST(GuardTest, TheApplicationTitleComesFromTheProgramsFileName) {
