@@ -308,6 +308,9 @@ TEST(WindowTest, FirstRunShowsTheDisclaimerFindsTheEmulatorAndSavesOnClose) {
             std::string::npos);
   EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status :");
   EXPECT_EQ(TextOf(Item(main, MainId("rom_selector"))), L"Select Rom");
+  // The task-bar button is the main window's, under its caption.
+  EXPECT_NE(::GetWindowLongPtrW(main, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+  EXPECT_EQ(::GetWindow(main, GW_OWNER), nullptr);
   // The demo's reference computers were offered in the selectors.
   EXPECT_EQ(Ask(Item(main, MainId("ref1")), CB_GETCOUNT), 4);
   fs::remove(workspace.Path() / "velotrax.ini");
@@ -403,8 +406,10 @@ TEST(WindowTest, PreferencesRoundTrip) {
   Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
   const HWND preferences = program.WaitFor(L"Preferences");
   ASSERT_NE(preferences, nullptr);
-  // While it is open, the main window takes no input.
+  // While it is open, the main window takes no input; it owns the dialog, whose task-bar button
+  // is the main window's.
   EXPECT_FALSE(::IsWindowEnabled(main));
+  EXPECT_EQ(::GetWindow(preferences, GW_OWNER), main);
   HWND options = ::GetParent(::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr));
   ASSERT_EQ(options, preferences);
   HWND page = ::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr);
@@ -468,6 +473,7 @@ TEST(WindowTest, AnErrorIsShownInTheErrorBoxAndTheProgramGoesOn) {
   ASSERT_FALSE(message.empty());
   EXPECT_EQ(message.back(), L'.');
   EXPECT_FALSE(::IsWindowEnabled(main));
+  EXPECT_EQ(::GetWindow(box, GW_OWNER), main);
   Command(box, IDOK, Item(box, IDOK));
   ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(main) != FALSE; }));
   // The window goes on: nothing runs, and the next game can be chosen.

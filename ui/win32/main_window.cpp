@@ -70,6 +70,10 @@ TForm1::TForm1() {
   series_ = std::make_unique<results::SeriesBenchmark>(state_, *this, *this, results::SystemRoot());
   // Fixed single border: minimise and close, no maximise, no sizing.
   CreateTopLevel(L"VelotraxMain", Layout(), nullptr, BuildMenu());
+  // The program's task-bar button is this window's, under its caption, as the Qt window's; the
+  // windows it owns (Preferences, About, the error boxes) have none of their own.
+  ::SetWindowLongPtrW(window_, GWL_EXSTYLE,
+                      ::GetWindowLongPtrW(window_, GWL_EXSTYLE) | WS_EX_APPWINDOW);
   // MAINICON, the program's icon resource, in the title bar and on the task-bar button.
   const auto load_icon = [](int metric) {
     const int size = ::GetSystemMetrics(metric);
