@@ -1,5 +1,7 @@
 #include "ui/window_actions.h"
 
+#include <algorithm>
+
 #include "emulator/emulator_contract.h"
 #include "storage/files.h"
 #include "storage/score_files.h"
@@ -91,6 +93,24 @@ std::string RefusedStartHint(const ProgramState& state, int error_code) {
 
 std::string MachineWarningLine(const std::string& text) {
   return std::string(texts::kWarningPrefix) + text;
+}
+
+void StatusToolTip::BeginBenchmark(bool benchmark_running) {
+  if (!benchmark_running) paragraphs_.clear();
+}
+
+void StatusToolTip::Add(const std::string& paragraph) {
+  paragraphs_.push_back(paragraph);
+}
+
+void StatusToolTip::AddOnce(const std::string& paragraph) {
+  if (std::find(paragraphs_.begin(), paragraphs_.end(), paragraph) == paragraphs_.end()) {
+    paragraphs_.push_back(paragraph);
+  }
+}
+
+std::string StatusToolTip::Text() const {
+  return texts::JoinLines(paragraphs_, "\n");
 }
 
 std::string SelectionIntervalText(const ProgramState& state, const results::SeriesBenchmark& series,

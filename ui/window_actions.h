@@ -53,6 +53,26 @@ void EndPass(ProgramState& state, SequencerHost& host, results::SeriesBenchmark&
 std::string RefusedStartHint(const ProgramState& state, int error_code);
 // A warning about the machine's state as the pass log and the status hint show it.
 std::string MachineWarningLine(const std::string& text);
+// The status bar's tool-tip: what the passes of the latest benchmark said beside the status (the
+// emulator measured, why a pass measured nothing, a refused start, the machine's warnings), one
+// paragraph each, for every front end to show as it shows tool-tips.
+class StatusToolTip {
+ public:
+  // A benchmark is asked for: unless one runs (the start will be refused), the tip of the one
+  // before goes.
+  void BeginBenchmark(bool benchmark_running);
+  // Adds a paragraph.
+  void Add(const std::string& paragraph);
+  // Adds a paragraph unless the tip holds it already (the emulator of both passes of a combined
+  // benchmark).
+  void AddOnce(const std::string& paragraph);
+  // The paragraphs, each on lines of its own; empty when there is none.
+  std::string Text() const;
+
+ private:
+  std::vector<std::string> paragraphs_;
+};
+
 // The interval beside this computer's score of game by method, or empty when none.
 std::string SelectionIntervalText(const ProgramState& state, const results::SeriesBenchmark& series,
                                   int game, bool is_d3d);

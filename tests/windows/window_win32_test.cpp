@@ -3,8 +3,12 @@
 // texts, bars and files are read back. Needs a display (ctest runs it under xvfb-run).
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which they need; of the shell's headers only the layout of a drop's memory.
+#include <commctrl.h>
+#include <shlobj.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +20,7 @@
 
 #include "base/errors.h"
 #include "ui/win32/bar_gauge.h"
+#include "ui/win32/file_name_field.h"
 #include "ui/win32/guard.h"
 #include "ui/win32/message_loop_ui_thread.h"
 #include "ui/win32/window_support.h"
@@ -44,6 +49,17 @@ std::wstring TextOf(HWND window) {
   ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
                         &length);
   return text;
+}
+
+// The message of a message box: its longest text.
+std::wstring BoxMessage(HWND box) {
+  std::wstring message;
+  for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const std::wstring text = TextOf(child);
+    if (text.size() > message.size()) message = text;
+  }
+  return message;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -194,6 +210,68 @@ bool BothScoresShown(HWND main) {
          TextOf(Item(main, MainId("StatusBar"))) == L"Status : Ready";
 }
 
+struct ToolTipSearch {
+  DWORD process;
+  std::vector<HWND> found;
+};
+// EnumWindows's call-back: collects the program's tool-tip windows.
+BOOL CALLBACK CollectToolTips(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<ToolTipSearch*>(data);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  if (process == search->process && std::wstring(name) == TOOLTIPS_CLASSW) {
+    search->found.push_back(window);
+  }
+  return TRUE;
+}
+
+// The text of the status bar's tool-tip. A tool-tip hands its text over by pointer only, so the
+// question and the answer lie in the program's own memory.
+std::wstring StatusToolTipOf(HWND main) {
+  DWORD process_id = 0;
+  ::GetWindowThreadProcessId(main, &process_id);
+  HANDLE process =
+      ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id);
+  if (process == nullptr) return L"(no access)";
+  constexpr std::size_t kChars = 4096;
+  auto* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr,
+                                                     sizeof(TTTOOLINFOW) + kChars * sizeof(wchar_t),
+                                                     MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = main;
+  tool.uId = reinterpret_cast<UINT_PTR>(Item(main, MainId("StatusBar")));
+  tool.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof(tool));
+  ToolTipSearch search{process_id, {}};
+  ::EnumWindows(CollectToolTips, reinterpret_cast<LPARAM>(&search));
+  std::wstring text;
+  for (HWND tip : search.found) {
+    std::vector<wchar_t> answer(kChars, L'\0');
+    ::WriteProcessMemory(process, remote, &tool, sizeof(tool), nullptr);
+    ::WriteProcessMemory(process, tool.lpszText, answer.data(), sizeof(wchar_t), nullptr);
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(tip, TTM_GETTEXTW, kChars, reinterpret_cast<LPARAM>(remote), SMTO_BLOCK,
+                          5000, &ignored);
+    ::ReadProcessMemory(process, tool.lpszText, answer.data(), kChars * sizeof(wchar_t), nullptr);
+    answer.back() = L'\0';
+    text = answer.data();
+    if (!text.empty()) break;
+  }
+  ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  ::CloseHandle(process);
+  return text;
+}
+
+std::size_t Count(const std::wstring& text, const std::wstring& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 void Close(const Program& program, HWND main) {
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   EXPECT_EQ(program.WaitForExit(), 0);
@@ -230,6 +308,9 @@ TEST(WindowTest, FirstRunShowsTheDisclaimerFindsTheEmulatorAndSavesOnClose) {
             std::string::npos);
   EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status :");
   EXPECT_EQ(TextOf(Item(main, MainId("rom_selector"))), L"Select Rom");
+  // The task-bar button is the main window's, under its caption.
+  EXPECT_NE(::GetWindowLongPtrW(main, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+  EXPECT_EQ(::GetWindow(main, GW_OWNER), nullptr);
   // The demo's reference computers were offered in the selectors.
   EXPECT_EQ(Ask(Item(main, MainId("ref1")), CB_GETCOUNT), 4);
   fs::remove(workspace.Path() / "velotrax.ini");
@@ -257,6 +338,10 @@ TEST(WindowTest, CombinedBenchmarkFromF1AndTheToolBarShowsBothScoresAndBars) {
   EXPECT_EQ(Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetMaxValue),
             std::max(Ask(Item(main, MainId("Gauge_ddraw")), kGaugeGetProgress),
                      Ask(Item(main, MainId("gauge_3d3")), kGaugeGetProgress)));
+  // The status bar's tool-tip names the emulator measured, once for both passes.
+  const std::wstring tip = StatusToolTipOf(main);
+  EXPECT_EQ(Count(tip, L"Emulator \""), 1u) << std::string(tip.begin(), tip.end());
+  EXPECT_EQ(Count(tip, L"mame.exe\": "), 1u);
 
   // Next Rom, then Start Benchmark from the tool bar.
   Command(main, ToolButtonCommand(layout::MainWindowLayout(), "ToolButton2"),
@@ -321,13 +406,18 @@ TEST(WindowTest, PreferencesRoundTrip) {
   Command(main, MenuCommand(layout::MainWindowLayout(), "BenchmarkAll1"));
   const HWND preferences = program.WaitFor(L"Preferences");
   ASSERT_NE(preferences, nullptr);
-  // While it is open, the main window takes no input.
+  // While it is open, the main window takes no input; it owns the dialog, whose task-bar button
+  // is the main window's.
   EXPECT_FALSE(::IsWindowEnabled(main));
+  EXPECT_EQ(::GetWindow(preferences, GW_OWNER), main);
   HWND options = ::GetParent(::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr));
   ASSERT_EQ(options, preferences);
   HWND page = ::FindWindowExW(preferences, nullptr, L"VelotraxPage", nullptr);
   const std::wstring field = TextOf(Item(page, PreferencesId("mamefile_selector")));
   EXPECT_EQ(fs::path(field), workspace.Path() / "mame.exe") << field.size();
+  EXPECT_NE(::GetWindowLongPtrW(Item(page, PreferencesId("mamefile_selector")), GWL_EXSTYLE) &
+                WS_EX_ACCEPTFILES,
+            0);
   // The field's browse button lies over its right end, on top.
   RECT field_place;
   ::GetWindowRect(Item(page, PreferencesId("mamefile_selector")), &field_place);
@@ -379,19 +469,20 @@ TEST(WindowTest, AnErrorIsShownInTheErrorBoxAndTheProgramGoesOn) {
   // full stop.
   const HWND box = program.WaitFor(L"velotrax", L"#32770");
   ASSERT_NE(box, nullptr);
-  std::wstring message;
-  for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
-       child = ::GetWindow(child, GW_HWNDNEXT)) {
-    const std::wstring text = TextOf(child);
-    if (text.size() > message.size()) message = text;
-  }
+  const std::wstring message = BoxMessage(box);
   ASSERT_FALSE(message.empty());
   EXPECT_EQ(message.back(), L'.');
   EXPECT_FALSE(::IsWindowEnabled(main));
+  EXPECT_EQ(::GetWindow(box, GW_OWNER), main);
   Command(box, IDOK, Item(box, IDOK));
   ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(main) != FALSE; }));
   // The window goes on: nothing runs, and the next game can be chosen.
   EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status : Ready");
+  // Which file it was waits in the status bar's tool-tip.
+  const std::wstring tip = StatusToolTipOf(main);
+  EXPECT_NE(tip.find(L"mame.exe\" is missing; choose another in Options > Preferences."),
+            std::wstring::npos)
+      << std::string(tip.begin(), tip.end());
   Command(main, ToolButtonCommand(layout::MainWindowLayout(), "ToolButton2"),
           Item(main, MainId("ToolBar1")));
   ASSERT_TRUE(
@@ -426,6 +517,80 @@ TEST(BarGaugeTest, RangeChecksClampingAndTheFilledColumns) {
   gauge.SetMaxValue(3);
   gauge.SetProgress(2);
   EXPECT_EQ(gauge.PercentFilled(), 66);
+}
+
+// A drop's memory as the file manager hands it over: the header, then the names, each ending in
+// a zero, the list in an empty name; `cut` bytes fewer at its end.
+HGLOBAL DropOf(const std::vector<std::wstring>& names, bool wide = true, std::size_t cut = 0) {
+  std::string list;
+  for (const std::wstring& name : names) {
+    if (wide) {
+      list.append(reinterpret_cast<const char*>(name.c_str()), (name.size() + 1) * sizeof(wchar_t));
+    } else {
+      for (wchar_t c : name) list += static_cast<char>(c);
+      list += '\0';
+    }
+  }
+  list.append(wide ? sizeof(wchar_t) : 1, '\0');
+  list.resize(list.size() - cut);
+  HGLOBAL drop = ::GlobalAlloc(GMEM_MOVEABLE, sizeof(DROPFILES) + list.size());
+  auto* header = static_cast<DROPFILES*>(::GlobalLock(drop));
+  *header = DROPFILES{};
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = wide;
+  std::memcpy(header + 1, list.data(), list.size());
+  ::GlobalUnlock(drop);
+  return drop;
+}
+
+// Dismisses the error box this process shows next and gives its message.
+std::wstring AnswerErrorBox() {
+  const std::wstring caption = ApplicationTitle();
+  Program::Search search{::GetCurrentProcessId(), &caption, L"#32770", nullptr};
+  WaitUntil([&] {
+    ::EnumWindows(Program::MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  });
+  const std::wstring message = BoxMessage(search.found);
+  ::PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+  return message;
+}
+
+// Files dropped on the field, in this process: what the file manager sends, read as defensively
+// as any input.
+TEST(FileNameFieldTest, ADropNamesItsFirstFileAndABadOneChangesNothing) {
+  HWND parent = ::CreateWindowExW(0, WC_STATICW, L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr,
+                                  nullptr, nullptr);
+  TJvFilenameEdit field(parent, 1, RECT{0, 0, 289, 21}, RegularFont());
+  const auto drop = [](HWND to, HGLOBAL block) {
+    ::SendMessageW(to, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+  };
+  // Several files: the first is taken, and the drop's memory is freed.
+  HGLOBAL several = DropOf({L"C:\\emu\\mame64.exe", L"C:\\emu\\mame.exe"});
+  drop(field.Handle(), several);
+  EXPECT_EQ(field.Text(), "C:\\emu\\mame64.exe");
+  EXPECT_EQ(::GlobalFlags(several), static_cast<UINT>(GMEM_INVALID_HANDLE));
+  // A folder, named in the ANSI code page and dropped on the browse button: without its "\".
+  drop(::FindWindowExW(parent, nullptr, WC_BUTTONW, nullptr), DropOf({L"C:\\emu\\"}, false));
+  EXPECT_EQ(field.Text(), "C:\\emu");
+
+  // A name the block cuts off, a list beyond the block, a block shorter than its header.
+  drop(field.Handle(), DropOf({L"C:\\emu\\cut.exe"}, true, 2 * sizeof(wchar_t)));
+  HGLOBAL beyond = DropOf({L"C:\\emu\\far.exe"});
+  static_cast<DROPFILES*>(::GlobalLock(beyond))->pFiles = 4096;
+  ::GlobalUnlock(beyond);
+  drop(field.Handle(), beyond);
+  drop(field.Handle(), ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8));
+  EXPECT_EQ(field.Text(), "C:\\emu");
+
+  // A name no file can have: the error box says so, and the text stays.
+  std::wstring message;
+  std::thread answer([&] { message = AnswerErrorBox(); });
+  drop(field.Handle(), DropOf({L"C:\\emu\\what?.exe"}));
+  answer.join();
+  EXPECT_EQ(message, L"Invalid file name - C:\\emu\\what?.exe.");
+  EXPECT_EQ(field.Text(), "C:\\emu");
+  ::DestroyWindow(parent);
 }
 
 TEST(GuardTest, TheApplicationTitleComesFromTheProgramsFileName) {

@@ -276,7 +276,8 @@ void TForm1::ToolButton4Click() {
 
 void TForm1::StartBenchmark1Click() {
   // The status bar's tool-tip tells about the passes of the latest benchmark only.
-  if (!mame_->Watching() && !identification_->Identifying()) StatusPanel->setToolTip({});
+  status_tip_.BeginBenchmark(mame_->Watching() || identification_->Identifying());
+  ShowStatusToolTip();
   series_->EndIfIdle();
   // Whatever the start did to the pass log shows in Memo1, also when the runner refused.
   ShowingPassLog(
@@ -343,18 +344,21 @@ void TForm1::ReportUnmeasuredPass(const UnmeasuredPass& pass) {
 
 void TForm1::ShowMeasuredEmulator(const std::string& emulator) {
   // Once per benchmark: both passes of a combined one measure the same file.
-  if (!StatusPanel->toolTip().contains(ShowText(emulator).toHtmlEscaped())) {
-    AddStatusToolTip(emulator);
-  }
+  status_tip_.AddOnce(emulator);
+  ShowStatusToolTip();
 }
 
 void TForm1::AddStatusToolTip(const std::string& text) {
-  QString tip = StatusPanel->toolTip();
-  if (!tip.isEmpty()) tip.chop(QStringLiteral("</pre>").size());
+  status_tip_.Add(text);
+  ShowStatusToolTip();
+}
+
+void TForm1::ShowStatusToolTip() {
+  const std::string tip = status_tip_.Text();
   // Kept as plain text: the emulator's words are not markup.
-  tip = (tip.isEmpty() ? QStringLiteral("<pre>") : tip + QLatin1Char('\n')) +
-        ShowText(text).toHtmlEscaped() + QStringLiteral("</pre>");
-  StatusPanel->setToolTip(tip);
+  StatusPanel->setToolTip(tip.empty() ? QString()
+                                      : QStringLiteral("<pre>") + ShowText(tip).toHtmlEscaped() +
+                                            QStringLiteral("</pre>"));
 }
 
 void TForm1::ShowingPassLog(const std::function<void()>& step) {

@@ -168,6 +168,8 @@ class TForm1 : public QMainWindow,
   // Adds a paragraph to the status bar's tool-tip, which says why the latest benchmark measured
   // nothing; the panel's own text stays as the sequencer sets it.
   void AddStatusToolTip(const std::string& text);
+  // Shows status_tip_ as the status bar's tool-tip.
+  void ShowStatusToolTip();
   // After a failed start: when nothing runs, the status and the pointers say so again.
   void EndRefusedStart();
   // Runs a start or a pass end and shows the pass log after it; one that throws is a refused start.
@@ -179,6 +181,7 @@ class TForm1 : public QMainWindow,
   std::unique_ptr<TForm3> disclaimer_;
   std::unique_ptr<TForm4> about_;
   int refresh_count_ = 0;
+  StatusToolTip status_tip_;
   // Set when a log-off has run the close query; the close that ends the session does not ask
   // again, but any later input (the log-off was cancelled) means the next close asks as usual.
   bool session_close_answered_ = false;

@@ -3,6 +3,9 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "base/errors.h"
 #include "base/win32_text.h"
 #include "storage/file_names.h"
@@ -27,6 +30,62 @@ bool FindEntry(const std::string& path, WIN32_FIND_DATAW& entry) {
   return true;
 }
 
+// The header of a drop's memory as the system lays it out (DROPFILES, declared with the shell's
+// headers, which this program does not use).
+struct DropHeader {
+  DWORD files_offset;  // where the names begin, from the start of the block
+  POINT point;
+  BOOL non_client;
+  BOOL wide;  // UTF-16 names, else the ANSI code page's
+};
+static_assert(sizeof(DropHeader) == 20);
+
+// One name of the list at offset, in units of `unit` bytes ending in a zero unit; false when the
+// block ends before its zero.
+bool ReadDroppedName(const char* block, std::size_t size, std::size_t& offset, std::size_t unit,
+                     std::string& name) {
+  const std::size_t start = offset;
+  while (offset + unit <= size) {
+    bool zero = true;
+    for (std::size_t i = 0; i < unit; ++i) zero = zero && block[offset + i] == 0;
+    if (zero) {
+      name.assign(block + start, offset - start);
+      offset += unit;
+      return true;
+    }
+    offset += unit;
+  }
+  return false;
+}
+
+// The names a drop's memory lists, read within the block's own size: the list ends at an empty
+// name, and a name the block cuts off is not taken, nor anything after it.
+std::vector<std::wstring> DroppedNames(const char* block, std::size_t size) {
+  std::vector<std::wstring> names;
+  DropHeader header;
+  if (size < sizeof(header)) return names;
+  std::memcpy(&header, block, sizeof(header));
+  std::size_t offset = header.files_offset;
+  if (offset < sizeof(header) || offset > size) return names;
+  const std::size_t unit = header.wide ? sizeof(wchar_t) : 1;
+  std::string name;
+  while (ReadDroppedName(block, size, offset, unit, name) && !name.empty()) {
+    if (header.wide) {
+      std::wstring wide(name.size() / unit, L'\0');
+      std::memcpy(wide.data(), name.data(), wide.size() * unit);
+      names.push_back(std::move(wide));
+    } else {
+      const int length =
+          ::MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+      std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+      ::MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide.data(),
+                            length);
+      names.push_back(std::move(wide));
+    }
+  }
+  return names;
+}
+
 }  // namespace
 
 TJvFilenameEdit::TJvFilenameEdit(HWND parent, int id, RECT place, HFONT font) {
@@ -44,6 +103,12 @@ TJvFilenameEdit::TJvFilenameEdit(HWND parent, int id, RECT place, HFONT font) {
                               place.right - 2 - kButtonWidth, place.top + 2, kButtonWidth,
                               place.bottom - place.top - 4, parent, nullptr, instance, nullptr);
   ::SetWindowPos(button_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // Files dropped on the field, its button included, are the field's.
+  ::SetWindowLongPtrW(edit_, GWL_EXSTYLE,
+                      ::GetWindowLongPtrW(edit_, GWL_EXSTYLE) | WS_EX_ACCEPTFILES);
+  ::SetWindowLongPtrW(button_, GWL_EXSTYLE,
+                      ::GetWindowLongPtrW(button_, GWL_EXSTYLE) | WS_EX_ACCEPTFILES);
+  ::SetWindowSubclass(button_, ButtonProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
   // The text ends before the button.
   ::SendMessageW(edit_, EM_SETMARGINS, EC_RIGHTMARGIN, MAKELPARAM(0, kButtonWidth));
   ::SetWindowSubclass(edit_, EditProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
@@ -132,6 +197,18 @@ bool TJvFilenameEdit::DrawButton(const DRAWITEMSTRUCT& item) {
   return true;
 }
 
+void TJvFilenameEdit::DropFiles(HGLOBAL drop) {
+  std::vector<std::wstring> names;
+  if (const void* block = ::GlobalLock(drop); block != nullptr) {
+    names = DroppedNames(static_cast<const char*>(block), ::GlobalSize(drop));
+    ::GlobalUnlock(drop);
+  }
+  // What the system's DragFinish does: the drop's memory is the receiver's to free.
+  ::GlobalFree(drop);
+  // One file is taken, the first: the field names one emulator.
+  if (!names.empty()) SetFileName(StoredInitialDir(win32::Utf8(names.front())));
+}
+
 bool TJvFilenameEdit::ButtonClicked(HWND from) {
   if (from == nullptr || from != button_) return false;
   if (::GetFocus() != edit_) ::SetFocus(edit_);
@@ -161,6 +238,9 @@ LRESULT CALLBACK TJvFilenameEdit::EditProc(HWND window, UINT message, WPARAM wpa
         return 0;
       case WM_CONTEXTMENU:
         return 0;
+      case WM_DROPFILES:
+        field->DropFiles(reinterpret_cast<HGLOBAL>(wparam));
+        return 0;
       case WM_NCDESTROY:
         ::RemoveWindowSubclass(window, EditProc, kSubclassId);
         break;
@@ -169,6 +249,16 @@ LRESULT CALLBACK TJvFilenameEdit::EditProc(HWND window, UINT message, WPARAM wpa
     }
     return ::DefSubclassProc(window, message, wparam, lparam);
   });
+}
+
+LRESULT CALLBACK TJvFilenameEdit::ButtonProc(HWND window, UINT message, WPARAM wparam,
+                                             LPARAM lparam, UINT_PTR, DWORD_PTR self) {
+  if (message == WM_DROPFILES) {
+    // Dropped on the button, which lies over the box: the box takes them.
+    return ::SendMessageW(reinterpret_cast<TJvFilenameEdit*>(self)->edit_, message, wparam, lparam);
+  }
+  if (message == WM_NCDESTROY) ::RemoveWindowSubclass(window, ButtonProc, kSubclassId);
+  return ::DefSubclassProc(window, message, wparam, lparam);
 }
 
 }  // namespace velotrax::win32ui

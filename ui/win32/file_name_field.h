@@ -1,10 +1,12 @@
 // TJvFilenameEdit for the Win32 window: a read-only edit box naming a file, with a browse button
-// inside its right end that runs the file-open dialog. Typing and the clipboard are refused.
+// inside its right end that runs the file-open dialog, and taking files dropped on it from the
+// file manager. Typing and the clipboard are refused.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace velotrax::win32ui {
 
@@ -35,11 +37,16 @@ class TJvFilenameEdit {
   bool ButtonClicked(HWND from);
   // A WM_DRAWITEM reported by the parent: true when it was the browse button's, now drawn.
   bool DrawButton(const DRAWITEMSTRUCT& item);
+  // Files dropped from the file manager (WM_DROPFILES): the first one's name is set as by
+  // SetFileName, a folder's without its trailing "\". The drop's memory is freed in every case.
+  void DropFiles(HGLOBAL drop);
 
   void SetFilter(std::wstring label, std::wstring pattern);
   void SetDialogTitle(std::wstring title) { dialog_title_ = std::move(title); }
 
  private:
+  static LRESULT CALLBACK ButtonProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+                                     UINT_PTR id, DWORD_PTR self);
   static LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                                    UINT_PTR id, DWORD_PTR self);
 

@@ -14,9 +14,13 @@ namespace {
 int ShowMessageBox(const std::wstring& text, UINT type) {
   HWND active = ::GetActiveWindow();
   HWND focused = ::GetFocus();
-  // No owner and task-modal: every top-level window of this thread is disabled while it is open.
-  const int answer = ::MessageBoxW(nullptr, text.c_str(), ApplicationTitle().c_str(),
-                                   type | MB_TASKMODAL | MB_SETFOREGROUND);
+  // Owned by the window in use, which it disables (the others already are, by that window's
+  // modal loop or as its owner): the box has no task-bar button of its own. With none in use
+  // (start-up, or the program in the background), task-modal: every top-level window of this
+  // thread is disabled while it is open.
+  const int answer =
+      ::MessageBoxW(active, text.c_str(), ApplicationTitle().c_str(),
+                    type | (active != nullptr ? MB_APPLMODAL : MB_TASKMODAL) | MB_SETFOREGROUND);
   if (active != nullptr && ::IsWindow(active)) ::SetActiveWindow(active);
   if (focused != nullptr && ::IsWindow(focused)) ::SetFocus(focused);
   return answer;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "base/errors.h"
 #include "base/win32_text.h"
 #include "emulator/emulator_contract.h"
 #include "emulator/emulator_dialect.h"
@@ -69,6 +70,10 @@ TForm1::TForm1() {
   series_ = std::make_unique<results::SeriesBenchmark>(state_, *this, *this, results::SystemRoot());
   // Fixed single border: minimise and close, no maximise, no sizing.
   CreateTopLevel(L"VelotraxMain", Layout(), nullptr, BuildMenu());
+  // The program's task-bar button is this window's, under its caption, as the Qt window's; the
+  // windows it owns (Preferences, About, the error boxes) have none of their own.
+  ::SetWindowLongPtrW(window_, GWL_EXSTYLE,
+                      ::GetWindowLongPtrW(window_, GWL_EXSTYLE) | WS_EX_APPWINDOW);
   // MAINICON, the program's icon resource, in the title bar and on the task-bar button.
   const auto load_icon = [](int metric) {
     const int size = ::GetSystemMetrics(metric);
@@ -152,6 +157,44 @@ void TForm1::BuildControls() {
   memo_ = Control("Memo1");
   status_bar_ = Control("StatusBar");
   tool_bar_ = Control("ToolBar1");
+  MakeStatusToolTip();
+}
+
+void TForm1::MakeStatusToolTip() {
+  status_tool_tip_ =
+      ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
+                        nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  if (status_tool_tip_ == nullptr) return;
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(status_bar_);
+  tool.lpszText = const_cast<wchar_t*>(L"");
+  ::SendMessageW(status_tool_tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  // Its lines break where the text breaks them, as typed, however long: an emulator's output.
+  ::SendMessageW(status_tool_tip_, TTM_SETMAXTIPWIDTH, 0, ::GetSystemMetrics(SM_CXVIRTUALSCREEN));
+  // The timing of every hint of the program.
+  ::SendMessageW(status_tool_tip_, TTM_SETDELAYTIME, TTDT_INITIAL, 500);
+  ::SendMessageW(status_tool_tip_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 2500);
+  ::SendMessageW(status_tool_tip_, TTM_SETDELAYTIME, TTDT_RESHOW, 0);
+}
+
+void TForm1::AddStatusToolTip(const std::string& text) {
+  status_tip_.Add(text);
+  ShowStatusToolTip();
+}
+
+void TForm1::ShowStatusToolTip() {
+  if (status_tool_tip_ == nullptr) return;
+  std::wstring text = ShowText(status_tip_.Text());
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(status_bar_);
+  tool.lpszText = text.data();
+  ::SendMessageW(status_tool_tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 HWND TForm1::Control(std::string_view name) const {
@@ -311,6 +354,9 @@ void TForm1::ToolButton4Click() {
 }
 
 void TForm1::StartBenchmark1Click() {
+  // The status bar's tool-tip tells about the passes of the latest benchmark only.
+  status_tip_.BeginBenchmark(mame_->Watching() || identification_->Identifying());
+  ShowStatusToolTip();
   series_->EndIfIdle();
   ShowingPassLog(
       [this] { StartBenchmarkOrSeries(state_, *this, *series_, CheckedRepeatOption()); });
@@ -372,7 +418,20 @@ void TForm1::SetRepeatOption(const results::RepeatOption& option) {
 }
 
 void TForm1::ShowMachineWarning(const std::string& text) {
-  state_.pass_log.push_back(MachineWarningLine(text));
+  const std::string line = MachineWarningLine(text);
+  AddStatusToolTip(line);
+  state_.pass_log.push_back(line);
+}
+
+void TForm1::ReportUnmeasuredPass(const UnmeasuredPass& pass) {
+  // The display shows N/A and nothing else; what the emulator said waits on the status bar.
+  AddStatusToolTip(UnmeasuredPassText(pass));
+}
+
+void TForm1::ShowMeasuredEmulator(const std::string& emulator) {
+  // Once per benchmark: both passes of a combined one measure the same file.
+  status_tip_.AddOnce(emulator);
+  ShowStatusToolTip();
 }
 
 void TForm1::RunLater(std::chrono::milliseconds delay, std::function<void()> fn) {
@@ -393,7 +452,14 @@ void TForm1::mameTerminate(TJvCreateProcess&, uint32_t ExitCode) {
 
 void TForm1::ShowingPassLog(const std::function<void()>& step) {
   try {
-    step();
+    try {
+      step();
+    } catch (const EOSError& e) {
+      // The emulator could not be started. The error box keeps the system's own words; which
+      // file it was goes beside them.
+      AddStatusToolTip(RefusedStartHint(state_, e.ErrorCode()));
+      throw;
+    }
   } catch (...) {
     ShowPassLog();
     // A refused start leaves nothing running: the status bar and the pointer say so again.

@@ -93,6 +93,8 @@ class TForm1 : public Window,
   void SetRepeatOption(const results::RepeatOption& option) override;
   void AppendReferenceItems(const std::vector<std::string>& names) override;
   void ShowMachineWarning(const std::string& text) override;
+  void ReportUnmeasuredPass(const UnmeasuredPass& pass) override;
+  void ShowMeasuredEmulator(const std::string& emulator) override;
   void RunLater(std::chrono::milliseconds delay, std::function<void()> fn) override;
 
  protected:
@@ -102,6 +104,12 @@ class TForm1 : public Window,
   void BuildControls();
   HWND MakeSpecial(const layout::Control& control, HWND parent, RECT place, int id);
   HWND MakeToolBar(RECT place, int id);
+  // The tool-tip over the status bar, empty (and so not shown) until a pass has something to say.
+  void MakeStatusToolTip();
+  // Adds a paragraph to the status bar's tool-tip; the panel's own text stays as it is.
+  void AddStatusToolTip(const std::string& text);
+  // Shows status_tip_ in the status bar's tool-tip.
+  void ShowStatusToolTip();
   HMENU BuildMenu();
   void SetUpRunner();
   void Command(int id);
@@ -120,6 +128,8 @@ class TForm1 : public Window,
   HICON icon_ = nullptr, small_icon_ = nullptr;
   HWND tool_bar_ = nullptr, status_bar_ = nullptr, rom_selector_ = nullptr, memo_ = nullptr;
   HWND rom_display_ = nullptr;
+  HWND status_tool_tip_ = nullptr;
+  StatusToolTip status_tip_;
   std::array<HWND, 3> refs_{};
   std::map<std::string_view, HWND> controls_;
   // What RunLater waits to run, by timer.

@@ -2,8 +2,13 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "ui/win32/guard.h"
 #include "ui/window_layout.h"
+#include "ui/window_texts.h"
 
 namespace velotrax::win32ui {
 
@@ -52,6 +57,48 @@ TForm4::TForm4(HWND owner) : owner_(owner) {
   memo_ = MakeControl(window_, text, ControlId(about, text.name),
                       Place(text.place, {about.plain_frame, about.plain_frame}));
   ::SetWindowSubclass(memo_, MemoProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+void TForm4::PaintText(HDC dc) const {
+  RECT client;
+  ::GetClientRect(memo_, &client);
+  ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_WINDOW));
+  HGDIOBJ old =
+      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(memo_, WM_GETFONT, 0, 0)));
+  ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+  ::SetBkMode(dc, TRANSPARENT);
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(dc, &metrics);
+  // Where each character of each line ends, from the line's start.
+  std::vector<std::wstring> lines;
+  std::vector<std::vector<int>> ends;
+  int widest = 0;
+  for (const std::string& line : texts::AboutLines()) {
+    lines.push_back(ShowText(line));
+    const std::wstring& text = lines.back();
+    ends.emplace_back(text.size(), 0);
+    SIZE size{};
+    ::GetTextExtentExPointW(dc, text.c_str(), static_cast<int>(text.size()), 0, nullptr,
+                            ends.back().data(), &size);
+    // Blanks at a line's end need no room: the box would not break a line for them.
+    const std::size_t shown = text.find_last_not_of(L' ');
+    if (shown != std::wstring::npos) widest = std::max(widest, ends.back()[shown]);
+  }
+  const int margin = Scale(2);  // the Qt window's
+  const int room = client.right - client.left - 2 * margin;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    // Each character's advance, closed up as the room asks (never widened).
+    std::vector<int> advances(lines[i].size());
+    int at = 0;
+    for (std::size_t c = 0; c < advances.size(); ++c) {
+      const int end = widest > room ? ::MulDiv(ends[i][c], room, widest) : ends[i][c];
+      advances[c] = end - at;
+      at = end;
+    }
+    ::ExtTextOutW(dc, margin, margin + static_cast<int>(i) * metrics.tmHeight, ETO_CLIPPED, &client,
+                  lines[i].c_str(), static_cast<UINT>(lines[i].size()), advances.data());
+  }
+  ::SelectObject(dc, old);
 }
 
 void TForm4::ShowModal() {
@@ -103,6 +150,15 @@ LRESULT CALLBACK TForm4::MemoProc(HWND window, UINT message, WPARAM wparam, LPAR
       case WM_SETFOCUS:
         ::HideCaret(window);
         break;
+      case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = ::BeginPaint(window, &paint);
+        about->PaintText(dc);
+        ::EndPaint(window, &paint);
+        return 0;
+      }
+      case WM_ERASEBKGND:
+        return 1;  // the painting fills it
       case WM_NCDESTROY:
         ::RemoveWindowSubclass(window, MemoProc, 1);
         break;

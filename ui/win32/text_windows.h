@@ -38,6 +38,12 @@ class TForm4 : public Window {
   static LRESULT CALLBACK MemoProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                                    UINT_PTR id, DWORD_PTR self);
   HWND owner_;
+  // Draws the text, line by line as it is broken: its lines were broken for "MS Sans Serif", and
+  // where the system draws a wider face (Wine's stand-in) the box would wrap a line's last word
+  // onto a line of its own. The letters are closed up just enough that each line fits whole, as
+  // in the Qt window.
+  void PaintText(HDC dc) const;
+
   HWND memo_ = nullptr;
   bool placed_ = false;
 };
