@@ -115,7 +115,7 @@ RepeatOption ReadRepeatOption(TIniFile& settings) {
   } catch (const EConvertError&) {
     // A hand-edited value that is no number: the default stands.
   }
-  option.steady = settings.ReadValue(kSection, kSteadyKey, "1") != "0";
+  option.steady = settings.ReadValue(kSection, kSteadyKey, "0") == "1";
   return option;
 }
 
@@ -174,14 +174,13 @@ void SeriesBenchmark::Start(const RepeatOption& option) {
   watch_->SetReporter([this](const std::string& text) { view_.ShowMachineWarning(text); });
   watch_->SetEmulatorProcessor(processor_);
   watch_->BeforeRunWithoutLook();
-  ApplyIsolation(window_.Runner(), processor_, steady_);
+  ApplyIsolation(window_.Runner(), processor_, true);
   StartSeries();
 }
 
 void SeriesBenchmark::StartSeries() {
   const bool is_d3d = methods_[method_];
-  driver_.emplace(game_, state_.games[static_cast<std::size_t>(game_)].rom, is_d3d, rule_, 0,
-                  steady_);
+  driver_.emplace(game_, state_.games[static_cast<std::size_t>(game_)].rom, is_d3d, rule_, 0, true);
   StartNextPass();
 }
 
@@ -303,8 +302,8 @@ void SeriesBenchmark::Keep(const SeriesRecord& series, const StopRule& rule, boo
     record_steady_ = steady;
     RunSettings& settings = record_.settings;
     settings.processor = steady ? processor_ : kAnyProcessor;
-    settings.raised_priority = steady;
-    settings.auto_warmup = steady;
+    settings.raised_priority = true;
+    settings.auto_warmup = true;
     settings.repeat = rule.repeat;
     settings.confidence = rule.confidence;
     settings.min_runs = rule.min_runs;

@@ -26,9 +26,10 @@ struct RepeatOption {
   bool on = false;
   double percent = 2;    // P
   int most_passes = 20;  // the most passes of one game and method
-  // The emulator on a processor of its own with the window's threads off it, at a raised
-  // priority, and a first pass that ran cold not counted (see results/pass_isolation.h).
-  bool steady = true;
+  // The emulator on a processor of its own with the window's threads off it (see
+  // results/pass_isolation.h); off unless asked, as an emulator that runs threads of its own gets
+  // slower on one processor. Repeated passes always run raised, a cold first pass not counted.
+  bool steady = false;
   bool operator==(const RepeatOption&) const = default;
 };
 inline constexpr double kLowestRepeatPercent = 0.1, kHighestRepeatPercent = 50;

@@ -372,26 +372,26 @@ TEST(ResultsStatsTest, AFirstPassIsAWarmupOnlyWhenThePassesAfterItShowItRanCold)
   }
 }
 
-TEST(ResultsStatsTest, TheWindowsSteadySettingIsOnUnlessTheFileTurnsItOff) {
+TEST(ResultsStatsTest, TheWindowsSteadySettingIsOffUnlessTheFileTurnsItOn) {
   velotrax::testing::TempDir dir;
   const std::string path = dir.File("velotrax.ini");
   velotrax::testing::WriteBytes(path, "[velotrax]\r\nrepeat=1\r\n");
   {
     TIniFile settings(path);
     RepeatOption option = ReadRepeatOption(settings);
-    EXPECT_TRUE(option.steady);
+    EXPECT_FALSE(option.steady);
     WriteRepeatOption(settings, option);  // the default is not written
   }
   EXPECT_EQ(velotrax::testing::ReadBytes(path), "[velotrax]\r\nrepeat=1\r\n");
   {
     TIniFile settings(path);
     RepeatOption option = ReadRepeatOption(settings);
-    option.steady = false;
+    option.steady = true;
     WriteRepeatOption(settings, option);
   }
   TIniFile settings(path);
-  EXPECT_FALSE(ReadRepeatOption(settings).steady);
-  EXPECT_EQ(velotrax::testing::ReadBytes(path), "[velotrax]\r\nrepeat=1\r\nrepeat_steady=0\r\n");
+  EXPECT_TRUE(ReadRepeatOption(settings).steady);
+  EXPECT_EQ(velotrax::testing::ReadBytes(path), "[velotrax]\r\nrepeat=1\r\nrepeat_steady=1\r\n");
 }
 
 }  // namespace

@@ -106,19 +106,19 @@ class RepeatWindowTest : public WindowFixture {
     main_window_->Preferences()->repeat_passes->setChecked(true);
     main_window_->Preferences()->repeat_percent->setValue(1.5);
     main_window_->Preferences()->repeat_most->setValue(12);
-    QVERIFY(main_window_->Preferences()->repeat_steady->isChecked());
-    main_window_->Preferences()->repeat_steady->setChecked(false);
+    QVERIFY(!main_window_->Preferences()->repeat_steady->isChecked());
+    main_window_->Preferences()->repeat_steady->setChecked(true);
     QVERIFY(main_window_->close());
     QVERIFY(ReadFile(Path("velotrax.ini"))
                 .startsWith(QByteArray(kIni) +
                             "repeat=1\r\nrepeat_percent=1.5\r\nrepeat_most_passes=12\r\n"));
-    QVERIFY(ReadFile(Path("velotrax.ini")).contains("\r\nrepeat_steady=0\r\n"));
+    QVERIFY(ReadFile(Path("velotrax.ini")).contains("\r\nrepeat_steady=1\r\n"));
     main_window_.reset();
 
-    // A steadiness turned off by hand or in the dialog stays off.
+    // A processor of its own, asked for by hand or in the dialog, stays asked for.
     StartProgram();
     QCOMPARE(main_window_->Preferences()->CheckedRepeatOption(),
-             (results::RepeatOption{true, 1.5, 12, false}));
+             (results::RepeatOption{true, 1.5, 12, true}));
     QVERIFY(main_window_->Preferences()->repeat_most->isEnabled());
     QVERIFY(main_window_->Preferences()->repeat_steady->isEnabled());
     main_window_->Preferences()->repeat_passes->setChecked(false);
