@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "ui/win32/application_window.h"
 #include "ui/win32/bar_gauge.h"
 #include "ui/win32/file_name_field.h"
 #include "ui/win32/guard.h"
@@ -272,6 +273,20 @@ std::size_t Count(const std::wstring& text, const std::wstring& part) {
   return count;
 }
 
+// What the thread of a window of the program has active and focused.
+GUITHREADINFO GuiOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info);
+  return info;
+}
+
+bool OfNoSize(HWND window) {
+  RECT place{};
+  ::GetWindowRect(window, &place);
+  return place.right == place.left && place.bottom == place.top;
+}
+
 void Close(const Program& program, HWND main) {
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   EXPECT_EQ(program.WaitForExit(), 0);
@@ -289,12 +304,7 @@ TEST(WindowTest, FirstRunShowsTheDisclaimerFindsTheEmulatorAndSavesOnClose) {
   EXPECT_FALSE(fs::exists(workspace.Path() / "velotrax.ini"));
   // The keyboard reaches "I Agree": Tab leaves the text, the space bar presses the button.
   const HWND agree = Item(disclaimer, DisclaimerId("Button1"));
-  const DWORD thread = ::GetWindowThreadProcessId(disclaimer, nullptr);
-  auto focused = [thread] {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    return ::GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
-  };
+  auto focused = [&] { return GuiOf(disclaimer).hwndFocus; };
   ASSERT_TRUE(WaitUntil([&] { return focused() == Item(disclaimer, DisclaimerId("Memo1")); }));
   ::PostMessageW(focused(), WM_KEYDOWN, VK_TAB, 0x000F0001);
   ::PostMessageW(focused(), WM_KEYUP, VK_TAB, 0xC00F0001);
@@ -308,9 +318,14 @@ TEST(WindowTest, FirstRunShowsTheDisclaimerFindsTheEmulatorAndSavesOnClose) {
             std::string::npos);
   EXPECT_EQ(TextOf(Item(main, MainId("StatusBar"))), L"Status :");
   EXPECT_EQ(TextOf(Item(main, MainId("rom_selector"))), L"Select Rom");
-  // The task-bar button is the main window's, under its caption.
-  EXPECT_NE(::GetWindowLongPtrW(main, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
-  EXPECT_EQ(::GetWindow(main, GW_OWNER), nullptr);
+  // The main window and the Disclaimer are owned by the application window, which holds the
+  // task-bar button: of no size, titled with the application title (from velotrax.exe).
+  const HWND application = ::GetWindow(main, GW_OWNER);
+  ASSERT_NE(application, nullptr);
+  EXPECT_TRUE(OfNoSize(application));
+  EXPECT_EQ(TextOf(application), L"velotrax");
+  EXPECT_EQ(::GetWindow(disclaimer, GW_OWNER), application);
+  EXPECT_EQ(::GetWindowLongPtrW(main, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
   // The demo's reference computers were offered in the selectors.
   EXPECT_EQ(Ask(Item(main, MainId("ref1")), CB_GETCOUNT), 4);
   fs::remove(workspace.Path() / "velotrax.ini");
@@ -473,7 +488,7 @@ TEST(WindowTest, AnErrorIsShownInTheErrorBoxAndTheProgramGoesOn) {
   ASSERT_FALSE(message.empty());
   EXPECT_EQ(message.back(), L'.');
   EXPECT_FALSE(::IsWindowEnabled(main));
-  EXPECT_EQ(::GetWindow(box, GW_OWNER), main);
+  EXPECT_EQ(::GetWindow(box, GW_OWNER), ::GetWindow(main, GW_OWNER));
   Command(box, IDOK, Item(box, IDOK));
   ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(main) != FALSE; }));
   // The window goes on: nothing runs, and the next game can be chosen.
@@ -488,6 +503,55 @@ TEST(WindowTest, AnErrorIsShownInTheErrorBoxAndTheProgramGoesOn) {
   ASSERT_TRUE(
       WaitUntil([&] { return Ask(Item(main, MainId("rom_selector")), CB_GETCURSEL) == 4; }));
   Close(program, main);
+}
+
+TEST(WindowTest, TheProgramMinimisesToItsApplicationWindowAndClosesFromIt) {
+  Workspace workspace;
+  WriteFile(workspace.Path() / "velotrax.ini",
+            "[velotrax]\r\nmamefile=mame.exe\r\nselected=1\r\nmethode=1\r\n");
+  Program program(workspace);
+  const HWND main = program.WaitFor(L"Velotrax 1.0");
+  ASSERT_NE(main, nullptr);
+  const HWND application = ::GetWindow(main, GW_OWNER);
+  ASSERT_NE(application, nullptr);
+  // The keyboard goes on to ref2; then the main window is minimised.
+  const HWND ref1 = Item(main, MainId("ref1"));
+  ASSERT_TRUE(WaitUntil([&] { return GuiOf(main).hwndFocus == ref1; }));
+  ::PostMessageW(ref1, WM_KEYDOWN, VK_TAB, 0x000F0001);
+  ::PostMessageW(ref1, WM_KEYUP, VK_TAB, 0xC00F0001);
+  ASSERT_TRUE(WaitUntil([&] { return GuiOf(main).hwndFocus == Item(main, MainId("ref2")); }));
+  ::PostMessageW(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(main) && ::IsIconic(application); }));
+  // The application window's restore brings it back as it was, active with the keyboard in ref2,
+  // without showing it anew: the show handler would offer the references a second time.
+  ::PostMessageW(application, WM_SYSCOMMAND, SC_RESTORE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(main) && !::IsIconic(application); }));
+  EXPECT_TRUE(OfNoSize(application));
+  EXPECT_TRUE(WaitUntil([&] { return GuiOf(main).hwndFocus == Item(main, MainId("ref2")); }));
+  EXPECT_EQ(GuiOf(main).hwndActive, main);
+  EXPECT_EQ(Ask(ref1, CB_GETCOUNT), 4);
+  // The task-bar button's Close closes the main window, with its close query.
+  fs::remove(workspace.Path() / "velotrax.ini");
+  ::PostMessageW(application, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(program.WaitForExit(), 0);
+  EXPECT_TRUE(fs::exists(workspace.Path() / "velotrax.ini"));
+  EXPECT_TRUE(fs::exists(workspace.Path() / "mark.dat"));
+}
+
+// The application window, in this process: of no size, titled with this program's application
+// title, with a window menu that has Minimise and Close but no Maximise, Size or Move.
+TEST(ApplicationWindowTest, ItIsOfNoSizeAndItsMenuOnlyMinimisesAndCloses) {
+  ApplicationWindow application;
+  EXPECT_EQ(ApplicationWindowHandle(), application.Handle());
+  EXPECT_TRUE(OfNoSize(application.Handle()));
+  EXPECT_EQ(TextOf(application.Handle()), ApplicationTitle());
+  HMENU menu = ::GetSystemMenu(application.Handle(), FALSE);
+  for (UINT absent : {SC_MAXIMIZE, SC_SIZE, SC_MOVE}) {
+    EXPECT_EQ(::GetMenuState(menu, absent, MF_BYCOMMAND), static_cast<UINT>(-1)) << absent;
+  }
+  for (UINT present : {SC_MINIMIZE, SC_CLOSE}) {
+    EXPECT_NE(::GetMenuState(menu, present, MF_BYCOMMAND), static_cast<UINT>(-1)) << present;
+  }
 }
 
 // The gauge's own rules, in this process.

@@ -9,6 +9,7 @@
 
 #include "base/win32_text.h"
 #include "storage/user_workspace.h"
+#include "ui/win32/application_window.h"
 #include "ui/win32/guard.h"
 #include "ui/win32/main_window.h"
 
@@ -33,12 +34,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                                                       ICC_TAB_CLASSES | ICC_BAR_CLASSES};
   ::InitCommonControlsEx(&controls);
   int exit_code = 0;
+  // The application window owns the main window, and so goes after it.
+  std::unique_ptr<ApplicationWindow> application;
   std::unique_ptr<TForm1> main_window;
   try {
     // Started from the Start menu: work in the user's own folder, before anything reads a file.
     std::vector<std::string> args = ProgramArguments();
     velotrax::EnterUserWorkspaceIfAsked(args);
-    main_window = std::make_unique<TForm1>();
+    application = std::make_unique<ApplicationWindow>();
+    main_window = std::make_unique<TForm1>(*application);
+    // The program's task-bar button, from before the Disclaimer of a first run.
+    application->Show();
     main_window->ShowFirstTime();
     exit_code = RunMessageLoop(main_window->Handle(), main_window->Accelerators());
   } catch (...) {
@@ -47,5 +53,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     exit_code = 1;
   }
   main_window.reset();
+  application.reset();
   return exit_code;
 }

@@ -1,8 +1,11 @@
 #include "ui/win32/guard.h"
 
 #include <cwctype>
+#include <vector>
 
 #include "base/win32_text.h"
+#include "ui/win32/application_window.h"
+#include "ui/win32/window_support.h"
 #include "ui/window_texts.h"
 
 namespace velotrax::win32ui {
@@ -14,13 +17,13 @@ namespace {
 int ShowMessageBox(const std::wstring& text, UINT type) {
   HWND active = ::GetActiveWindow();
   HWND focused = ::GetFocus();
-  // Owned by the window in use, which it disables (the others already are, by that window's
-  // modal loop or as its owner): the box has no task-bar button of its own. With none in use
-  // (start-up, or the program in the background), task-modal: every top-level window of this
-  // thread is disabled while it is open.
-  const int answer =
-      ::MessageBoxW(active, text.c_str(), ApplicationTitle().c_str(),
-                    type | (active != nullptr ? MB_APPLMODAL : MB_TASKMODAL) | MB_SETFOREGROUND);
+  // Owned by the application window, the box has no task-bar button of its own. Modal over the
+  // whole program: no other window of it takes input until the box is answered, also one off the
+  // screen (the main window of a minimised program, which its restore brings back).
+  const std::vector<HWND> disabled = DisableThreadWindows(nullptr, false);
+  const int answer = ::MessageBoxW(ApplicationWindowHandle(), text.c_str(),
+                                   ApplicationTitle().c_str(), type | MB_SETFOREGROUND);
+  EnableAgain(disabled);
   if (active != nullptr && ::IsWindow(active)) ::SetActiveWindow(active);
   if (focused != nullptr && ::IsWindow(focused)) ::SetFocus(focused);
   return answer;

@@ -58,7 +58,7 @@ TBBUTTON ToolBarButton(const layout::ToolButton& button) {
 
 }  // namespace
 
-TForm1::TForm1() {
+TForm1::TForm1(ApplicationWindow& application) : application_(application) {
   ui_thread_ = std::make_unique<MessageLoopUiThread>();
   mame_ = std::make_unique<TJvCreateProcess>(*ui_thread_);
   identification_ = std::make_unique<EmulatorIdentification>(
@@ -68,20 +68,13 @@ TForm1::TForm1() {
       },
       [this](const std::function<void()>& step) { RunGuarded([&] { ShowingPassLog(step); }); });
   series_ = std::make_unique<results::SeriesBenchmark>(state_, *this, *this, results::SystemRoot());
-  // Fixed single border: minimise and close, no maximise, no sizing.
-  CreateTopLevel(L"VelotraxMain", Layout(), nullptr, BuildMenu());
-  // The program's task-bar button is this window's, under its caption, as the Qt window's; the
-  // windows it owns (Preferences, About, the error boxes) have none of their own.
-  ::SetWindowLongPtrW(window_, GWL_EXSTYLE,
-                      ::GetWindowLongPtrW(window_, GWL_EXSTYLE) | WS_EX_APPWINDOW);
-  // MAINICON, the program's icon resource, in the title bar and on the task-bar button.
-  const auto load_icon = [](int metric) {
-    const int size = ::GetSystemMetrics(metric);
-    return static_cast<HICON>(
-        ::LoadImageW(::GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, size, size, 0));
-  };
-  icon_ = load_icon(SM_CXICON);
-  small_icon_ = load_icon(SM_CXSMICON);
+  // Fixed single border: minimise and close, no maximise, no sizing. Owned by the application
+  // window, it has no task-bar button of its own: the program's is the application window's.
+  CreateTopLevel(L"VelotraxMain", Layout(), application_.Handle(), BuildMenu());
+  application_.SetMainWindow(window_);
+  // MAINICON, the program's icon resource, in the title bar.
+  icon_ = LoadApplicationIcon(SM_CXICON);
+  small_icon_ = LoadApplicationIcon(SM_CXSMICON);
   ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
   ACCEL f1{FVIRTKEY, VK_F1, static_cast<WORD>(MenuCommand(Layout(), "StartBenchmark1"))};
@@ -91,7 +84,7 @@ TForm1::TForm1() {
   RunGuarded([this] { FormCreate(); });
   // The main window's own windows, made after it in this order and hidden until asked for.
   preferences_ = std::make_unique<TForm2>(state_, window_);
-  disclaimer_ = std::make_unique<TForm3>();
+  disclaimer_ = std::make_unique<TForm3>(application_.Handle());
   about_ = std::make_unique<TForm4>(window_);
 }
 
@@ -577,6 +570,7 @@ void TForm1::Close() {
   }
   if (!can_close) return;
   ::ShowWindow(window_, SW_HIDE);
+  ::ShowWindow(application_.Handle(), SW_HIDE);  // the task-bar button goes with it
   ::PostQuitMessage(0);
 }
 
@@ -673,6 +667,16 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE:
       Close();
       return 0;
+    case WM_SYSCOMMAND:
+      // Minimising the main window minimises the whole program to its task-bar button.
+      if ((wparam & 0xFFF0) == SC_MINIMIZE) {
+        application_.Minimize();
+        return 0;
+      }
+      break;
+    case WM_SIZE:
+      if (wparam == SIZE_MINIMIZED) application_.Minimize();  // minimised by the system itself
+      break;
     case WM_QUERYENDSESSION: {
       bool can_close = false;
       RunGuarded([&] { FormCloseQuery(can_close); });

@@ -20,6 +20,7 @@
 #include "process/create_process.h"
 #include "results/series_benchmark.h"
 #include "storage/settings.h"
+#include "ui/win32/application_window.h"
 #include "ui/win32/bar_gauge.h"
 #include "ui/win32/message_loop_ui_thread.h"
 #include "ui/win32/window_support.h"
@@ -38,9 +39,9 @@ class TForm1 : public Window,
                public MainWindowHost,
                public results::SeriesView {
  public:
-  // Builds the window hidden, runs FormCreate, then makes its Preferences, Disclaimer and About
-  // windows, which it owns.
-  TForm1();
+  // Builds the window hidden, owned by the application window, runs FormCreate, then makes its
+  // Preferences, Disclaimer and About windows.
+  explicit TForm1(ApplicationWindow& application);
   ~TForm1() override;
 
   ProgramState& State() { return state_; }
@@ -122,6 +123,7 @@ class TForm1 : public Window,
   // The control of that name in the layout.
   HWND Control(std::string_view name) const;
 
+  ApplicationWindow& application_;
   ProgramState state_;
   HACCEL accelerators_ = nullptr;
   HIMAGELIST images_ = nullptr;

@@ -111,4 +111,10 @@ void DrawFolder(HDC dc, int left, int top) {
   ::DeleteObject(olive);
 }
 
+HICON LoadApplicationIcon(int metric) {
+  const int size = ::GetSystemMetrics(metric);
+  return static_cast<HICON>(
+      ::LoadImageW(::GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, size, size, 0));
+}
+
 }  // namespace velotrax::win32ui

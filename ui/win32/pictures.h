@@ -13,5 +13,8 @@ namespace velotrax::win32ui {
 HIMAGELIST MakeToolBarImages();
 // Draws the browse button's opening folder, 14 x 12, with its top-left corner at (left, top).
 void DrawFolder(HDC dc, int left, int top);
+// MAINICON at the size of a system metric (SM_CXICON, SM_CXSMICON); null in a program without it.
+// The caller destroys it.
+HICON LoadApplicationIcon(int metric);
 
 }  // namespace velotrax::win32ui

@@ -12,8 +12,8 @@
 
 namespace velotrax::win32ui {
 
-TForm3::TForm3() {
-  CreateTopLevel(L"VelotraxDisclaimer", layout::DisclaimerLayout(), nullptr, nullptr);
+TForm3::TForm3(HWND owner) {
+  CreateTopLevel(L"VelotraxDisclaimer", layout::DisclaimerLayout(), owner, nullptr);
   const auto controls = BuildControls(window_, layout::DisclaimerLayout(), nullptr);
   memo_ = controls.at("Memo1");
   button_ = controls.at("Button1");

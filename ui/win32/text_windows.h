@@ -7,7 +7,8 @@ namespace velotrax::win32ui {
 
 class TForm3 : public Window {
  public:
-  TForm3();
+  // Owned by the application window: it may be the only window on the screen, at the first run.
+  explicit TForm3(HWND owner);
   // Shows the Disclaimer modally, centred on the desktop the first time.
   void ShowModal();
   // "I Agree", and any other close: the Disclaimer closes and start-up goes on.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "ui/win32/application_window.h"
 #include "ui/win32/guard.h"
 #include "ui/window_texts.h"
 
@@ -421,23 +422,44 @@ LRESULT CALLBACK Window::WindowProc(HWND window, UINT message, WPARAM wparam, LP
   return GuardedMessage([&] { return self->HandleMessage(message, wparam, lparam); });
 }
 
-// Adds a window that shows and takes input to the list: EnumThreadWindows's callback, which is a
-// system call-back (stdcall on 32-bit Windows), so not a lambda.
-static BOOL CALLBACK CollectInputWindow(HWND other, LPARAM list) {
-  if (::IsWindowVisible(other) && ::IsWindowEnabled(other)) {
-    reinterpret_cast<std::vector<HWND>*>(list)->push_back(other);
+namespace {
+
+struct InputWindows {
+  HWND except;
+  bool visible_only;
+  std::vector<HWND> found;
+};
+
+// Adds a window that takes input to the list: EnumThreadWindows's callback, which is a system
+// call-back (stdcall on 32-bit Windows), so not a lambda.
+BOOL CALLBACK CollectInputWindow(HWND other, LPARAM data) {
+  auto* windows = reinterpret_cast<InputWindows*>(data);
+  if (other != windows->except && ::IsWindowEnabled(other) &&
+      (!windows->visible_only || ::IsWindowVisible(other))) {
+    windows->found.push_back(other);
   }
   return TRUE;
 }
 
+}  // namespace
+
+std::vector<HWND> DisableThreadWindows(HWND except, bool visible_only) {
+  InputWindows windows{except, visible_only, {}};
+  ::EnumThreadWindows(::GetCurrentThreadId(), CollectInputWindow,
+                      reinterpret_cast<LPARAM>(&windows));
+  for (HWND other : windows.found) ::EnableWindow(other, FALSE);
+  return windows.found;
+}
+
+void EnableAgain(const std::vector<HWND>& windows) {
+  for (HWND other : windows) {
+    if (::IsWindow(other)) ::EnableWindow(other, TRUE);
+  }
+}
+
 void Window::ShowModal(HWND focus) {
   // Every other window of the program takes no input while this one is open.
-  std::vector<HWND> disabled;
-  ::EnumThreadWindows(::GetCurrentThreadId(), CollectInputWindow,
-                      reinterpret_cast<LPARAM>(&disabled));
-  for (HWND other : disabled) {
-    if (other != window_) ::EnableWindow(other, FALSE);
-  }
+  const std::vector<HWND> disabled = DisableThreadWindows(window_, true);
   ModalWindows().push_back(window_);
   modal_ = true;
   HWND focused_before = ::GetFocus();
@@ -447,7 +469,8 @@ void Window::ShowModal(HWND focus) {
   MSG message;
   bool quit = false;
   int quit_code = 0;
-  while (modal_ && ::IsWindowVisible(window_)) {
+  // Hidden with the rest of the program while it is minimised, it stays open.
+  while (modal_ && ::IsWindow(window_) && (::IsWindowVisible(window_) || ProgramMinimized())) {
     const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
     if (got == 0 || got == -1) {
       quit = got == 0;
@@ -460,12 +483,11 @@ void Window::ShowModal(HWND focus) {
   }
   modal_ = false;
   ModalWindows().pop_back();
-  for (HWND other : disabled) {
-    if (other != window_ && ::IsWindow(other)) ::EnableWindow(other, TRUE);
-  }
+  EnableAgain(disabled);
   ::ShowWindow(window_, SW_HIDE);
+  // The window it was opened over is active again; the application window, never drawn, is not.
   for (HWND other : disabled) {
-    if (other != window_ && ::IsWindow(other)) {
+    if (::IsWindow(other) && ::IsWindowVisible(other) && other != ApplicationWindowHandle()) {
       ::SetActiveWindow(other);
       break;
     }

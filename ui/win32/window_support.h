@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ui/window_layout.h"
 
@@ -88,6 +89,12 @@ POINT DesktopCentre(SIZE frame);
 POINT CentreOver(HWND over, SIZE frame);
 // The outer size of a window.
 SIZE FrameSize(HWND window);
+
+// Disables every window of this thread that takes input (only those on the screen when
+// visible_only) but `except`; returns them for EnableAgain.
+std::vector<HWND> DisableThreadWindows(HWND except, bool visible_only);
+// Enables again those of the windows that still exist.
+void EnableAgain(const std::vector<HWND>& windows);
 
 // Runs the message loop of the program until WM_QUIT; accelerators of `main` go first.
 int RunMessageLoop(HWND main, HACCEL accelerators);
