@@ -70,6 +70,7 @@ const std::vector<SetUp> kSetUps = {
     {"alone (no Velotrax)", false, false, false},
     {"alone, bound + raised", false, true, true},
 };
+constexpr std::size_t kRaised = 2;       // what repeated passes get by default
 constexpr std::size_t kAllMeasures = 3;  // index of "bound + raised"
 constexpr std::size_t kAlone = 4;
 constexpr std::size_t kAloneMeasured = 5;
@@ -224,7 +225,7 @@ Row Measure(const Workload& work, int passes, int processor) {
 }
 
 struct Summary {
-  std::vector<double> cv_ratio, speed_ratio, plain_speed_ratio;
+  std::vector<double> cv_ratio, default_cv_ratio, speed_ratio, plain_speed_ratio;
 };
 
 void PrintRow(const Workload& work, const Row& row, Summary& summary) {
@@ -236,19 +237,31 @@ void PrintRow(const Workload& work, const Row& row, Summary& summary) {
                 s == 0 ? work.label.c_str() : "", kSetUps[s].name, MedianOf(rates), cv,
                 PassesForOnePercent(cv), cv_none > 0 ? cv / cv_none : 0.0, rates.size());
   }
-  // The cold first pass, as the automatic warm-up would judge it on the bound and raised passes.
-  std::vector<int32_t> all;
-  for (double r : row.rates[kAllMeasures]) all.push_back(static_cast<int32_t>(std::lround(r)));
-  const bool aside = FirstPassIsWarmup(all);
-  std::vector<double> counted = row.rates[kAllMeasures];
-  if (aside) counted.erase(counted.begin());
+  // The passes the automatic warm-up would count: the first one set aside when it ran cold.
+  const auto counted_passes = [](const std::vector<double>& rates, bool& aside) {
+    std::vector<int32_t> whole;
+    for (double r : rates) whole.push_back(static_cast<int32_t>(std::lround(r)));
+    aside = FirstPassIsWarmup(whole);
+    std::vector<double> counted = rates;
+    if (aside) counted.erase(counted.begin());
+    return counted;
+  };
+  bool aside = false;
+  const std::vector<double> counted = counted_passes(row.rates[kAllMeasures], aside);
   const double cv_all = CvPercent(counted);
   std::printf("%-10s %-28s %10.1f %7.2f %8d %9.2f   first pass %s\n", "",
               "bound + raised, auto warm-up", MedianOf(counted), cv_all,
               PassesForOnePercent(cv_all), cv_none > 0 ? cv_all / cv_none : 0.0,
               aside ? "set aside" : "counted");
+  bool default_aside = false;
+  const std::vector<double> default_counted = counted_passes(row.rates[kRaised], default_aside);
+  const double cv_default = CvPercent(default_counted);
+  std::printf("%-10s %-28s %10.1f %7.2f %8d %9.2f   first pass %s\n", "", "raised, auto warm-up",
+              MedianOf(default_counted), cv_default, PassesForOnePercent(cv_default),
+              cv_none > 0 ? cv_default / cv_none : 0.0, default_aside ? "set aside" : "counted");
   if (!work.cost_probe) {
     if (cv_none > 0) summary.cv_ratio.push_back(cv_all / cv_none);
+    if (cv_none > 0) summary.default_cv_ratio.push_back(cv_default / cv_none);
     return;
   }
   // Velotrax's own cost: each way of starting the child beside the same way without Velotrax.
@@ -344,8 +357,13 @@ int main() {
   const bool cv_met = cv_ratio <= kCvRatioTarget;
   const bool speed_met = speed >= kSpeedTarget;
   met = cv_met && speed_met;
-  std::printf("%-52s %9.2f %9s%s\n", "CV with the measures / without (median of the games)",
+  std::printf("%-52s %9.2f %9s%s\n", "CV with all the measures / without (median of games)",
               cv_ratio, "<= 0.5", cv_met ? "" : "  MISSED");
+  // Repeated passes are raised with the automatic warm-up by default, not bound.
+  const double default_cv_ratio = MedianOf(summary.default_cv_ratio);
+  std::printf("%-52s %9.2f %9s%s\n", "the same with the default measures (raised, warm-up)",
+              default_cv_ratio, "<= 0.5", default_cv_ratio <= kCvRatioTarget ? "" : "  MISSED");
+  met = met && default_cv_ratio <= kCvRatioTarget;
   std::printf("%-52s %9.3f %9s%s\n", "arithmetic child, bound + raised: Velotrax / alone", speed,
               ">= 0.99", speed_met ? "" : "  MISSED");
   const double plain_speed =
