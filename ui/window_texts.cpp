@@ -118,4 +118,22 @@ std::string EscapedErrorMessage(std::exception_ptr error) {
   }
 }
 
+void ReportEscapedError(std::exception_ptr error,
+                        void (*show_error_box)(const std::string& message)) noexcept {
+  try {
+    show_error_box(EscapedErrorMessage(error));
+  } catch (...) {
+    // The box itself failed (out of memory, most likely): there is no one left to tell.
+  }
+}
+
+void RunGuardedWith(const std::function<void()>& handler,
+                    void (*show_error_box)(const std::string& message)) {
+  try {
+    handler();
+  } catch (...) {
+    ReportEscapedError(std::current_exception(), show_error_box);
+  }
+}
+
 }  // namespace velotrax

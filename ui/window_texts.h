@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,5 +56,14 @@ std::string ErrorBoxText(const std::string& message);
 // The message of an error that escaped a handler: what() of a std::exception, a fixed text for
 // anything else. Throws what rethrowing the error throws only when that is no exception at all.
 std::string EscapedErrorMessage(std::exception_ptr error);
+
+// Shows an error that escaped a handler with a front end's error box; a box that fails itself
+// is given up, as there is no one left to tell.
+void ReportEscapedError(std::exception_ptr error,
+                        void (*show_error_box)(const std::string& message)) noexcept;
+
+// Runs a handler as the guard does: an error that escapes it is reported as above.
+void RunGuardedWith(const std::function<void()>& handler,
+                    void (*show_error_box)(const std::string& message));
 
 }  // namespace velotrax

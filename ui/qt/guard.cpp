@@ -76,19 +76,11 @@ QuestionPresenter SetQuestionPresenter(QuestionPresenter presenter) {
 }
 
 void ReportException(std::exception_ptr error) noexcept {
-  try {
-    ShowErrorBox(EscapedErrorMessage(error));
-  } catch (...) {
-    // The box itself failed (out of memory, most likely): there is no one left to tell.
-  }
+  ReportEscapedError(error, ShowErrorBox);
 }
 
 void RunGuarded(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (...) {
-    ReportException(std::current_exception());
-  }
+  RunGuardedWith(handler, ShowErrorBox);
 }
 
 ErrorBoxPresenter SetErrorBoxPresenter(ErrorBoxPresenter presenter) {

@@ -79,19 +79,11 @@ bool AskQuestion(const std::string& question) {
 }
 
 void ReportException(std::exception_ptr error) noexcept {
-  try {
-    ShowErrorBox(EscapedErrorMessage(error));
-  } catch (...) {
-    // The box itself failed (out of memory, most likely): there is no one left to tell.
-  }
+  ReportEscapedError(error, ShowErrorBox);
 }
 
 void RunGuarded(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (...) {
-    ReportException(std::current_exception());
-  }
+  RunGuardedWith(handler, ShowErrorBox);
 }
 
 }  // namespace velotrax::win32ui

@@ -329,14 +329,14 @@ void TForm1::ref3Change() {
 }
 
 void TForm1::ToolButton1Click() {
-  const std::optional<int> index = PreviousGameIndex(SelectedGame());
-  if (!index) return;
-  SelectGame(*index);
-  ShowPickedGame(state_, *this);
+  GoToGame(PreviousGameIndex(SelectedGame()));
 }
 
 void TForm1::ToolButton2Click() {
-  const std::optional<int> index = NextGameIndex(SelectedGame());
+  GoToGame(NextGameIndex(SelectedGame()));
+}
+
+void TForm1::GoToGame(std::optional<int> index) {
   if (!index) return;
   SelectGame(*index);
   ShowPickedGame(state_, *this);

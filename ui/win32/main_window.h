@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -120,6 +121,8 @@ class TForm1 : public Window,
   void ShowingPassLog(const std::function<void()>& step);
   void ShowPassLog();
   void Close();
+  // Selects the game at index and shows it; none does nothing.
+  void GoToGame(std::optional<int> index);
   // The control of that name in the layout.
   HWND Control(std::string_view name) const;
 
